@@ -1,0 +1,41 @@
+# The two set-up commands: `make run` and `make test`. Both install what is
+# missing first, so they work on a fresh Debian machine.
+BUILD_TYPE ?= RelWithDebInfo
+RELEASE_DIR := build/release
+ASAN_DIR := build/asan
+
+.PHONY: deps build build-asan test test-release test-asan run bench clean
+
+deps:
+	./scripts/install-deps
+
+$(RELEASE_DIR)/build.ninja:
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+$(ASAN_DIR)/build.ninja:
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_SANITIZE=ON -DKESTROVA_BENCH=OFF
+
+build: deps $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR)
+
+build-asan: deps $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR)
+
+# Every test, twice: the normal build and the sanitizer build.
+test: deps
+	./scripts/run-tests
+
+test-release: build
+	./scripts/run-tests release
+
+test-asan: build-asan
+	./scripts/run-tests asan
+
+run: build
+	./scripts/run-demo $(RELEASE_DIR)
+
+bench: build
+	./scripts/run-bench $(RELEASE_DIR)
+
+clean:
+	rm -rf build
