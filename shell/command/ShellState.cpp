@@ -1,0 +1,10 @@
+#include "shell/command/ShellState.h"
+
+namespace kestrova {
+
+ShellState& shellState() {
+  static ShellState state;
+  return state;
+}
+
+}  // namespace kestrova
