@@ -70,7 +70,7 @@ CalendarTime secondsToLocal(int64_t seconds) {
 }
 
 std::string formatTimeText(const CalendarTime& t) {
-  char buf[32];
+  char buf[64];
   std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.year}, unsigned{t.month},
                 unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
   return buf;
