@@ -1,0 +1,130 @@
+#include "shell/command/Dispatcher.h"
+
+#include <json/reader.h>
+
+#include <exception>
+#include <new>
+#include <strings.h>
+
+#include "shell/command/CaptureCommands.h"
+#include "shell/command/DeviceCommands.h"
+#include "shell/command/JsonReading.h"
+#include "shell/command/LiveCommand.h"
+#include "shell/command/PlaybackCommand.h"
+#include "shell/command/QueryCommands.h"
+#if __has_include("shell/command/SettingsCommand.h")
+#include "shell/command/SettingsCommand.h"
+#define KESTROVA_HAS_SETTINGS_COMMAND 1
+#endif
+#include "shell/command/ShellState.h"
+#if __has_include("shell/command/GlobalCommand.h")
+#include "shell/command/GlobalCommand.h"
+#define KESTROVA_HAS_GLOBAL_COMMAND 1
+#endif
+
+namespace kestrova {
+namespace {
+
+bool parseDocument(const char* text, size_t length, Json::Value& root) {
+  // The permissive reader of the JSON library: comments allowed, any value
+  // as the root. It throws when nesting runs too deep; that is a bad text.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  try {
+    Json::Reader reader;
+    return reader.parse(text, text + length, root, false);
+  } catch (const std::exception&) {
+    return false;
+  }
+#pragma GCC diagnostic pop
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+}  // namespace
+
+int Dispatcher::runHandler(size_t index, RequestContext& context, const Json::Value& request, std::string& reply) {
+  switch (index) {
+    case 0: return handleCreateDevice(env_, context, request, reply);
+    case 1: return handleDestroy(env_, context, request, reply);
+    case 2: return handleLive(env_, context, request, reply);
+    case 3: return handleSnapshot(env_, context, request, reply);
+    case 4: return handleRecord(env_, context, request, reply);
+    case 5: return handleRecordQuery(env_, context, request, reply);
+    case 6: return handlePlayback(env_, context, request, reply);
+    case 7: return handleDownload(env_, context, request, reply);
+    case 8:
+#ifdef KESTROVA_HAS_SETTINGS_COMMAND
+      return handleSettings(env_, context, request, reply);
+#else
+      return KS_E_NOT_SUPPORTED;
+#endif
+    case 9:
+#ifdef KESTROVA_HAS_GLOBAL_COMMAND
+      return handleGlobalCtrl(context, request, reply);
+#else
+      return KS_E_NOT_SUPPORTED;
+#endif
+    default: return KS_E_INVALID;
+  }
+}
+
+int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, int32_t clientPort,
+                         std::string& reply) {
+  RequestContext context;
+  const ShellState& state = shellState();
+  int result = KS_OK;
+
+  if (state.upgradePending.load()) {
+    result = KS_E_UPGRADING;
+  } else if (text == nullptr && clientPort == 0) {
+    // The connection has gone: release the first live device it owns.
+    DestroyParam destroy{};
+    destroy.type = 1;
+    destroy.byUniqueId = 0;
+    destroy.uniqueId = static_cast<uint32_t>(connectionId);
+    env_.plugin->destroyObject(&destroy);
+    return KS_OK;
+  } else {
+    result = KS_E_INVALID;
+    Json::Value request;
+    if (text != nullptr && parseDocument(text, length, request) && request.isObject() &&
+        request.isMember("msgId")) {
+      if (const Json::Value& id = request["msgId"]; id.isUInt()) context.msgId = id.asUInt();
+      std::string name;
+      // A "Fountion" that is missing or not a string matches no command.
+      if (readString(request, "Fountion", name)) {
+        for (size_t i = 0; i < std::size(kCommandNames); ++i) {
+          if (!equalsIgnoringCase(name, kCommandNames[i])) continue;
+          context.clientPort = clientPort;
+          context.connectionId = connectionId;
+          try {
+            result = runHandler(i, context, request, reply);
+          } catch (const std::bad_alloc&) {
+            reply.clear();
+            result = KS_E_NO_MEMORY;
+          } catch (const std::exception&) {
+            reply.clear();
+            result = KS_E_INVALID;
+          }
+          break;
+        }
+      }
+    }
+    if (state.upgradePending.load()) result = KS_E_UPGRADING;
+  }
+
+  if (reply.empty() || state.upgradePending.load()) {
+    reply.clear();
+    Json::Value standard(Json::objectValue);
+    standard["code"] = result == KS_OK ? 200 : result;
+    standard["msgId"] = context.msgId;
+    if (!context.extError.empty()) standard["extError"] = context.extError;
+    reply = writeStyled(standard);
+  }
+  return result;
+}
+
+}  // namespace kestrova
