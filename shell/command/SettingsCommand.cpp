@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "platform/sys/Utf.h"
 #include "shell/command/JsonReading.h"

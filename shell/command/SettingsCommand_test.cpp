@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
