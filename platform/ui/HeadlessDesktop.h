@@ -1,0 +1,167 @@
+#pragma once
+// The headless desktop: a Backend that keeps the whole desktop in memory.
+// It is the default backend and the one tests use. Besides mirroring this
+// process's windows it lets a test add foreign top-level windows (a browser
+// with a process id, title, class, frame and client rectangles and child
+// windows), change them, inject mouse and keyboard input at screen points,
+// answer menus and the Save-As dialog, and capture one window or the whole
+// desktop with children composited in Z order and clipped to their parents.
+//
+// Threads: every method may be called from any thread; mutex_ guards all
+// state. Input injection calls the window system after releasing mutex_;
+// the resulting messages are queued for the windows' threads.
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Backend.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Messages.h"
+
+namespace ui {
+
+struct ForeignWindowSpec {
+  uint32_t processId = 0;
+  std::string title;  // UTF-8
+  std::string className;
+  Rect frame;                       // window rectangle, screen
+  std::optional<Rect> frameBounds;  // the visible frame; the window rectangle when not given
+  std::optional<Rect> client;       // screen; the window rectangle when not given
+  uint32_t style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+  uint32_t exStyle = 0;
+  COLORREF color = RGB(200, 200, 200);  // how captures draw its client area
+  HWND parent = 0;  // a foreign window: makes this one its child (add WS_CHILD to style)
+  HWND owner = 0;
+};
+
+struct HeadlessOptions {
+  // One 1920 x 1080 monitor at 96 dots per inch, work area above a 40-pixel
+  // task bar, when empty.
+  std::vector<MonitorInfo> monitors;
+  COLORREF desktopColor = RGB(0x10, 0x20, 0x30);
+};
+
+class HeadlessDesktop : public Backend {
+ public:
+  explicit HeadlessDesktop(HeadlessOptions options = {});
+  ~HeadlessDesktop() override;
+
+  // --- Backend ---
+  void attach(InputSink* sink) override;
+  void surfaceCreated(const SurfaceDesc& desc) override;
+  void surfaceChanged(const SurfaceDesc& desc) override;
+  void surfaceRestacked(HWND hwnd, HWND insertAfter) override;
+  void surfaceDestroyed(HWND hwnd) override;
+  void present(HWND hwnd, const ImageView& image, const Rect& dirty) override;
+  void setForeground(HWND hwnd) override;
+  std::vector<HWND> topLevelWindows() override;
+  std::optional<DesktopWindowInfo> windowInfo(HWND hwnd) override;
+  std::vector<HWND> childWindows(HWND hwnd) override;
+  std::vector<MonitorInfo> monitors() override;
+  UINT dpiForWindow(HWND hwnd) override;
+  Point cursorPos() override;
+  void setCursorShape(CursorShape shape) override;
+  void clipCursor(const std::optional<Rect>& rect) override;
+  std::optional<Rect> cursorClip() override;
+  UINT trackPopupMenu(HWND owner, const std::vector<MenuItemView>& items, Point screen) override;
+  std::optional<std::string> saveFileDialog(const SaveDialogRequest& request) override;
+  void setKeyHookActive(bool active) override;
+
+  // --- the desktop, for tests ---
+  void setMonitors(std::vector<MonitorInfo> monitors);
+  HWND addForeignWindow(const ForeignWindowSpec& spec);
+  bool removeForeignWindow(HWND hwnd);
+  bool moveForeignWindow(HWND hwnd, const Rect& frame, std::optional<Rect> frameBounds = std::nullopt,
+                         std::optional<Rect> client = std::nullopt);
+  bool setForeignTitle(HWND hwnd, std::string title);
+  bool setForeignState(HWND hwnd, bool minimized, bool maximized);
+  bool setForeignVisible(HWND hwnd, bool visible);
+  // Z order of any top-level window: right below insertAfter (HWND_TOP etc. allowed).
+  bool restack(HWND hwnd, HWND insertAfter);
+
+  // --- input ---
+  void mouse(Point screen, MouseAction action);
+  void moveMouse(Point screen) { mouse(screen, MouseAction::Move); }
+  void click(Point screen);
+  void doubleClick(Point screen);
+  void rightClick(Point screen);
+  void key(UINT virtualKey, bool down);
+  void pressKey(UINT virtualKey);
+  // The top-level window under a point (this process's or foreign), or 0.
+  HWND topLevelAt(Point screen);
+
+  // --- services ---
+  using MenuAnswer = std::function<UINT(const std::vector<MenuItemView>& items, Point screen)>;
+  using FileAnswer = std::function<std::optional<std::string>(const SaveDialogRequest& request)>;
+  void setMenuAnswer(MenuAnswer answer);
+  void setFileDialogAnswer(FileAnswer answer);
+  std::vector<MenuItemView> lastMenu();
+  Point lastMenuPoint();
+  int menuCount();
+  std::optional<SaveDialogRequest> lastFileDialog();
+  CursorShape cursorShape();
+  bool keyHookActive();
+
+  // --- captures ---
+  // The whole desktop over the bounding box of the monitors.
+  Image captureDesktop();
+  // One window and its children, at the window's size; empty when unknown.
+  Image captureWindow(HWND hwnd);
+
+ private:
+  struct Node {
+    HWND hwnd = 0;
+    bool foreign = false;
+    HWND parent = 0;
+    HWND owner = 0;
+    uint32_t processId = 0;
+    std::string title;
+    std::string className;
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    Rect rect;  // ours: the parent's client coordinates (screen when top-level); foreign: screen
+    Rect frameBounds;  // foreign, screen
+    Rect client;       // foreign, screen
+    bool minimized = false;
+    bool maximized = false;
+    COLORREF color = 0;
+    Image pixels;  // ours: what the window presented
+    std::vector<HWND> children;  // Z order, top first
+  };
+
+  Node* findLocked(HWND hwnd);
+  Rect screenRectLocked(const Node& n);
+  bool visibleLocked(const Node& n);
+  void restackLocked(HWND hwnd, HWND insertAfter);
+  void normalizeLocked();
+  void drawLocked(Image& out, const Node& n, Point origin, const Rect& clip, bool forceVisible);
+  HWND topLevelAtLocked(Point p);
+  void applyDesc(Node& n, const SurfaceDesc& desc);
+
+  const HeadlessOptions options_;
+  std::mutex mutex_;
+  // Guarded by mutex_.
+  InputSink* sink_ = nullptr;
+  std::map<HWND, Node> nodes_;
+  std::vector<HWND> zOrder_;  // top-level windows, top first
+  std::vector<MonitorInfo> monitors_;
+  HWND nextForeign_ = kForeignHandleBit | 0x100;
+  Point cursor_;
+  std::optional<Rect> clip_;
+  CursorShape cursorShape_ = CursorShape::Arrow;
+  bool keyHookActive_ = false;
+  MenuAnswer menuAnswer_;
+  FileAnswer fileAnswer_;
+  std::vector<MenuItemView> lastMenu_;
+  Point lastMenuPoint_;
+  int menuCount_ = 0;
+  std::optional<SaveDialogRequest> lastFileDialog_;
+};
+
+std::unique_ptr<HeadlessDesktop> makeHeadlessBackend(HeadlessOptions options = {});
+
+}  // namespace ui

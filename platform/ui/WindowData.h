@@ -1,0 +1,54 @@
+#pragma once
+// One of this process's windows as the window system keeps it (internal).
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Backend.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/Types.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace ui {
+
+class Window;
+class ThreadQueue;
+
+struct WindowData {
+  enum class State { Creating, Alive, Destroying };
+
+  ~WindowData();
+
+  HWND hwnd = 0;
+  std::shared_ptr<ThreadQueue> queue;  // the owning thread's queue; fixed at creation
+
+  // Guarded by WindowSystem::mutex_.
+  Window* object = nullptr;
+  State state = State::Creating;
+  HWND parent = 0;
+  HWND owner = 0;
+  std::vector<HWND> children;  // Z order, top first
+  std::string className;
+  std::string title;
+  uint32_t style = 0;
+  uint32_t exStyle = 0;
+  uint32_t classStyle = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
+  COLORREF background = RGB(255, 255, 255);
+  bool hasBackground = true;
+  CursorShape cursor = CursorShape::Arrow;
+  Rect rect;        // the parent's client coordinates; screen coordinates for top-level windows
+  Rect normalRect;  // the restored rectangle while minimised or maximised
+  HFONT font = 0;
+  Rect invalid;     // client coordinates
+  bool eraseNeeded = false;
+  bool finalSuppressed = false;  // creation failed: no onFinalMessage
+
+  // Guarded by imageMutex (recursive: a paint handler may take a second
+  // device context on its own window).
+  std::recursive_mutex imageMutex;
+  cairo_surface_t* image = nullptr;  // client size, Cairo RGB24
+};
+
+}  // namespace ui

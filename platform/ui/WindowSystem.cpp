@@ -1,0 +1,1347 @@
+#include "platform/ui/WindowSystem.h"
+
+#include <cairo.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstdio>
+#include <exception>
+
+#include "platform/ui/DeviceContext.h"
+#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/PaintScope.h"
+#include "platform/ui/ThreadQueue.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/WindowApi.h"
+#include "platform/ui/WindowData.h"
+
+namespace ui {
+
+namespace {
+
+std::mutex gInstallMutex;
+// Guarded by gInstallMutex; gCurrent mirrors it for lock-free reads.
+std::unique_ptr<WindowSystem> gOwned;
+std::atomic<WindowSystem*> gCurrent{nullptr};
+
+constexpr auto kDoubleClickTime = std::chrono::milliseconds(500);
+constexpr int kDoubleClickSlop = 2;
+constexpr uint32_t kMinTimerMs = 10;
+constexpr int kMaxExtent = 16384;
+
+int clampExtent(int v) { return std::clamp(v, 0, kMaxExtent); }
+
+// Handlers are a callback boundary: an exception never leaves the message
+// loop. It is reported on stderr since the layer has no other channel.
+template <typename F>
+LRESULT guarded(F&& f) {
+  try {
+    return f();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ui: handler raised: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "ui: handler raised an unknown exception\n");
+  }
+  return 0;
+}
+
+}  // namespace
+
+WindowData::~WindowData() {
+  if (image) cairo_surface_destroy(image);
+}
+
+// ---------------------------------------------------------------- install
+
+WindowSystem::WindowSystem(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+
+WindowSystem::~WindowSystem() = default;
+
+bool WindowSystem::install(std::unique_ptr<Backend> backend) {
+  std::lock_guard lock(gInstallMutex);
+  if (gOwned || !backend) return false;
+  gOwned.reset(new WindowSystem(std::move(backend)));
+  gOwned->backend_->attach(gOwned.get());
+  gCurrent = gOwned.get();
+  return true;
+}
+
+void WindowSystem::uninstall() {
+  WindowSystem* ws = current();
+  if (!ws) return;
+  // This thread's top-level windows get their normal destruction so their
+  // objects see WM_DESTROY and their final message.
+  std::vector<HWND> mine;
+  ThreadQueue* self = ThreadQueue::currentIfAny();
+  {
+    std::lock_guard lock(ws->mutex_);
+    for (auto& [h, d] : ws->windows_) {
+      if (d->parent == 0 && d->queue.get() == self) mine.push_back(h);
+    }
+  }
+  for (HWND h : mine) ws->destroyWindow(h);
+  std::lock_guard lock(gInstallMutex);
+  gOwned->backend_->attach(nullptr);
+  gCurrent = nullptr;
+  gOwned.reset();
+}
+
+WindowSystem* WindowSystem::current() { return gCurrent.load(); }
+
+HeadlessDesktop* WindowSystem::headless() {
+  WindowSystem* ws = current();
+  return ws ? dynamic_cast<HeadlessDesktop*>(ws->backend_.get()) : nullptr;
+}
+
+// ---------------------------------------------------------------- lookup
+
+std::shared_ptr<WindowData> WindowSystem::find(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : it->second;
+}
+
+bool WindowSystem::isWindow(HWND hwnd) {
+  if (hwnd == 0) return false;
+  if (isForeignHandle(hwnd)) return backend_->windowInfo(hwnd).has_value();
+  std::lock_guard lock(mutex_);
+  return windows_.count(hwnd) > 0;
+}
+
+void WindowSystem::detachObject(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it != windows_.end()) it->second->object = nullptr;
+}
+
+bool WindowSystem::isVisibleLocked(const WindowData& w) const {
+  const WindowData* cur = &w;
+  while (cur) {
+    if (!(cur->style & WS_VISIBLE)) return false;
+    if (cur->parent == 0) return true;
+    auto it = windows_.find(cur->parent);
+    cur = it == windows_.end() ? nullptr : it->second.get();
+  }
+  return false;
+}
+
+Point WindowSystem::clientOriginLocked(const WindowData& w) const {
+  Point p{w.rect.left, w.rect.top};
+  HWND parent = w.parent;
+  while (parent) {
+    auto it = windows_.find(parent);
+    if (it == windows_.end()) break;
+    p.x += it->second->rect.left;
+    p.y += it->second->rect.top;
+    parent = it->second->parent;
+  }
+  return p;
+}
+
+Point WindowSystem::clientOrigin(HWND hwnd) {
+  if (isForeignHandle(hwnd)) {
+    auto info = backend_->windowInfo(hwnd);
+    return info ? Point{info->clientRect.left, info->clientRect.top} : Point{};
+  }
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? Point{} : clientOriginLocked(*it->second);
+}
+
+Rect WindowSystem::windowRectScreen(HWND hwnd) {
+  if (isForeignHandle(hwnd)) {
+    auto info = backend_->windowInfo(hwnd);
+    return info ? info->windowRect : Rect{};
+  }
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return {};
+  Point o = clientOriginLocked(*it->second);
+  return Rect::fromSize(o.x, o.y, it->second->rect.width(), it->second->rect.height());
+}
+
+Rect WindowSystem::normalRect(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? Rect{} : it->second->normalRect;
+}
+
+std::optional<DesktopWindowInfo> WindowSystem::windowInfo(HWND hwnd) {
+  if (hwnd == 0) return std::nullopt;
+  if (isForeignHandle(hwnd)) return backend_->windowInfo(hwnd);
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return std::nullopt;
+  const WindowData& w = *it->second;
+  DesktopWindowInfo info;
+  info.hwnd = hwnd;
+  info.parent = w.parent;
+  info.owner = w.owner;
+  info.processId = static_cast<uint32_t>(::getpid());
+  info.visible = isVisibleLocked(w);
+  info.minimized = (w.style & WS_MINIMIZE) != 0;
+  info.maximized = (w.style & WS_MAXIMIZE) != 0;
+  info.title = w.title;
+  info.className = w.className;
+  info.style = w.style;
+  info.exStyle = w.exStyle;
+  Point o = clientOriginLocked(w);
+  info.windowRect = Rect::fromSize(o.x, o.y, w.rect.width(), w.rect.height());
+  // This process's windows draw no frame of their own.
+  info.frameBounds = info.windowRect;
+  info.clientRect = info.windowRect;
+  return info;
+}
+
+std::vector<HWND> WindowSystem::children(HWND hwnd) {
+  if (hwnd == kDesktopWindow) return backend_->topLevelWindows();
+  if (isForeignHandle(hwnd)) return backend_->childWindows(hwnd);
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? std::vector<HWND>{} : it->second->children;
+}
+
+SurfaceDesc WindowSystem::describeLocked(const WindowData& w) const {
+  SurfaceDesc d;
+  d.hwnd = w.hwnd;
+  d.parent = w.parent;
+  d.owner = w.owner;
+  d.rect = w.rect;
+  d.style = w.style;
+  d.exStyle = w.exStyle;
+  d.title = w.title;
+  d.className = w.className;
+  return d;
+}
+
+void WindowSystem::syncSurface(HWND hwnd) {
+  SurfaceDesc desc;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return;
+    desc = describeLocked(*it->second);
+  }
+  backend_->surfaceChanged(desc);
+}
+
+// ---------------------------------------------------------------- messages
+
+LRESULT WindowSystem::dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  Window* object = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return 0;
+    object = it->second->object;
+  }
+  if (!object) return guarded([&] { return defaultProc(hwnd, msg, wParam, lParam); });
+  ++object->dispatchDepth_;
+  LRESULT result = guarded([&] { return object->handleMessage(msg, wParam, lParam); });
+  if (--object->dispatchDepth_ == 0 && object->finalPending_) {
+    // The window went away inside this handler; its final message runs now
+    // that the handler is done with the object.
+    object->finalPending_ = false;
+    object->onFinalMessage(hwnd);
+  }
+  return result;
+}
+
+void WindowSystem::processSent(SendRecord* record) {
+  LRESULT result = guarded([&]() -> LRESULT {
+    if (record->task) return record->task();
+    return dispatch(record->hwnd, record->msg, record->wParam, record->lParam);
+  });
+  ThreadQueue::complete(record, result);
+}
+
+void WindowSystem::waitForReply(ThreadQueue& self, SendRecord& record) {
+  std::unique_lock lock(self.mutex_);
+  while (!record.done) {
+    if (!self.sent_.empty()) {
+      // Another thread sends to this thread's windows while it waits (the
+      // handler of our own send calling back): serve it, or both block.
+      SendRecord* incoming = self.sent_.front();
+      self.sent_.pop_front();
+      lock.unlock();
+      processSent(incoming);
+      lock.lock();
+      continue;
+    }
+    self.cv_.wait(lock);
+  }
+}
+
+LRESULT WindowSystem::sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto data = find(hwnd);
+  if (!data) return 0;
+  if (data->queue.get() == ThreadQueue::currentIfAny()) return dispatch(hwnd, msg, wParam, lParam);
+  auto self = ThreadQueue::current();
+  SendRecord record;
+  record.hwnd = hwnd;
+  record.msg = msg;
+  record.wParam = wParam;
+  record.lParam = lParam;
+  record.sender = self;
+  if (!data->queue->pushSent(&record)) return 0;
+  waitForReply(*self, record);
+  return record.result;
+}
+
+LRESULT WindowSystem::runOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task) {
+  auto data = find(hwnd);
+  if (!data) return 0;
+  if (data->queue.get() == ThreadQueue::currentIfAny()) return guarded(task);
+  auto self = ThreadQueue::current();
+  SendRecord record;
+  record.hwnd = hwnd;
+  record.task = task;
+  record.sender = self;
+  if (!data->queue->pushSent(&record)) return 0;
+  waitForReply(*self, record);
+  return record.result;
+}
+
+bool WindowSystem::postMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto data = find(hwnd);
+  if (!data) return false;
+  return data->queue->pushPosted({hwnd, msg, wParam, lParam, {}});
+}
+
+bool WindowSystem::postTask(HWND hwnd, std::function<void()> task) {
+  if (!task) return false;
+  auto data = find(hwnd);
+  if (!data) return false;
+  return data->queue->pushPosted({hwnd, 0, 0, 0, std::move(task)});
+}
+
+WindowSystem::Step WindowSystem::pumpOne(ThreadQueue& q, bool honourQuit, bool wait,
+                                         std::optional<std::chrono::steady_clock::time_point> deadline) {
+  std::unique_lock lock(q.mutex_);
+  for (;;) {
+    if (!q.sent_.empty()) {
+      SendRecord* record = q.sent_.front();
+      q.sent_.pop_front();
+      lock.unlock();
+      processSent(record);
+      return Step::Ran;
+    }
+    if (!q.posted_.empty()) {
+      PostedItem item = std::move(q.posted_.front());
+      q.posted_.pop_front();
+      lock.unlock();
+      if (isWindow(item.hwnd)) {
+        if (item.task) {
+          guarded([&] {
+            item.task();
+            return LRESULT{0};
+          });
+        } else {
+          dispatch(item.hwnd, item.msg, item.wParam, item.lParam);
+        }
+      }
+      return Step::Ran;
+    }
+    if (honourQuit && q.quit_) return Step::Quit;
+    auto now = std::chrono::steady_clock::now();
+    TimerEntry* next = nullptr;
+    for (auto& t : q.timers_) {
+      if (!next || t.due < next->due) next = &t;
+    }
+    if (next && next->due <= now) {
+      // Due timers do not pile up: a late timer fires once and restarts.
+      HWND hwnd = next->hwnd;
+      uint32_t id = next->id;
+      next->due = now + next->interval;
+      lock.unlock();
+      dispatch(hwnd, WM_TIMER, id, 0);
+      return Step::Ran;
+    }
+    if (!q.paint_.empty()) {
+      HWND hwnd = q.paint_.front();
+      q.paint_.pop_front();
+      lock.unlock();
+      paintWindow(hwnd);
+      return Step::Ran;
+    }
+    if (!wait) return Step::Idle;
+    if (deadline && now >= *deadline) return Step::Timeout;
+    auto until = deadline;
+    if (next && (!until || next->due < *until)) until = next->due;
+    if (until) {
+      q.cv_.wait_until(lock, *until);
+    } else {
+      q.cv_.wait(lock);
+    }
+  }
+}
+
+int WindowSystem::runMessageLoop() {
+  auto q = ThreadQueue::current();
+  for (;;) {
+    if (pumpOne(*q, true, true, std::nullopt) == Step::Quit) {
+      std::lock_guard lock(q->mutex_);
+      q->quit_ = false;
+      return q->quitCode_;
+    }
+  }
+}
+
+void WindowSystem::postQuit(int code) { ThreadQueue::current()->postQuit(code); }
+
+bool WindowSystem::pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  auto q = ThreadQueue::current();
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return done();
+    // Wake now and then: done() may turn true through another thread that
+    // does not post to this one.
+    auto slice = std::min(deadline, now + std::chrono::milliseconds(5));
+    pumpOne(*q, false, true, slice);
+  }
+  return true;
+}
+
+void WindowSystem::pumpPending() {
+  auto q = ThreadQueue::current();
+  while (pumpOne(*q, false, false, std::nullopt) == Step::Ran) {
+  }
+}
+
+// ---------------------------------------------------------------- creation
+
+HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& rectIn, std::string_view title,
+                                uint32_t style, uint32_t exStyle, const char* className, void* createParam) {
+  if (!object || object->hwnd_) return 0;
+  if (parentOrOwner == kDesktopWindow) parentOrOwner = 0;
+  Rect r = rectIn;
+  if (r.left == CW_USEDEFAULT || r.top == CW_USEDEFAULT) {
+    r = {};
+  } else {
+    r.right = r.left + clampExtent(r.width());
+    r.bottom = r.top + clampExtent(r.height());
+  }
+  bool wantVisible = (style & WS_VISIBLE) != 0;
+  style &= ~WS_VISIBLE;
+
+  auto data = std::make_shared<WindowData>();
+  data->queue = ThreadQueue::current();
+  HWND hwnd = 0;
+  SurfaceDesc desc;
+  {
+    std::lock_guard lock(mutex_);
+    HWND parent = 0;
+    HWND owner = 0;
+    if (parentOrOwner) {
+      if (style & WS_CHILD) {
+        auto it = windows_.find(parentOrOwner);
+        if (it == windows_.end() || it->second->state == WindowData::State::Destroying) return 0;
+        parent = parentOrOwner;
+      } else if (isForeignHandle(parentOrOwner) || windows_.count(parentOrOwner)) {
+        owner = parentOrOwner;
+      } else {
+        return 0;
+      }
+    }
+    if (nextHandle_ >= kForeignHandleBit) return 0;
+    hwnd = nextHandle_++;
+    data->hwnd = hwnd;
+    data->object = object;
+    data->parent = parent;
+    data->owner = owner;
+    data->className = className ? className : "KestrovaWindow";
+    data->title = std::string(title);
+    data->style = style;
+    data->exStyle = exStyle;
+    data->classStyle = object->classStyle_;
+    data->background = object->classBackground_;
+    data->hasBackground = object->hasClassBackground_;
+    data->cursor = object->classCursor_;
+    data->rect = r;
+    data->normalRect = r;
+    windows_[hwnd] = data;
+    if (parent) {
+      auto& siblings = windows_[parent]->children;
+      siblings.insert(siblings.begin(), hwnd);
+    }
+    object->hwnd_ = hwnd;
+    desc = describeLocked(*data);
+  }
+  resizeImage(*data, r.width(), r.height());
+  backend_->surfaceCreated(desc);
+
+  CREATESTRUCT cs;
+  cs.lpCreateParams = createParam;
+  cs.hwndParent = desc.parent ? desc.parent : desc.owner;
+  cs.x = r.left;
+  cs.y = r.top;
+  cs.cx = r.width();
+  cs.cy = r.height();
+  cs.style = style | (wantVisible ? WS_VISIBLE : 0);
+  cs.dwExStyle = exStyle;
+  cs.lpszName = data->title.c_str();
+  cs.lpszClass = data->className.c_str();
+  // The strings above are read by the handler only; copy them first since
+  // the handler may retitle the window.
+  std::string nameCopy = data->title;
+  std::string classCopy = data->className;
+  cs.lpszName = nameCopy.c_str();
+  cs.lpszClass = classCopy.c_str();
+  if (dispatch(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+    {
+      std::lock_guard lock(mutex_);
+      data->finalSuppressed = true;
+    }
+    destroyWindow(hwnd);
+    object->hwnd_ = 0;
+    return 0;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (!windows_.count(hwnd)) return 0;
+    if (data->state == WindowData::State::Creating) data->state = WindowData::State::Alive;
+  }
+  dispatch(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(r.width(), r.height()));
+  dispatch(hwnd, WM_MOVE, 0, MAKELPARAM(r.left, r.top));
+  if (wantVisible && isWindow(hwnd)) showWindow(hwnd, SW_SHOW);
+  return isWindow(hwnd) ? hwnd : 0;
+}
+
+void WindowSystem::resizeImage(WindowData& w, int cx, int cy) {
+  cx = clampExtent(cx);
+  cy = clampExtent(cy);
+  std::lock_guard imageLock(w.imageMutex);
+  if (w.image && cairo_image_surface_get_width(w.image) == cx && cairo_image_surface_get_height(w.image) == cy) {
+    return;
+  }
+  cairo_surface_t* fresh = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
+  cairo_t* cr = cairo_create(fresh);
+  COLORREF bg = RGB(255, 255, 255);
+  {
+    std::lock_guard lock(mutex_);
+    if (w.hasBackground) bg = w.background;
+  }
+  cairo_set_source_rgb(cr, GetRValue(bg) / 255.0, GetGValue(bg) / 255.0, GetBValue(bg) / 255.0);
+  cairo_paint(cr);
+  if (w.image) {
+    // Keep what was drawn so a grown window does not flash until repainted.
+    cairo_set_source_surface(cr, w.image, 0, 0);
+    cairo_paint(cr);
+    cairo_surface_destroy(w.image);
+  }
+  cairo_destroy(cr);
+  w.image = fresh;
+}
+
+// ---------------------------------------------------------------- destruction
+
+bool WindowSystem::destroyWindow(HWND hwnd) {
+  auto data = find(hwnd);
+  if (!data) return false;
+  if (data->queue.get() != ThreadQueue::currentIfAny()) {
+    return runOnWindowThread(hwnd, [this, hwnd] { return LRESULT{destroyWindow(hwnd)}; }) != 0;
+  }
+  std::vector<HWND> owned;
+  bool runFinal = true;
+  {
+    std::lock_guard lock(mutex_);
+    if (data->state == WindowData::State::Destroying) return false;
+    data->state = WindowData::State::Destroying;
+    runFinal = !data->finalSuppressed;
+    for (auto& [h, d] : windows_) {
+      if (d->owner == hwnd && d->parent == 0) owned.push_back(h);
+    }
+  }
+  // Owned windows go first, as their owner's life bounds theirs.
+  for (HWND h : owned) destroyWindow(h);
+  {
+    std::lock_guard lock(mutex_);
+    data->style &= ~WS_VISIBLE;
+  }
+  syncSurface(hwnd);
+  // WM_DESTROY to the window first and then its children, which all still
+  // exist while their parent handles it.
+  dispatch(hwnd, WM_DESTROY, 0, 0);
+  std::vector<HWND> kids;
+  {
+    std::lock_guard lock(mutex_);
+    kids = data->children;
+  }
+  for (HWND child : kids) sendDestroyMessages(child);
+  destroyTree(hwnd, runFinal);
+  return true;
+}
+
+void WindowSystem::sendDestroyMessages(HWND hwnd) {
+  auto data = find(hwnd);
+  if (!data) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (data->state == WindowData::State::Destroying) return;
+    data->state = WindowData::State::Destroying;
+  }
+  sendMessage(hwnd, WM_DESTROY, 0, 0);
+  std::vector<HWND> kids;
+  {
+    std::lock_guard lock(mutex_);
+    kids = data->children;
+  }
+  for (HWND child : kids) sendDestroyMessages(child);
+}
+
+void WindowSystem::destroyTree(HWND hwnd, bool runFinal) {
+  std::vector<HWND> kids;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return;
+    kids = it->second->children;
+  }
+  for (HWND child : kids) destroyTree(child, true);
+  auto data = find(hwnd);
+  if (!data) return;
+  if (data->queue.get() != ThreadQueue::currentIfAny()) {
+    runOnWindowThread(hwnd, [this, hwnd, runFinal] {
+      finishWindow(hwnd, runFinal);
+      return LRESULT{0};
+    });
+  } else {
+    finishWindow(hwnd, runFinal);
+  }
+}
+
+void WindowSystem::finishWindow(HWND hwnd, bool runFinal) {
+  dispatch(hwnd, WM_NCDESTROY, 0, 0);
+  std::shared_ptr<WindowData> data;
+  Window* object = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return;
+    data = it->second;
+    windows_.erase(it);
+    if (data->parent) {
+      auto p = windows_.find(data->parent);
+      if (p != windows_.end()) std::erase(p->second->children, hwnd);
+    }
+    forgetInputLocked(hwnd);
+    object = data->object;
+    data->object = nullptr;
+  }
+  data->queue->forgetWindow(hwnd);
+  backend_->surfaceDestroyed(hwnd);
+  if (!object) return;
+  object->hwnd_ = 0;
+  if (!runFinal || data->finalSuppressed) return;
+  if (object->dispatchDepth_ > 0) {
+    object->finalPending_ = true;
+  } else {
+    object->onFinalMessage(hwnd);
+  }
+}
+
+void WindowSystem::forgetInputLocked(HWND hwnd) {
+  if (focus_ == hwnd) focus_ = 0;
+  if (capture_ == hwnd) {
+    capture_ = 0;
+    implicitCapture_ = false;
+  }
+  if (lastClickWindow_ == hwnd) lastClickWindow_ = 0;
+}
+
+// ---------------------------------------------------------------- geometry
+
+bool WindowSystem::showWindow(HWND hwnd, int cmd) {
+  auto data = find(hwnd);
+  if (!data) return false;
+  if (data->queue.get() != ThreadQueue::currentIfAny()) {
+    return runOnWindowThread(hwnd, [this, hwnd, cmd] { return LRESULT{showWindowOwned(hwnd, cmd)}; }) != 0;
+  }
+  return showWindowOwned(hwnd, cmd);
+}
+
+bool WindowSystem::showWindowOwned(HWND hwnd, int cmd) {
+  uint32_t style = 0;
+  Rect target;
+  UINT swp = SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER;
+  bool show = true;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return false;
+    WindowData& w = *it->second;
+    style = w.style;
+    switch (cmd) {
+      case SW_HIDE:
+        if (!(style & WS_VISIBLE)) return false;
+        show = false;
+        break;
+      case SW_MINIMIZE:
+      case SW_SHOWMINIMIZED:
+      case SW_SHOWMINNOACTIVE:
+        w.style = (w.style | WS_MINIMIZE) & ~WS_MAXIMIZE;
+        swp |= SWP_FRAMECHANGED;
+        break;
+      case SW_MAXIMIZE: {
+        if (!(w.style & (WS_MAXIMIZE | WS_MINIMIZE))) w.normalRect = w.rect;
+        w.style = (w.style | WS_MAXIMIZE) & ~WS_MINIMIZE;
+        if (w.parent) {
+          auto p = windows_.find(w.parent);
+          target = p == windows_.end() ? w.rect : Rect{0, 0, p->second->rect.width(), p->second->rect.height()};
+        } else {
+          target = w.rect;  // replaced below by the monitor's work area
+        }
+        swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
+        break;
+      }
+      case SW_RESTORE:
+      case SW_SHOWNORMAL:
+        if (w.style & (WS_MAXIMIZE | WS_MINIMIZE)) {
+          w.style &= ~(WS_MAXIMIZE | WS_MINIMIZE);
+          target = w.normalRect;
+          swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
+        } else if (style & WS_VISIBLE) {
+          return true;
+        }
+        break;
+      default:
+        if (style & WS_VISIBLE) return true;
+        break;
+    }
+  }
+  if (cmd == SW_MAXIMIZE && getParent(hwnd) == 0) {
+    Rect wr = windowRectScreen(hwnd);
+    target = monitorFromPoint({wr.left + wr.width() / 2, wr.top + wr.height() / 2}).workArea;
+  }
+  bool wasVisible = (style & WS_VISIBLE) != 0;
+  if (show != wasVisible) dispatch(hwnd, WM_SHOWWINDOW, show ? 1 : 0, 0);
+  swp |= show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
+  setWindowPosOwned(hwnd, 0, target.left, target.top, target.width(), target.height(), swp);
+  return wasVisible;
+}
+
+bool WindowSystem::setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  if (isForeignHandle(hwnd)) return false;
+  auto data = find(hwnd);
+  if (!data) return false;
+  if (data->queue.get() != ThreadQueue::currentIfAny()) {
+    if (flags & SWP_ASYNCWINDOWPOS) {
+      return postTask(hwnd, [this, hwnd, insertAfter, x, y, cx, cy, flags] {
+        setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
+      });
+    }
+    return runOnWindowThread(hwnd, [=, this] {
+             return LRESULT{setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags)};
+           }) != 0;
+  }
+  return setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
+}
+
+void WindowSystem::restackLocked(WindowData& w, HWND insertAfter) {
+  if (insertAfter == HWND_TOPMOST) w.exStyle |= WS_EX_TOPMOST;
+  if (insertAfter == HWND_NOTOPMOST) w.exStyle &= ~WS_EX_TOPMOST;
+  if (!w.parent) return;  // the desktop's Z order belongs to the backend
+  auto p = windows_.find(w.parent);
+  if (p == windows_.end()) return;
+  auto& siblings = p->second->children;
+  std::erase(siblings, w.hwnd);
+  if (insertAfter == HWND_BOTTOM) {
+    siblings.push_back(w.hwnd);
+    return;
+  }
+  auto after = std::find(siblings.begin(), siblings.end(), insertAfter);
+  if (after == siblings.end()) {
+    siblings.insert(siblings.begin(), w.hwnd);
+  } else {
+    siblings.insert(after + 1, w.hwnd);
+  }
+}
+
+bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  WINDOWPOS wp{hwnd, insertAfter, x, y, cx, cy, flags};
+  if (!(flags & SWP_NOSENDCHANGING)) {
+    dispatch(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&wp));
+  }
+  // Whatever the handler left in the change is what happens.
+  flags = wp.flags;
+  std::shared_ptr<WindowData> data;
+  bool moved = false;
+  bool sized = false;
+  bool shown = false;
+  bool hidden = false;
+  bool restacked = false;
+  SurfaceDesc desc;
+  Rect now;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return false;
+    data = it->second;
+    WindowData& w = *data;
+    Rect r = w.rect;
+    if (!(flags & SWP_NOMOVE)) r = Rect::fromSize(wp.x, wp.y, r.width(), r.height());
+    if (!(flags & SWP_NOSIZE)) {
+      r.right = r.left + clampExtent(wp.cx);
+      r.bottom = r.top + clampExtent(wp.cy);
+    }
+    moved = r.left != w.rect.left || r.top != w.rect.top;
+    sized = r.width() != w.rect.width() || r.height() != w.rect.height();
+    w.rect = r;
+    if (!(w.style & (WS_MINIMIZE | WS_MAXIMIZE))) w.normalRect = r;
+    if (!(flags & SWP_NOZORDER)) {
+      restackLocked(w, wp.hwndInsertAfter);
+      restacked = true;
+    }
+    bool visible = (w.style & WS_VISIBLE) != 0;
+    // When a handler leaves both bits set, showing wins.
+    if ((flags & SWP_SHOWWINDOW) && !visible) {
+      w.style |= WS_VISIBLE;
+      shown = true;
+    } else if (!(flags & SWP_SHOWWINDOW) && (flags & SWP_HIDEWINDOW) && visible) {
+      w.style &= ~WS_VISIBLE;
+      hidden = true;
+    }
+    desc = describeLocked(w);
+    now = r;
+  }
+  if (hidden) {
+    // A hidden window gives up the mouse it captured.
+    std::lock_guard lock(mutex_);
+    if (capture_ == hwnd) {
+      capture_ = 0;
+      implicitCapture_ = false;
+    }
+  }
+  if (sized) resizeImage(*data, now.width(), now.height());
+  backend_->surfaceChanged(desc);
+  if (restacked) backend_->surfaceRestacked(hwnd, wp.hwndInsertAfter);
+  if (sized || shown) {
+    // The backend's copy must match the new size and show current pixels.
+    present(hwnd, nullptr);
+  }
+  if (!(flags & SWP_NOREDRAW) && (sized || (flags & SWP_FRAMECHANGED))) invalidate(hwnd, nullptr, true);
+  if (shown) {
+    // Windows below a hidden ancestor never got painted; paint the subtree.
+    std::vector<HWND> stack{hwnd};
+    while (!stack.empty()) {
+      HWND h = stack.back();
+      stack.pop_back();
+      invalidate(h, nullptr, true);
+      for (HWND c : children(h)) stack.push_back(c);
+    }
+  }
+  wp.x = now.left;
+  wp.y = now.top;
+  wp.cx = now.width();
+  wp.cy = now.height();
+  wp.flags = flags | (moved ? 0 : SWP_NOCLIENTMOVE) | (sized ? 0 : SWP_NOCLIENTSIZE);
+  dispatch(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&wp));
+  return true;
+}
+
+HWND WindowSystem::setParent(HWND hwnd, HWND parent) {
+  if (parent == kDesktopWindow) parent = 0;
+  auto data = find(hwnd);
+  if (!data || isForeignHandle(parent)) return 0;
+  if (data->queue.get() != ThreadQueue::currentIfAny()) {
+    return static_cast<HWND>(runOnWindowThread(hwnd, [=, this] { return LRESULT{setParent(hwnd, parent)}; }));
+  }
+  HWND old = 0;
+  SurfaceDesc desc;
+  {
+    std::lock_guard lock(mutex_);
+    if (parent) {
+      // Refuse a parent that is gone or lies inside the window itself.
+      for (HWND p = parent; p;) {
+        auto it = windows_.find(p);
+        if (it == windows_.end() || p == hwnd) return 0;
+        p = it->second->parent;
+      }
+    }
+    old = data->parent;
+    if (old) {
+      auto p = windows_.find(old);
+      if (p != windows_.end()) std::erase(p->second->children, hwnd);
+    }
+    data->parent = parent;
+    if (parent) {
+      auto& siblings = windows_[parent]->children;
+      siblings.insert(siblings.begin(), hwnd);
+    }
+    desc = describeLocked(*data);
+  }
+  backend_->surfaceDestroyed(hwnd);
+  backend_->surfaceCreated(desc);
+  present(hwnd, nullptr);
+  invalidate(hwnd, nullptr, true);
+  return old ? old : kDesktopWindow;
+}
+
+bool WindowSystem::setOwner(HWND hwnd, HWND owner) {
+  if (owner == kDesktopWindow) owner = 0;
+  SurfaceDesc desc;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end() || owner == hwnd) return false;
+    if (owner && !isForeignHandle(owner) && !windows_.count(owner)) return false;
+    it->second->owner = owner;
+    desc = describeLocked(*it->second);
+  }
+  backend_->surfaceChanged(desc);
+  return true;
+}
+
+bool WindowSystem::setStyle(HWND hwnd, uint32_t style, bool extended) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return false;
+    (extended ? it->second->exStyle : it->second->style) = style;
+  }
+  syncSurface(hwnd);
+  return true;
+}
+
+bool WindowSystem::setTitle(HWND hwnd, std::string_view title) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return false;
+    it->second->title = std::string(title);
+  }
+  syncSurface(hwnd);
+  return true;
+}
+
+bool WindowSystem::setForeground(HWND hwnd) {
+  HWND top = hwnd;
+  {
+    std::lock_guard lock(mutex_);
+    for (;;) {
+      auto it = windows_.find(top);
+      if (it == windows_.end()) break;
+      if (!it->second->parent) break;
+      top = it->second->parent;
+    }
+  }
+  if (!isWindow(top)) return false;
+  backend_->setForeground(top);
+  return true;
+}
+
+// ---------------------------------------------------------------- painting
+
+bool WindowSystem::invalidate(HWND hwnd, const Rect* rect, bool erase) {
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end()) return false;
+    WindowData& w = *it->second;
+    Rect client{0, 0, w.rect.width(), w.rect.height()};
+    Rect r = rect ? rect->intersect(client) : client;
+    if (r.isEmpty()) return true;
+    w.invalid = w.invalid.unite(r);
+    if (erase) w.eraseNeeded = true;
+    if (!isVisibleLocked(w)) return true;  // painted when shown
+    q = w.queue;
+  }
+  q->requestPaint(hwnd);
+  return true;
+}
+
+bool WindowSystem::validate(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return false;
+  it->second->invalid = {};
+  it->second->eraseNeeded = false;
+  return true;
+}
+
+Rect WindowSystem::takeInvalid(HWND hwnd, bool& erase) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end()) {
+    erase = false;
+    return {};
+  }
+  Rect r = it->second->invalid;
+  erase = it->second->eraseNeeded;
+  it->second->invalid = {};
+  it->second->eraseNeeded = false;
+  return r;
+}
+
+void WindowSystem::paintWindow(HWND hwnd) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(hwnd);
+    if (it == windows_.end() || it->second->invalid.isEmpty() || !isVisibleLocked(*it->second)) return;
+  }
+  dispatch(hwnd, WM_PAINT, 0, 0);
+  // A handler that painted nothing must not cause an endless stream of
+  // WM_PAINT; what it left invalid is dropped.
+  validate(hwnd);
+}
+
+bool WindowSystem::updateWindow(HWND hwnd) {
+  auto data = find(hwnd);
+  if (!data) return false;
+  if (data->queue.get() != ThreadQueue::currentIfAny()) {
+    return runOnWindowThread(hwnd, [this, hwnd] { return LRESULT{updateWindow(hwnd)}; }) != 0;
+  }
+  paintWindow(hwnd);
+  return true;
+}
+
+WindowSystem::ImageAccess WindowSystem::lockImage(HWND hwnd) {
+  ImageAccess access;
+  access.data = find(hwnd);
+  if (!access.data) return access;
+  access.data->imageMutex.lock();
+  access.surface = access.data->image;
+  if (!access.surface) {
+    access.data->imageMutex.unlock();
+    access.data.reset();
+  }
+  return access;
+}
+
+void WindowSystem::unlockImage(ImageAccess& access) {
+  if (!access.data) return;
+  cairo_surface_flush(access.surface);
+  access.surface = nullptr;
+  access.data->imageMutex.unlock();
+  access.data.reset();
+}
+
+bool WindowSystem::present(HWND hwnd, const Rect* dirty) {
+  auto data = find(hwnd);
+  if (!data) return false;
+  std::lock_guard imageLock(data->imageMutex);
+  if (!data->image) return false;
+  cairo_surface_flush(data->image);
+  ImageView view;
+  view.data = cairo_image_surface_get_data(data->image);
+  view.width = cairo_image_surface_get_width(data->image);
+  view.height = cairo_image_surface_get_height(data->image);
+  view.stride = cairo_image_surface_get_stride(data->image);
+  Rect all{0, 0, view.width, view.height};
+  Rect r = dirty ? dirty->intersect(all) : all;
+  backend_->present(hwnd, view, r);
+  return true;
+}
+
+uint32_t WindowSystem::classBackground(HWND hwnd, bool& has) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  has = it != windows_.end() && it->second->hasBackground;
+  return has ? it->second->background : 0;
+}
+
+CursorShape WindowSystem::classCursor(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? CursorShape::Arrow : it->second->cursor;
+}
+
+HFONT WindowSystem::windowFont(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? 0 : it->second->font;
+}
+
+void WindowSystem::setWindowFont(HWND hwnd, HFONT font) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it != windows_.end()) it->second->font = font;
+}
+
+// ---------------------------------------------------------------- timers
+
+uint32_t WindowSystem::setTimer(HWND hwnd, uint32_t id, uint32_t ms) {
+  if (id == 0) return 0;
+  auto data = find(hwnd);
+  if (!data) return 0;
+  data->queue->setTimer(hwnd, id, std::chrono::milliseconds(std::max(ms, kMinTimerMs)));
+  return id;
+}
+
+bool WindowSystem::killTimer(HWND hwnd, uint32_t id) {
+  auto data = find(hwnd);
+  if (!data) return false;
+  return data->queue->killTimer(hwnd, id);
+}
+
+// ---------------------------------------------------------------- input
+
+HWND WindowSystem::setFocus(HWND hwnd) {
+  HWND old = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (hwnd && !windows_.count(hwnd)) return 0;
+    old = focus_;
+    if (old == hwnd) return old;
+    focus_ = hwnd;
+  }
+  if (old) sendMessage(old, WM_KILLFOCUS, hwnd, 0);
+  if (hwnd) sendMessage(hwnd, WM_SETFOCUS, old, 0);
+  return old;
+}
+
+HWND WindowSystem::focus() {
+  std::lock_guard lock(mutex_);
+  return focus_;
+}
+
+HWND WindowSystem::setCapture(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  if (hwnd && !windows_.count(hwnd)) return 0;
+  HWND old = capture_;
+  capture_ = hwnd;
+  implicitCapture_ = false;
+  return old;
+}
+
+bool WindowSystem::releaseCapture() {
+  std::lock_guard lock(mutex_);
+  capture_ = 0;
+  implicitCapture_ = false;
+  return true;
+}
+
+HWND WindowSystem::capture() {
+  std::lock_guard lock(mutex_);
+  return capture_;
+}
+
+HWND WindowSystem::hitTestLocked(HWND top, Point screen) const {
+  auto it = windows_.find(top);
+  if (it == windows_.end()) return 0;
+  HWND current = top;
+  Point origin = clientOriginLocked(*it->second);
+  for (;;) {
+    const WindowData& w = *windows_.at(current);
+    bool descended = false;
+    for (HWND child : w.children) {
+      auto c = windows_.find(child);
+      if (c == windows_.end()) continue;
+      const WindowData& cd = *c->second;
+      if (!(cd.style & WS_VISIBLE) || (cd.style & WS_DISABLED)) continue;
+      Rect r = cd.rect.offset(origin.x, origin.y);
+      if (r.contains(screen)) {
+        current = child;
+        origin = {r.left, r.top};
+        descended = true;
+        break;
+      }
+    }
+    if (!descended) return current;
+  }
+}
+
+void WindowSystem::mouseInput(HWND topLevel, Point screen, MouseAction action) {
+  HWND target = 0;
+  UINT msg = WM_MOUSEMOVE;
+  WPARAM keys = 0;
+  LPARAM lParam = 0;
+  bool captured = false;
+  std::shared_ptr<ThreadQueue> q;
+  {
+    std::lock_guard lock(mutex_);
+    if (capture_ && windows_.count(capture_)) {
+      target = capture_;
+      captured = true;
+    } else if (topLevel && windows_.count(topLevel)) {
+      target = hitTestLocked(topLevel, screen);
+    }
+    switch (action) {
+      case MouseAction::Move:
+        msg = WM_MOUSEMOVE;
+        break;
+      case MouseAction::LeftDown: {
+        leftDown_ = true;
+        msg = WM_LBUTTONDOWN;
+        auto now = std::chrono::steady_clock::now();
+        auto t = target ? windows_.find(target) : windows_.end();
+        bool dblclks = t != windows_.end() && (t->second->classStyle & CS_DBLCLKS);
+        if (dblclks && !lastWasDoubleClick_ && lastClickWindow_ == target && now - lastClickTime_ <= kDoubleClickTime &&
+            std::abs(screen.x - lastClickPoint_.x) <= kDoubleClickSlop &&
+            std::abs(screen.y - lastClickPoint_.y) <= kDoubleClickSlop) {
+          msg = WM_LBUTTONDBLCLK;
+          lastWasDoubleClick_ = true;
+        } else {
+          lastWasDoubleClick_ = false;
+        }
+        lastClickWindow_ = target;
+        lastClickPoint_ = screen;
+        lastClickTime_ = now;
+        break;
+      }
+      case MouseAction::LeftUp:
+        leftDown_ = false;
+        msg = WM_LBUTTONUP;
+        break;
+      case MouseAction::RightDown:
+        rightDown_ = true;
+        msg = WM_RBUTTONDOWN;
+        break;
+      case MouseAction::RightUp:
+        rightDown_ = false;
+        msg = WM_RBUTTONUP;
+        break;
+    }
+    keys = (leftDown_ ? MK_LBUTTON : 0) | (rightDown_ ? MK_RBUTTON : 0);
+    // A pressed button keeps the mouse with the window it went down on.
+    bool down = action == MouseAction::LeftDown || action == MouseAction::RightDown;
+    if (down && target && !capture_) {
+      capture_ = target;
+      implicitCapture_ = true;
+    } else if (!leftDown_ && !rightDown_ && implicitCapture_) {
+      capture_ = 0;
+      implicitCapture_ = false;
+    }
+    if (!target) return;
+    auto t = windows_.find(target);
+    Point origin = clientOriginLocked(*t->second);
+    lParam = MAKELPARAM(screen.x - origin.x, screen.y - origin.y);
+    q = t->second->queue;
+  }
+  q->pushPosted({target, 0, 0, 0, [this, target, msg, keys, lParam, captured] {
+                   if (!captured) dispatch(target, WM_SETCURSOR, target, MAKELPARAM(HTCLIENT, msg));
+                   dispatch(target, msg, keys, lParam);
+                 }});
+}
+
+void WindowSystem::keyInput(UINT virtualKey, bool down) {
+  UINT msg = down ? WM_KEYDOWN : WM_KEYUP;
+  std::vector<KeyHook> hooks;
+  HWND target = 0;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, hook] : keyHooks_) hooks.push_back(hook);
+    target = focus_;
+  }
+  for (auto& hook : hooks) {
+    bool swallowed = guarded([&] { return LRESULT{hook(msg, virtualKey)}; }) != 0;
+    if (swallowed) return;
+  }
+  if (target) postMessage(target, msg, virtualKey, down ? 1 : static_cast<LPARAM>(0xC0000001u));
+}
+
+int WindowSystem::addKeyHook(KeyHook hook) {
+  if (!hook) return 0;
+  bool first = false;
+  int id = 0;
+  {
+    std::lock_guard lock(mutex_);
+    first = keyHooks_.empty();
+    id = nextHookId_++;
+    keyHooks_[id] = std::move(hook);
+  }
+  if (first) backend_->setKeyHookActive(true);
+  return id;
+}
+
+bool WindowSystem::removeKeyHook(int id) {
+  bool last = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!keyHooks_.erase(id)) return false;
+    last = keyHooks_.empty();
+  }
+  if (last) backend_->setKeyHookActive(false);
+  return true;
+}
+
+// ---------------------------------------------------------------- default processing
+
+LRESULT WindowSystem::defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_CLOSE:
+      destroyWindow(hwnd);
+      return 0;
+    case WM_SETFONT:
+      setWindowFont(hwnd, static_cast<HFONT>(wParam));
+      if (LOWORD(static_cast<uintptr_t>(lParam))) invalidate(hwnd, nullptr, true);
+      return 0;
+    case WM_GETFONT:
+      return static_cast<LRESULT>(windowFont(hwnd));
+    case WM_SETTEXT: {
+      const char* text = reinterpret_cast<const char*>(lParam);
+      return setTitle(hwnd, text ? std::string_view(text) : std::string_view()) ? 1 : 0;
+    }
+    case WM_RBUTTONUP: {
+      Point o = clientOrigin(hwnd);
+      sendMessage(hwnd, WM_CONTEXTMENU, hwnd,
+                  MAKELPARAM(o.x + GET_X_LPARAM(lParam), o.y + GET_Y_LPARAM(lParam)));
+      return 0;
+    }
+    case WM_CONTEXTMENU: {
+      HWND parent = 0;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = windows_.find(hwnd);
+        if (it != windows_.end()) parent = it->second->parent;
+      }
+      return parent ? sendMessage(parent, WM_CONTEXTMENU, wParam, lParam) : 0;
+    }
+    case WM_SETCURSOR: {
+      HWND parent = 0;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = windows_.find(hwnd);
+        if (it != windows_.end()) parent = it->second->parent;
+      }
+      if (parent && sendMessage(parent, WM_SETCURSOR, wParam, lParam)) return 1;
+      if (LOWORD(static_cast<uintptr_t>(lParam)) == HTCLIENT) {
+        backend_->setCursorShape(classCursor(hwnd));
+        return 1;
+      }
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      bool has = false;
+      COLORREF color = classBackground(hwnd, has);
+      auto* dc = reinterpret_cast<DeviceContext*>(wParam);
+      if (!has || !dc) return 0;
+      Size s = dc->size();
+      dc->fillRect(Rect{0, 0, s.cx, s.cy}, color);
+      return 1;
+    }
+    case WM_PAINT: {
+      PaintScope paint(hwnd);
+      return 0;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      const auto* wp = reinterpret_cast<const WINDOWPOS*>(lParam);
+      if (!wp) return 0;
+      if (!(wp->flags & SWP_NOCLIENTMOVE)) dispatch(hwnd, WM_MOVE, 0, MAKELPARAM(wp->x, wp->y));
+      if (!(wp->flags & SWP_NOCLIENTSIZE)) {
+        uint32_t style = getWindowStyle(hwnd);
+        WPARAM kind = (style & WS_MAXIMIZE) ? SIZE_MAXIMIZED : (style & WS_MINIMIZE) ? SIZE_MINIMIZED : SIZE_RESTORED;
+        dispatch(hwnd, WM_SIZE, kind, MAKELPARAM(wp->cx, wp->cy));
+      }
+      return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+      return static_cast<LRESULT>(createSolidBrush(RGB(240, 240, 240)));
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const Rect*>(lParam);
+      if (suggested) {
+        setWindowPos(hwnd, 0, suggested->left, suggested->top, suggested->width(), suggested->height(),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace ui

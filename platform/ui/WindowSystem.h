@@ -1,0 +1,182 @@
+#pragma once
+// The window system of the process: this process's windows, their threads'
+// message queues, geometry, painting and input routing, on top of one
+// Backend that main installs once (tests install the headless desktop).
+//
+// Threads: a window belongs to the thread that created it; its handler runs
+// only there. Calls that change a window from another thread run on the
+// owning thread through a cross-thread send (or are queued with
+// SWP_ASYNCWINDOWPOS). Reads (rectangles, styles, titles) work from any
+// thread. mutex_ guards the window table and every window's fields except
+// its backing image, which its own imageMutex guards; handlers and the
+// backend are never called with mutex_ held.
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/Backend.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/Types.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace ui {
+
+class Window;
+class ThreadQueue;
+class DeviceContext;
+class HeadlessDesktop;
+struct WindowData;
+struct SendRecord;
+
+class WindowSystem : private InputSink {
+ public:
+  // Installs the backend; false when one is installed already.
+  static bool install(std::unique_ptr<Backend> backend);
+  // Destroys the calling thread's remaining windows (with their messages),
+  // drops those of other threads silently and removes the backend.
+  static void uninstall();
+  // The installed system, or null.
+  static WindowSystem* current();
+
+  Backend& backend() { return *backend_; }
+  // The installed backend when it is the headless desktop, else null.
+  static HeadlessDesktop* headless();
+
+  ~WindowSystem() override;
+
+  // --- used by the free functions of WindowApi.h and by Window ---
+  HWND createWindow(Window* object, HWND parentOrOwner, const Rect& rect, std::string_view title, uint32_t style,
+                    uint32_t exStyle, const char* className, void* createParam);
+  bool destroyWindow(HWND hwnd);
+  bool isWindow(HWND hwnd);
+  // Unhooks a window's object (its destructor runs) so later messages get
+  // default processing only.
+  void detachObject(HWND hwnd);
+  // Our window's data, or null.
+  std::shared_ptr<WindowData> find(HWND hwnd);
+
+  LRESULT sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  bool postMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  bool postTask(HWND hwnd, std::function<void()> task);
+  // Runs task on hwnd's thread and waits for it (directly when that is the
+  // calling thread). Answers the task's result, or 0 when hwnd is gone.
+  LRESULT runOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task);
+
+  bool showWindow(HWND hwnd, int cmd);
+  bool setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+  HWND setParent(HWND hwnd, HWND parent);
+  bool setOwner(HWND hwnd, HWND owner);
+  bool setStyle(HWND hwnd, uint32_t style, bool extended);
+  bool setTitle(HWND hwnd, std::string_view title);
+  bool setForeground(HWND hwnd);
+
+  bool invalidate(HWND hwnd, const Rect* rect, bool erase);
+  bool validate(HWND hwnd);
+  bool updateWindow(HWND hwnd);
+  // Copies the window's client pixels to the desktop (dirty in client
+  // coordinates; null for all).
+  bool present(HWND hwnd, const Rect* dirty);
+
+  uint32_t setTimer(HWND hwnd, uint32_t id, uint32_t ms);
+  bool killTimer(HWND hwnd, uint32_t id);
+
+  int runMessageLoop();
+  void postQuit(int code);
+  bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  void pumpPending();
+
+  HWND setFocus(HWND hwnd);
+  HWND focus();
+  HWND setCapture(HWND hwnd);
+  bool releaseCapture();
+  HWND capture();
+
+  // Key hooks run on the thread that delivers key input; answering true
+  // swallows the key.
+  using KeyHook = std::function<bool(UINT msg, UINT virtualKey)>;
+  int addKeyHook(KeyHook hook);
+  bool removeKeyHook(int id);
+
+  // Queries that answer for this process's windows from the window table and
+  // for foreign ones from the backend.
+  std::optional<DesktopWindowInfo> windowInfo(HWND hwnd);
+  std::vector<HWND> children(HWND hwnd);
+  Rect windowRectScreen(HWND hwnd);
+  // The restored rectangle (the parent's client coordinates).
+  Rect normalRect(HWND hwnd);
+  Point clientOrigin(HWND hwnd);
+
+  // Painting support for DeviceContext users: locks the window's image and
+  // gives its surface (null when the window is gone).
+  struct ImageAccess {
+    std::shared_ptr<WindowData> data;
+    cairo_surface_t* surface = nullptr;
+  };
+  ImageAccess lockImage(HWND hwnd);
+  void unlockImage(ImageAccess& access);
+  // Takes and clears the invalid area (BeginPaint); erase tells whether
+  // WM_ERASEBKGND is due.
+  Rect takeInvalid(HWND hwnd, bool& erase);
+  uint32_t classBackground(HWND hwnd, bool& has);
+  CursorShape classCursor(HWND hwnd);
+  HFONT windowFont(HWND hwnd);
+  void setWindowFont(HWND hwnd, HFONT font);
+
+  // Default processing (Window::defaultHandle).
+  LRESULT defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+ private:
+  explicit WindowSystem(std::unique_ptr<Backend> backend);
+
+  // InputSink.
+  void mouseInput(HWND topLevel, Point screen, MouseAction action) override;
+  void keyInput(UINT virtualKey, bool down) override;
+
+  LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  void processSent(SendRecord* record);
+  void waitForReply(ThreadQueue& self, SendRecord& record);
+  enum class Step { Ran, Idle, Quit, Timeout };
+  Step pumpOne(ThreadQueue& q, bool honourQuit, bool wait,
+               std::optional<std::chrono::steady_clock::time_point> deadline);
+  void paintWindow(HWND hwnd);
+
+  bool showWindowOwned(HWND hwnd, int cmd);
+  bool setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+  void destroyTree(HWND hwnd, bool runFinal);
+  void sendDestroyMessages(HWND hwnd);
+  void finishWindow(HWND hwnd, bool runFinal);
+  void restackLocked(WindowData& w, HWND insertAfter);
+  void resizeImage(WindowData& w, int cx, int cy);
+  SurfaceDesc describeLocked(const WindowData& w) const;
+  void syncSurface(HWND hwnd);
+  bool isVisibleLocked(const WindowData& w) const;
+  Point clientOriginLocked(const WindowData& w) const;
+  HWND hitTestLocked(HWND top, Point screen) const;
+  void forgetInputLocked(HWND hwnd);
+
+  std::unique_ptr<Backend> backend_;
+
+  std::mutex mutex_;
+  // Guarded by mutex_.
+  std::map<HWND, std::shared_ptr<WindowData>> windows_;
+  HWND nextHandle_ = 0x00010000;
+  HWND focus_ = 0;
+  HWND capture_ = 0;
+  bool implicitCapture_ = false;
+  bool leftDown_ = false;
+  bool rightDown_ = false;
+  HWND lastClickWindow_ = 0;
+  Point lastClickPoint_;
+  std::chrono::steady_clock::time_point lastClickTime_;
+  bool lastWasDoubleClick_ = false;
+  std::map<int, KeyHook> keyHooks_;
+  int nextHookId_ = 1;
+};
+
+}  // namespace ui
