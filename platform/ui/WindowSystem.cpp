@@ -1299,7 +1299,9 @@ LRESULT WindowSystem::defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
         if (it != windows_.end()) parent = it->second->parent;
       }
       if (parent && sendMessage(parent, WM_SETCURSOR, wParam, lParam)) return 1;
-      if (LOWORD(static_cast<uintptr_t>(lParam)) == HTCLIENT) {
+      // A parent asked on behalf of a child leaves the child's own cursor
+      // alone unless its handler decides otherwise.
+      if (LOWORD(static_cast<uintptr_t>(lParam)) == HTCLIENT && static_cast<HWND>(wParam) == hwnd) {
         backend_->setCursorShape(classCursor(hwnd));
         return 1;
       }
