@@ -214,6 +214,9 @@ void DevSimServer::acceptLoop(devlink::Socket* listener, Port port) {
         }
       } catch (...) {
       }
+      // The peer sees the end at once; the descriptor itself is closed when
+      // the connection is reaped, so that stop() never shuts down a reused one.
+      raw->socket.shutdownBoth();
       raw->done = true;
     });
   }
