@@ -166,6 +166,8 @@ int transcodeBase64Wav(std::string_view base64, int64_t maxSamples, bool ulaw, s
 
 int transcodeWavFile(const std::string& path, int64_t maxSamples, bool ulaw, std::string& audioBase64) {
   audioBase64.clear();
+  // A path with an embedded NUL would name a different file than asked for.
+  if (path.empty() || path.find('\0') != std::string::npos) return audio_result::kCannotOpen;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return audio_result::kCannotOpen;
   struct FdCloser {
