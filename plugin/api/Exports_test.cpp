@@ -8,6 +8,7 @@
 #include <string>
 
 #include "plugin/api/ksplugs.h"
+#include "plugin/device/DeviceTestSupport.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ int onEvent(const NotifyEvent* event, void* user) {
 
 // One test walks the library's whole life: it is started once per process.
 TEST(Exports, LifeWithoutDevices) {
+  // Start-up wipes the work folders below the temporary folder: use our own.
+  ksplugs::testing::ScopedTempDir temp;
   DeviceCreateParam create{};
   DestroyParam destroy{};
   LiveControlParam live{};

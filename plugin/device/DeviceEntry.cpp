@@ -1,0 +1,102 @@
+#include "plugin/device/DeviceEntry.h"
+
+#include <new>
+
+namespace ksplugs {
+
+DeviceEntry::DeviceEntry() = default;
+
+DeviceEntry::~DeviceEntry() = default;
+
+int DeviceEntry::initialise(uint32_t id, DeviceCreateParam& record) {
+  if (uniqueId_ != 0) return KS_OK;
+  try {
+    auto session = std::make_unique<WebPlug_NCL::CDVSDevice>();
+    auto live = std::make_unique<CPreviewManager>();
+    auto playback = std::make_unique<CPlaybackManager>();
+    // Everything that can fail is allocated before the record is touched, so
+    // a failure leaves the caller's stream block with the caller.
+    record.uniqueId = id;
+    session->copyFrom(record);
+    uniqueId_ = id;
+    session_ = std::move(session);
+    liveDock_ = std::move(live);
+    playbackDock_ = std::move(playback);
+  } catch (...) {
+    return KS_E_NO_MEMORY;
+  }
+  refCount_.fetch_add(1, std::memory_order_relaxed);  // the creation reference
+  liveDock_->setSession(session_.get());
+  playbackDock_->setSession(session_.get());
+  downloadTask_.setSession(session_.get());
+  return KS_OK;
+}
+
+bool DeviceEntry::markClosingAndHide() {
+  const bool first = !closing_.exchange(true, std::memory_order_acq_rel);
+  if (liveDock_ && liveDock_->hasWindow()) liveDock_->hide();
+  if (playbackDock_ && playbackDock_->hasWindow()) playbackDock_->hide();
+  return first;
+}
+
+void DeviceEntry::silence() {
+  if (!session_) return;
+  // The live and playback cells that play audio come with the dock windows;
+  // talk is the one audio source a device has without them.
+  if (session_->loginHandle() != -1) session_->talkStop();
+}
+
+bool DeviceEntry::leaveFullScreen() {
+  if (!liveDock_ || !liveDock_->hasWindow() || !liveDock_->isFullScreen()) return false;
+  liveDock_->setLayout(0);
+  return true;
+}
+
+void DeviceEntry::trackDocks() {
+  // Dock windows do not exist yet; the placement work keeps the live dock and
+  // then the playback dock over their browser windows here.
+}
+
+void DeviceEntry::teardown() {
+  // The live cells' streams close with the dock windows that own them; a
+  // dock without a window has no cells to stop.
+  downloadTask_.stop();
+  if (session_) session_->talkStop();
+  if (playbackDock_ && playbackDock_->hasWindow()) playbackDock_->releasePlayer();
+  if (session_) session_->logout();
+  // A dock window deletes its object itself once it has closed; a dock
+  // without a window is deleted here.
+  if (liveDock_) {
+    if (liveDock_->postClose()) {
+      (void)liveDock_.release();
+    } else {
+      liveDock_.reset();
+    }
+  }
+  if (playbackDock_) {
+    if (playbackDock_->postClose()) {
+      (void)playbackDock_.release();
+    } else {
+      playbackDock_.reset();
+    }
+  }
+}
+
+int DeviceEntry::liveControl(LiveControlParam&) { return KS_E_NOT_READY; }
+
+int DeviceEntry::playbackControl(PlaybackControlParam&) { return KS_E_NOT_READY; }
+
+int DeviceEntry::snapshot(SnapshotParam&) { return KS_E_NOT_READY; }
+
+int DeviceEntry::streamRecord(StreamRecordParam&) { return KS_E_NOT_READY; }
+
+int DeviceEntry::downloadControl(DownloadControlParam&) { return KS_E_NOT_READY; }
+
+int DeviceEntry::settings(DeviceSettingsParam&, int) { return KS_E_NOT_READY; }
+
+int DeviceEntry::createDock(int, void*) {
+  // Dock windows cannot be created yet.
+  return KS_E_WINDOW;
+}
+
+}  // namespace ksplugs

@@ -1,0 +1,101 @@
+#pragma once
+// One registered device: the registry's unit of counting and lookup. It owns
+// the device session, the two dock objects, their anchors over the browser
+// and the device's download task.
+//
+// Life: built by the registry, initialise() gives it its id and the creation
+// reference; lookups add references; markClosing() hides it from lookups;
+// the last release runs teardown() and deletes it.
+//
+// Threads: the reference count and the closing mark are atomics; the mark is
+// set only under the registry lock so that a lookup (which checks the mark
+// and adds its reference under that lock) can never revive a closing entry.
+// Everything else is set up before the entry is listed and afterwards used by
+// the threads that hold references; the anchors belong to dock creation and
+// the supervision pass (the placement work adds their lock).
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "plugin/api/ksplugs.h"
+#include "plugin/device/CDVSDevice.h"
+#include "plugin/device/DockAnchor.h"
+#include "plugin/video/CPlaybackManager.h"
+#include "plugin/video/CPreviewManager.h"
+#include "plugin/video/DownloadTask.h"
+
+namespace ksplugs {
+
+class DeviceEntry {
+ public:
+  DeviceEntry();
+  ~DeviceEntry();
+  DeviceEntry(const DeviceEntry&) = delete;
+  DeviceEntry& operator=(const DeviceEntry&) = delete;
+
+  // Takes the id, copies the record into a new session (taking over its
+  // stream block and writing the id into the record), creates both dock
+  // objects and takes the creation reference. 0, or 1002 when something
+  // cannot be allocated. An entry that has an id already answers 0 and
+  // changes nothing.
+  int initialise(uint32_t id, DeviceCreateParam& record);
+
+  uint32_t uniqueId() const { return uniqueId_; }
+  WebPlug_NCL::CDVSDevice& session() { return *session_; }
+  const WebPlug_NCL::CDVSDevice& session() const { return *session_; }
+  CPreviewManager* liveDock() { return liveDock_.get(); }
+  CPlaybackManager* playbackDock() { return playbackDock_.get(); }
+  DownloadTask& downloadTask() { return downloadTask_; }
+  DockAnchor& liveAnchor() { return liveAnchor_; }
+  DockAnchor& playbackAnchor() { return playbackAnchor_; }
+  // Task ids of this device's downloads, from 1.
+  int32_t nextDownloadTaskId() { return downloadTaskCounter_.fetch_add(1) + 1; }
+
+  // Reference counting (the registry's business).
+  void addRef() { refCount_.fetch_add(1, std::memory_order_relaxed); }
+  // Answers the count left after the drop.
+  int dropRef() { return refCount_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+  int refCount() const { return refCount_.load(std::memory_order_acquire); }
+
+  bool closing() const { return closing_.load(std::memory_order_acquire); }
+  // Sets the closing mark and hides both dock windows. Answers true for the
+  // call that set the mark, so that exactly one caller drops the creation
+  // reference. Call under the registry lock.
+  bool markClosingAndHide();
+
+  // Audio of every live and playback cell off, and talk stopped.
+  void silence();
+  // Leaves full screen when the live-view dock window is in it; true then.
+  bool leaveFullScreen();
+  // Keeps the docks over their browser windows; run by every supervision pass.
+  void trackDocks();
+  // Stops everything the device runs and closes its docks. Runs under the
+  // registry lock, after the last reference went.
+  void teardown();
+
+  // The device commands of the exports. The docks have no windows yet, so
+  // every command that needs a dock answers 1009 (needed dock missing).
+  int liveControl(LiveControlParam& param);
+  int playbackControl(PlaybackControlParam& param);
+  int snapshot(SnapshotParam& param);
+  int streamRecord(StreamRecordParam& param);
+  int downloadControl(DownloadControlParam& param);
+  int settings(DeviceSettingsParam& param, int reserved);
+  // Creates a dock window on the user-interface thread (dock type 1 live,
+  // 2 playback).
+  int createDock(int dockType, void* param);
+
+ private:
+  std::atomic<int> refCount_{0};
+  uint32_t uniqueId_ = 0;  // set once by initialise() before the entry is listed
+  std::atomic<int32_t> downloadTaskCounter_{0};
+  std::atomic<bool> closing_{false};
+  DockAnchor liveAnchor_;
+  DockAnchor playbackAnchor_;
+  std::unique_ptr<CPreviewManager> liveDock_;
+  std::unique_ptr<CPlaybackManager> playbackDock_;
+  DownloadTask downloadTask_;
+  std::unique_ptr<WebPlug_NCL::CDVSDevice> session_;
+};
+
+}  // namespace ksplugs
