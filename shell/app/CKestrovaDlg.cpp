@@ -1,0 +1,161 @@
+#include "shell/app/CKestrovaDlg.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+#include "platform/sockhub/SockHub.h"
+#include "platform/ui/FontRegistry.h"
+#include "platform/ui/WindowApi.h"
+#include "plugin/api/ksplugs.h"
+#include "shell/command/EventPush.h"
+#include "shell/command/ServerBoundary.h"
+#include "shell/command/ShellState.h"
+#if __has_include("shell/services/UpgradeWatcher.h")
+#include "shell/services/UpgradeWatcher.h"
+#define KESTROVA_HAS_UPGRADE_WATCHER 1
+#endif
+
+namespace kestrova {
+namespace {
+
+constexpr int32_t kServerPort = 32858;
+constexpr ui::WPARAM kCancelResult = 2;
+
+}  // namespace
+
+CKestrovaDlg::CKestrovaDlg() = default;
+
+CKestrovaDlg::~CKestrovaDlg() {
+  if (font_ != 0) ui::deleteFont(font_);
+}
+
+bool CKestrovaDlg::createHidden() {
+  // Never WS_VISIBLE; the position handler below keeps it that way.
+  if (create(0, ui::Rect{0, 0, 320, 200}, std::string_view("Kestrova"), ui::WS_POPUP, 0, "KestrovaDlg") == 0) {
+    return false;
+  }
+  // The window's font is what the library's docks take as theirs.
+  font_ = ui::createFont("Segoe UI", 12 * static_cast<int>(ui::getDpiForWindow(hwnd())) / 96);
+  sendMessage(ui::WM_SETFONT, font_, 0);
+  return true;
+}
+
+void CKestrovaDlg::onInitDialog() {
+  const ui::UINT dpi = ui::getDpiForWindow(hwnd());
+  ShellState& state = shellState();
+  state.dpiRadio = dpi * 100 / 96;
+  state.dialogWindow = hwnd();
+
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+  curl_global_init(CURL_GLOBAL_ALL);
+  KsComGlobalInit();
+  setPushSender(sendToConnection);
+  KsComInitActiveNotify(onActiveNotify, nullptr);
+
+  CommandEnv env;
+  env.createDock = [](int dockType, void* record) {
+    return static_cast<int>(ui::sendMessage(shellState().dialogWindow.load(), WM_CREATE_DOCK,
+                                            static_cast<ui::WPARAM>(dockType), reinterpret_cast<ui::LPARAM>(record)));
+  };
+  dispatcher_ = std::make_unique<Dispatcher>(std::move(env));
+  installDispatcher(dispatcher_.get());
+
+  SockHubGlobalParam param{};
+  param.port = kServerPort;
+  SockHub_SetGlobalParam(&param);
+  SockHub_Start();
+
+#ifdef KESTROVA_HAS_UPGRADE_WATCHER
+  UpgradeWatcher::Hooks hooks;
+  hooks.aliveDeviceCount = [] { return KsComGetAliveDeviceCount(); };
+  const ui::HWND self = hwnd();
+  hooks.requestClose = [self] { ui::postMessage(self, ui::WM_CLOSE); };
+  hooks.setPendingInstaller = [this](const std::string& path) { setPendingInstaller(path); };
+  watcher_ = std::make_unique<UpgradeWatcher>(std::move(hooks), state.upgradePending);
+  watcher_->start();
+#endif
+
+  SockHubReceiveDataParam receive{onReceiveData};
+  SockHub_ReceiveDataIf(&receive);
+  SockHubClientActionParam action{onClientAction};
+  SockHub_ClientActiontIf(&action);
+}
+
+void CKestrovaDlg::setPendingInstaller(const std::string& path) {
+  std::lock_guard lock(installerLock_);
+  pendingInstallerPath_ = path;
+}
+
+std::string CKestrovaDlg::pendingInstaller() const {
+  std::lock_guard lock(installerLock_);
+  return pendingInstallerPath_;
+}
+
+ui::LRESULT CKestrovaDlg::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) {
+  switch (msg) {
+    case ui::WM_WINDOWPOSCHANGING: return onWindowPosChanging(wParam, lParam);
+    case ui::WM_DPICHANGED: return onDpiChanged(wParam);
+    case WM_CREATE_DOCK: return onCreateDock(wParam, lParam);
+    case ui::WM_CLOSE: onClose(); return 0;
+    case ui::WM_KEYDOWN:
+    case ui::WM_KEYUP:
+      return 0;  // Enter and Escape never end the shell
+    default: return defaultHandle(msg, wParam, lParam);
+  }
+}
+
+ui::LRESULT CKestrovaDlg::onWindowPosChanging(ui::WPARAM wParam, ui::LPARAM lParam) {
+  const ui::LRESULT result = defaultHandle(ui::WM_WINDOWPOSCHANGING, wParam, lParam);
+  if (auto* pos = reinterpret_cast<ui::WINDOWPOS*>(lParam); pos != nullptr) pos->flags &= ~ui::SWP_SHOWWINDOW;
+  return result;
+}
+
+ui::LRESULT CKestrovaDlg::onDpiChanged(ui::WPARAM wParam) {
+  shellState().dpiRadio = static_cast<uint32_t>(ui::HIWORD(wParam)) * 100 / 96;
+  return 0;
+}
+
+ui::LRESULT CKestrovaDlg::onCreateDock(ui::WPARAM wParam, ui::LPARAM lParam) {
+  const auto font = static_cast<KsFont>(sendMessage(ui::WM_GETFONT));
+  const int dockType = static_cast<int>(wParam);
+  void* record = reinterpret_cast<void*>(lParam);
+  if (record != nullptr) {
+    if (dockType == 1) static_cast<LiveControlParam*>(record)->preview.font = font;
+    if (dockType == 2) static_cast<PlaybackControlParam*>(record)->preview.font = font;
+  }
+  return KsComCreatePreviewerDock(dockType, record);
+}
+
+void CKestrovaDlg::onClose() {
+  if (closing_) return;
+  closing_ = true;
+  if (watcher_) watcher_->stop();
+
+#ifdef KESTROVA_HAS_UPGRADE_WATCHER
+  if (const std::string installer = pendingInstaller(); !installer.empty()) launchInstaller(installer);
+#endif
+
+  // Stopping the server waits for the commands that are running; one of them
+  // may be waiting for this thread to create a dock, so keep handling
+  // messages while another thread stops the server.
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&stopped] {
+    SockHub_Stop();
+    stopped = true;
+  });
+  while (!stopped.load()) ui::pumpMessagesUntil([&stopped] { return stopped.load(); }, std::chrono::milliseconds(50));
+  stopper.join();
+  installDispatcher(nullptr);
+
+  KsComGlobalUninit();
+  curl_global_cleanup();
+
+  destroyWindow();
+  ui::postQuitMessage(static_cast<int>(kCancelResult));
+}
+
+}  // namespace kestrova

@@ -1,0 +1,49 @@
+#include "shell/command/ServerBoundary.h"
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "platform/sockhub/SockHub.h"
+#include "shell/command/Dispatcher.h"
+
+namespace kestrova {
+namespace {
+
+// Written by the application before the server delivers messages and after
+// it has stopped; read by the server's threads.
+std::atomic<Dispatcher*> installed{nullptr};
+
+}  // namespace
+
+void installDispatcher(Dispatcher* dispatcher) { installed.store(dispatcher); }
+
+int onReceiveData(int32_t connectionId, int32_t clientPort, const char* text) {
+  Dispatcher* dispatcher = installed.load();
+  if (dispatcher == nullptr || text == nullptr) return 0;
+  std::string reply;
+  try {
+    dispatcher->dispatch(text, std::strlen(text), connectionId, clientPort, reply);
+  } catch (...) {
+    return 0;  // nothing unwinds into the server's thread
+  }
+  if (!reply.empty()) SockHub_SendData(connectionId, reply.data(), reply.size());
+  return 0;
+}
+
+int onClientAction(int32_t connectionId) {
+  Dispatcher* dispatcher = installed.load();
+  if (dispatcher == nullptr) return 0;
+  std::string reply;
+  try {
+    dispatcher->dispatch(nullptr, 0, connectionId, 0, reply);
+  } catch (...) {
+  }
+  return 0;
+}
+
+int sendToConnection(int32_t connectionId, const char* data, size_t length) {
+  return SockHub_SendData(connectionId, data, length);
+}
+
+}  // namespace kestrova
