@@ -22,6 +22,12 @@ extern "C" {
 #include "platform/devlink/WireFormat.h"
 #include "tools/devsim/DevSimServer.h"
 
+// libx265 keeps a few blocks of every encoder it opened until the process
+// ends; they are the library's, not ours.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\n";
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -86,6 +92,15 @@ class Collector {
   }
   bool waitForCount(size_t n, std::chrono::milliseconds limit = 10s) {
     return waitFor([n](const auto& f) { return f.size() >= n; }, limit);
+  }
+  // Waits for n video frames after position `from` (audio frames may trail
+  // the video frames they belong to).
+  bool waitForVideo(size_t from, size_t n, std::chrono::milliseconds limit = 10s) {
+    return waitFor([from, n](const auto& f) {
+      size_t video = 0;
+      for (size_t i = from; i < f.size(); ++i) video += f[i].video();
+      return video >= n;
+    }, limit);
   }
   std::vector<Received> frames() {
     std::lock_guard lock(mutex_);
@@ -511,11 +526,7 @@ TEST_F(DevLinkTest, PositionStepsAndFastChangeWhatArrives) {
   ASSERT_TRUE(c.waitForCount(1));
   ASSERT_EQ(DLSDK_HistoryStreamOneByOne(s), DLSDK_OK);
   ASSERT_EQ(DLSDK_HistoryStreamOneByOne(s), DLSDK_OK);
-  ASSERT_TRUE(c.waitFor([](const auto& f) {
-    int v = 0;
-    for (const auto& r : f) v += r.video();
-    return v >= 3;
-  }));
+  ASSERT_TRUE(c.waitForVideo(0, 3));
   auto v = c.videoSince(0);
   const uint32_t fifteen = calendar(2024, 5, 6, 15, 0, 0);
   ASSERT_EQ(v.size(), 3u);
@@ -526,7 +537,7 @@ TEST_F(DevLinkTest, PositionStepsAndFastChangeWhatArrives) {
   // One back: the frame before the last, after its key frame as decode-only.
   size_t mark = c.size();
   ASSERT_EQ(DLSDK_HistoryStreamOneByOneBack(s), DLSDK_OK);
-  ASSERT_TRUE(c.waitFor([&](const auto& f) { return f.size() >= mark + 2; }));
+  ASSERT_TRUE(c.waitForVideo(mark, 2));
   v = c.videoSince(mark);
   ASSERT_EQ(v.size(), 2u);
   EXPECT_EQ(v[0].milliseconds, 0);
@@ -544,7 +555,7 @@ TEST_F(DevLinkTest, PositionStepsAndFastChangeWhatArrives) {
   ASSERT_EQ(DLSDK_HistoryStreamPosition(s, 2, &at), DLSDK_OK);
   mark = c.size();
   ASSERT_EQ(DLSDK_StreamMediaControl(s, 1), DLSDK_OK);
-  ASSERT_TRUE(c.waitFor([&](const auto& f) { return f.size() >= mark + 5; }));
+  ASSERT_TRUE(c.waitForVideo(mark, 5));
   ASSERT_EQ(DLSDK_StreamMediaControl(s, 2), DLSDK_OK);
   v = c.videoSince(mark);
   for (size_t i = 0; i < v.size(); ++i) {
@@ -556,7 +567,7 @@ TEST_F(DevLinkTest, PositionStepsAndFastChangeWhatArrives) {
   ASSERT_EQ(DLSDK_HistoryStreamPosition(s, 2, &at), DLSDK_OK);
   mark = c.size();
   ASSERT_EQ(DLSDK_StreamMediaControl(s, 1), DLSDK_OK);
-  ASSERT_TRUE(c.waitFor([&](const auto& f) { return f.size() >= mark + 3; }));
+  ASSERT_TRUE(c.waitForVideo(mark, 3));
   ASSERT_EQ(DLSDK_StreamMediaControl(s, 2), DLSDK_OK);
   v = c.videoSince(mark);
   ASSERT_GE(v.size(), 3u);
