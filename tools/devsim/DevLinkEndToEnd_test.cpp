@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "platform/devlink/DevLinkSdk.h"
+#include "platform/h264parse/H264Parse.h"
 #include "platform/devlink/SdkContext.h"
 #include "platform/devlink/Socket.h"
 #include "platform/devlink/WireFormat.h"
@@ -157,6 +158,22 @@ std::pair<int, int> decodedSize(const std::vector<uint8_t>& frame, int format) {
   }
   avcodec_free_context(&ctx);
   return size;
+}
+
+// The picture size as the live view learns it: the parameter set found in
+// the whole frame (header included) by the parser the plug-in uses.
+std::pair<int, int> parsedSize(const std::vector<uint8_t>& frame) {
+  int offset = 0, length = 0, codec = 0;
+  if (get_sps_info_from_frame(frame.data(), static_cast<int>(frame.size()), &offset, &length, &codec) < 0) return {};
+  const uint8_t* nal = frame.data() + offset + 4;
+  if (codec == kH264ParseCodecH264) {
+    H264SpsInfo sps{};
+    if (h264_parse_sequence_parameter_set(nal, length * 8, &sps) < 0) return {};
+    return {sps.width, sps.height};
+  }
+  H265SpsInfo sps{};
+  if (h265_parse_sequence_parameter_set(nal, length, &sps) < 0) return {};
+  return {sps.width, sps.height};
 }
 
 class DevLinkTest : public ::testing::Test {
@@ -379,6 +396,7 @@ TEST_F(DevLinkTest, LiveFramesAdvanceAndAKeyFrameFollowsTheRequest) {
     EXPECT_TRUE(audio);
     ASSERT_NE(key, nullptr);  // one key frame a second at most
     EXPECT_EQ(decodedSize(key->bytes, expectedFormat), std::make_pair(352, 288));
+    EXPECT_EQ(parsedSize(key->bytes), std::make_pair(352, 288));
     // The calendar fields are in struct tm bases and agree with the stamp.
     const time_t stamp = key->seconds;
     struct tm t {};
