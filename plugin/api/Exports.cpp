@@ -59,8 +59,12 @@ void installKeyHook() {
   // no key input to watch.
   ui::WindowSystem* windows = ui::WindowSystem::current();
   if (windows == nullptr) return;
-  const int id = windows->addKeyHook(onKey);
-  if (id > 0) PluginGlobals::instance().keyboardHook.store(static_cast<uint32_t>(id));
+  try {
+    const int id = windows->addKeyHook(onKey);
+    if (id > 0) PluginGlobals::instance().keyboardHook.store(static_cast<uint32_t>(id));
+  } catch (...) {
+    // Without the hook, Escape simply does not leave full screen.
+  }
 }
 
 void removeKeyHook() {
