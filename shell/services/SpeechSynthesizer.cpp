@@ -1,6 +1,5 @@
 #include "shell/services/SpeechSynthesizer.h"
 
-#include <json/reader.h>
 #include <json/value.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 
 #include "platform/sys/Utf.h"
 #include "shell/services/AudioTranscoder.h"
+#include "shell/services/JsonReply.h"
 
 namespace kestrova {
 namespace {
@@ -49,10 +49,8 @@ int synthesizeSpeech(TtsTokenCache& tokens, const ServiceConfig& config, const H
     std::string body;
     if (const int result = http.perform(post, &body); result != 0) return result;
 
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value reply;
-    if (!reader->parse(body.data(), body.data() + body.size(), &reply, nullptr)) return kMissingData;
+    if (!parseJsonReply(body, reply)) return kMissingData;
 
     if (const Json::Value* code = findMember(reply, "error_code"); code != nullptr) {
       // Services give the code as text or as a number; both are reported as text.

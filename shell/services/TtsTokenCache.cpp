@@ -1,10 +1,11 @@
 #include "shell/services/TtsTokenCache.h"
 
-#include <json/reader.h>
 #include <json/value.h>
 
 #include <ctime>
 #include <memory>
+
+#include "shell/services/JsonReply.h"
 
 namespace kestrova {
 namespace {
@@ -45,10 +46,8 @@ int TtsTokenCache::currentToken(const ServiceConfig& config, const HttpClient& h
   std::string body;
   if (const int result = http.perform(request, &body); result != 0) return result;
 
-  Json::CharReaderBuilder builder;
-  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value document;
-  if (!reader->parse(body.data(), body.data() + body.size(), &document, nullptr)) return kMissingData;
+  if (!parseJsonReply(body, document)) return kMissingData;
   if (!document.isObject()) return kMissingData;
   const Json::Value* data = document.find("data", "data" + 4);
   if (data == nullptr || !data->isObject()) return kMissingData;
