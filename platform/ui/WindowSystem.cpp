@@ -26,6 +26,10 @@ std::mutex gInstallMutex;
 std::unique_ptr<WindowSystem> gOwned;
 std::atomic<WindowSystem*> gCurrent{nullptr};
 
+// Handles are never reused within the process, not even across a reinstall,
+// so a stale handle can never name a newer window.
+std::atomic<HWND> gNextHandle{0x00010000};
+
 constexpr auto kDoubleClickTime = std::chrono::milliseconds(500);
 constexpr int kDoubleClickSlop = 2;
 constexpr uint32_t kMinTimerMs = 10;
@@ -446,8 +450,8 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
         return 0;
       }
     }
-    if (nextHandle_ >= kForeignHandleBit) return 0;
-    hwnd = nextHandle_++;
+    hwnd = gNextHandle.fetch_add(1);
+    if (hwnd >= kForeignHandleBit) return 0;
     data->hwnd = hwnd;
     data->object = object;
     data->parent = parent;

@@ -165,7 +165,6 @@ class WindowSystem : private InputSink {
   std::mutex mutex_;
   // Guarded by mutex_.
   std::map<HWND, std::shared_ptr<WindowData>> windows_;
-  HWND nextHandle_ = 0x00010000;
   HWND focus_ = 0;
   HWND capture_ = 0;
   bool implicitCapture_ = false;
