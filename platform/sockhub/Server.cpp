@@ -1,0 +1,93 @@
+#include "platform/sockhub/Server.h"
+
+#include <string>
+#include <system_error>
+
+#include "platform/sockhub/ConnectionWorker.h"
+#include "platform/sockhub/Listener.h"
+
+namespace sockhub {
+namespace net = boost::asio;
+
+Server::Server(const ServerOptions& options) : state_(options) {}
+
+Server::~Server() { stop(); }
+
+bool Server::running() const {
+  std::lock_guard lock(lifecycleMutex_);
+  return ioc_ != nullptr;
+}
+
+int Server::start(uint16_t port, HandshakePolicy policy) {
+  std::lock_guard lock(lifecycleMutex_);
+  if (ioc_) return SOCKHUB_ERR_ALREADY_STARTED;
+  try {
+    auto ioc = std::make_unique<net::io_context>(1);
+    auto listener = std::make_shared<Listener>(*ioc, state_, std::make_shared<const HandshakePolicy>(std::move(policy)));
+    if (listener->open(port)) return SOCKHUB_ERR_BIND;
+    state_.open();
+    ioc_ = std::move(ioc);
+    listener_ = std::move(listener);
+    listener_->run();
+    try {
+      ioThread_ = std::thread([this] { runIo(); });
+    } catch (const std::system_error&) {
+      state_.beginStop();
+      state_.closeRegistry();
+      listener_.reset();
+      ioc_.reset();
+      return SOCKHUB_ERR_RESOURCES;
+    }
+    boundPort_.store(listener_->port());
+    return SOCKHUB_OK;
+  } catch (...) {
+    return SOCKHUB_ERR_RESOURCES;
+  }
+}
+
+void Server::runIo() {
+  // A handler that throws (only on exhausted memory) must not end the
+  // thread that serves every connection.
+  while (true) {
+    try {
+      ioc_->run();
+      return;
+    } catch (...) {
+    }
+  }
+}
+
+int Server::stop() {
+  // A callback runs on a worker thread that stop() would have to join.
+  if (ConnectionWorker::onWorkerThread()) return SOCKHUB_ERR_BUSY;
+  std::lock_guard lock(lifecycleMutex_);
+  if (!ioc_) return SOCKHUB_ERR_NOT_STARTED;
+  // Held messages are dropped and no connection is admitted any more.
+  state_.beginStop();
+  listener_->close();
+  state_.closeAllSessions();
+  // Peers get a moment to answer the close frame; then the connections are
+  // cut with the I/O context.
+  state_.waitNoSessions(state_.options().stopGrace);
+  state_.closeRegistry();
+  ioc_->stop();
+  if (ioThread_.joinable()) ioThread_.join();
+  // Destroying the context destroys the handlers still pending and with them
+  // the remaining sessions, whose workers are then told of their end.
+  listener_.reset();
+  ioc_.reset();
+  state_.joinAllWorkers();
+  boundPort_.store(0);
+  return SOCKHUB_OK;
+}
+
+int Server::send(int32_t connectionId, const char* data, size_t length) {
+  if (data == nullptr && length != 0) return SOCKHUB_ERR_INVALID_ARG;
+  try {
+    return state_.send(connectionId, length == 0 ? std::string() : std::string(data, length));
+  } catch (...) {
+    return SOCKHUB_ERR_RESOURCES;
+  }
+}
+
+}  // namespace sockhub

@@ -1,0 +1,54 @@
+#pragma once
+// The WebSocket server behind the SockHub_* functions.
+//
+// Threads: one I/O thread runs every socket (each connection on its own
+// strand), and every connection has a ConnectionWorker thread for its
+// callbacks. start() and stop() are for one controlling thread; send() and
+// the callback setters may be called from any thread, callbacks included.
+// stop() closes every connection, waits for the workers to run their last
+// callbacks and joins every thread; the server can be started again.
+#include <boost/asio/io_context.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/sockhub/HandshakePolicy.h"
+#include "platform/sockhub/ServerOptions.h"
+#include "platform/sockhub/SharedState.h"
+
+namespace sockhub {
+
+class Listener;
+
+class Server {
+ public:
+  explicit Server(const ServerOptions& options = {});
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds 127.0.0.1:port (0 = a free port). A SockHubResult code.
+  int start(uint16_t port, HandshakePolicy policy = HandshakePolicy());
+  int stop();
+  bool running() const;
+  uint16_t boundPort() const { return boundPort_.load(); }
+
+  int send(int32_t connectionId, const char* data, size_t length);
+  void setReceiver(SockHubReceiveFn fn) { state_.setReceiver(fn); }
+  void setClientAction(SockHubClientActionFn fn) { state_.setClientAction(fn); }
+
+ private:
+  void runIo();
+
+  SharedState state_;
+  mutable std::mutex lifecycleMutex_;          // serialises start() and stop()
+  std::unique_ptr<boost::asio::io_context> ioc_;  // guarded by lifecycleMutex_
+  std::shared_ptr<Listener> listener_;         // guarded by lifecycleMutex_
+  std::thread ioThread_;                       // guarded by lifecycleMutex_
+  std::atomic<uint16_t> boundPort_{0};
+};
+
+}  // namespace sockhub

@@ -1,0 +1,31 @@
+#pragma once
+// Limits of the WebSocket server. The defaults are what the shell runs with;
+// tests shrink them to reach each limit quickly.
+#include <chrono>
+#include <cstddef>
+
+namespace sockhub {
+
+struct ServerOptions {
+  // From the accepted TCP connection to a complete upgrade request, and for
+  // the WebSocket opening and closing handshakes.
+  std::chrono::milliseconds handshakeTimeout{10000};
+  // How long Stop lets closing handshakes run before it cuts connections.
+  std::chrono::milliseconds stopGrace{1000};
+  // Open TCP connections, handshaking ones included. Further ones are
+  // accepted and closed at once.
+  size_t maxConnections = 256;
+  // Largest received message; a larger one ends the connection (close 1009).
+  size_t maxMessageBytes = size_t{1} << 20;
+  // Output queued for one connection and not yet written to its socket; a
+  // peer that stops reading is dropped when this would be passed.
+  size_t maxUnsentBytes = size_t{8} << 20;
+  // Received messages waiting for the connection's handler thread. Reading
+  // pauses while either bound is reached (at least one message always fits).
+  size_t maxQueuedMessages = 16;
+  size_t maxQueuedBytes = size_t{2} << 20;
+  // Size of the upgrade request's header block.
+  size_t maxRequestHeaderBytes = 8192;
+};
+
+}  // namespace sockhub

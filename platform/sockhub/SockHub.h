@@ -1,0 +1,90 @@
+#pragma once
+// SockHub: the local WebSocket server that carries the page's commands.
+//
+// A C-style boundary over sockhub::Server (one process-wide instance). The
+// server listens on 127.0.0.1 only and hands every text message of a
+// connection to the receive callback, one message after another, on a thread
+// of its own per connection; a callback that blocks stalls only its own
+// connection. When a connection ends (closed by either side or dropped), the
+// client-action callback runs once on that same thread, after every message
+// already received from it was handled.
+//
+// Threads: SetGlobalParam, Start and Stop belong to one controlling thread
+// (the shell's user-interface thread). SendData and the two registration
+// calls may come from any thread. Stop waits for callbacks that are running,
+// so a callback must never wait for the thread that calls Stop; Stop called
+// from inside a callback is refused (SOCKHUB_ERR_BUSY).
+//
+// Messages that arrive before a receive callback is registered are held (the
+// connection's reading pauses once its queue is full) and handed over as soon
+// as one is registered; Stop drops what is still held. Every function here
+// is noexcept and reports failures as result codes.
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+// The server's configuration. `port` 0 picks a free port (tests); the
+// reserved area is not read.
+struct SockHubGlobalParam {
+  int32_t port;
+  uint8_t reserved[1024];
+};
+
+// One received text message. `text` is zero-terminated and valid only during
+// the call; a message with an embedded NUL is seen up to that NUL. Runs on the
+// connection's own thread. The result is ignored.
+typedef int (*SockHubReceiveFn)(int32_t connectionId, int32_t clientPort, const char* text);
+// The connection has ended. Runs once per connection on its own thread. The
+// result is ignored.
+typedef int (*SockHubClientActionFn)(int32_t connectionId);
+
+struct SockHubReceiveDataParam {
+  SockHubReceiveFn onReceive;
+};
+struct SockHubClientActionParam {
+  SockHubClientActionFn onClientAction;
+};
+
+// Result codes.
+enum SockHubResult {
+  SOCKHUB_OK = 0,
+  SOCKHUB_ERR_INVALID_ARG = 1,       // null record, port out of range, null data
+  SOCKHUB_ERR_ALREADY_STARTED = 2,
+  SOCKHUB_ERR_NOT_STARTED = 3,
+  SOCKHUB_ERR_BIND = 4,              // the port could not be bound
+  SOCKHUB_ERR_BAD_PORT_ENV = 5,      // KESTROVA_WS_PORT is not a port number
+  SOCKHUB_ERR_NO_CONNECTION = 6,     // unknown or already closed connection
+  SOCKHUB_ERR_TOO_LARGE = 7,         // more than the connection's output bound
+  SOCKHUB_ERR_BUSY = 8,              // Stop called from a callback
+  SOCKHUB_ERR_RESOURCES = 9,         // memory or threads ran out
+};
+
+// Stores the configuration used by the next Start. Any time; 0 or a code.
+int SockHub_SetGlobalParam(const SockHubGlobalParam* param);
+
+// Binds 127.0.0.1 on the configured port (KESTROVA_WS_PORT overrides it when
+// set) and starts serving.
+int SockHub_Start();
+
+// Registers (or, with a null function, clears) the receive callback. The
+// record may be a temporary: its function is copied. Before or after Start.
+int SockHub_ReceiveDataIf(const SockHubReceiveDataParam* param);
+
+// Registers (or clears) the connection-ended callback; as above.
+int SockHub_ClientActiontIf(const SockHubClientActionParam* param);
+
+// Queues `length` bytes of `data` as one text message to the connection.
+// Any thread; never blocks on the network. The bytes are copied. Messages
+// queued by one thread reach the peer in that order. A connection whose
+// unsent output would pass its bound is dropped (a reader that never reads).
+int SockHub_SendData(int32_t connectionId, const char* data, size_t length);
+
+// Closes every connection (a close frame "going away"), runs the pending
+// callbacks to the end, and joins every thread. Start may be called again.
+int SockHub_Stop();
+
+// The port actually bound, 0 when not serving.
+uint16_t SockHub_BoundPort();
+
+}  // extern "C"

@@ -1,0 +1,127 @@
+#include "tests/support/ShellProcess.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace kstest {
+namespace {
+
+bool canConnect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+std::atomic<int> sequence{0};
+
+}  // namespace
+
+uint16_t freeTcpPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+ShellProcess::ShellProcess(Options options) : options_(std::move(options)) {
+  const std::string unique = std::to_string(getpid()) + "_" + std::to_string(sequence++);
+  instanceName_ = options_.instanceName.empty() ? "KestrovaTest_" + unique : options_.instanceName;
+  if (options_.tmpDir.empty()) {
+    tmpDir_ = (std::filesystem::temp_directory_path() / ("kestrova_test_" + unique)).string();
+    std::filesystem::create_directories(tmpDir_);
+  } else {
+    tmpDir_ = options_.tmpDir;
+  }
+}
+
+ShellProcess::~ShellProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (options_.tmpDir.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(tmpDir_, ec);
+  }
+}
+
+bool ShellProcess::spawn() {
+  port_ = freeTcpPort();
+  const std::string program = std::string(KESTROVA_TEST_BIN_DIR) + "/kestrova";
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("KESTROVA_", 0) == 0 || entry.rfind("TMPDIR=", 0) == 0) continue;
+    env.push_back(entry);
+  }
+  env.push_back("KESTROVA_WS_PORT=" + std::to_string(port_));
+  env.push_back("KESTROVA_INSTANCE_NAME=" + instanceName_);
+  env.push_back("TMPDIR=" + tmpDir_);
+  for (const std::string& extra : options_.extraEnv) env.push_back(extra);
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::string arg0 = program;
+  char* argv[] = {arg0.data(), nullptr};
+  reaped_ = false;
+  return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
+}
+
+bool ShellProcess::start(std::chrono::milliseconds timeout) {
+  if (!spawn()) return false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (canConnect(port_)) return true;
+    if (!running()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+std::optional<int> ShellProcess::wait(std::chrono::milliseconds timeout) {
+  if (reaped_) return status_;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+      reaped_ = true;
+      status_ = status;
+      return status;
+    }
+    if (r < 0) return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+bool ShellProcess::signal(int sig) { return pid_ > 0 && !reaped_ && kill(pid_, sig) == 0; }
+
+bool ShellProcess::running() { return pid_ > 0 && !wait(std::chrono::milliseconds(0)).has_value(); }
+
+}  // namespace kstest
