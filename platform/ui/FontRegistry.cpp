@@ -96,6 +96,12 @@ PangoFontDescription* FontRegistry::newPangoDescription(HFONT font) {
   return desc;
 }
 
+void releaseThreadFontMap() {
+  // Drops this thread's Pango font map, and with it the fontconfig patterns
+  // it caches; the next text use makes a fresh one.
+  pango_cairo_font_map_set_default(nullptr);
+}
+
 HFONT createFont(const FontSpec& spec) { return FontRegistry::instance().create(spec); }
 
 HFONT createFont(std::string_view family, int pixelHeight, int weight, bool italic, bool underline,

@@ -52,6 +52,9 @@ HFONT createFont(const FontSpec& spec);
 HFONT createFont(std::string_view family, int pixelHeight, int weight = 400, bool italic = false,
                  bool underline = false, bool strikeOut = false);
 bool deleteFont(HFONT font);
+// Releases the calling thread's font map (Pango keeps one per thread).
+void releaseThreadFontMap();
+
 // The size of a single line of text in the font.
 Size measureText(HFONT font, std::string_view utf8);
 

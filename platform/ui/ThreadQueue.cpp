@@ -2,16 +2,21 @@
 
 #include <algorithm>
 
+#include "platform/ui/WindowSystem.h"
+
 namespace ui {
 
 namespace {
 
-// Ends the thread's queue when the thread exits, so that senders waiting on
-// it are released instead of blocking forever.
+// When a thread exits, its remaining windows are destroyed (on this thread,
+// with their messages) and its queue ends, so that senders waiting on it are
+// released instead of blocking forever.
 struct QueueHolder {
   std::shared_ptr<ThreadQueue> queue;
   ~QueueHolder() {
-    if (queue) queue->shutdown();
+    if (!queue) return;
+    if (WindowSystem* ws = WindowSystem::current()) ws->destroyThreadWindows();
+    queue->shutdown();
   }
 };
 

@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "platform/ui/DeviceContext.h"
+#include "platform/ui/FontRegistry.h"
 #include "platform/ui/HeadlessDesktop.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/ThreadQueue.h"
@@ -72,20 +73,29 @@ bool WindowSystem::install(std::unique_ptr<Backend> backend) {
   return true;
 }
 
+void WindowSystem::destroyThreadWindows() {
+  // Top-level windows get their normal destruction so their objects see
+  // WM_DESTROY and their final message; children go with them. Children of
+  // another thread's window are destroyed on their own.
+  std::vector<HWND> mine;
+  ThreadQueue* self = ThreadQueue::currentIfAny();
+  if (!self) return;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [h, d] : windows_) {
+      if (d->queue.get() != self) continue;
+      auto parent = windows_.find(d->parent);
+      if (d->parent == 0 || parent == windows_.end() || parent->second->queue.get() != self) mine.push_back(h);
+    }
+  }
+  for (HWND h : mine) destroyWindow(h);
+}
+
 void WindowSystem::uninstall() {
   WindowSystem* ws = current();
   if (!ws) return;
-  // This thread's top-level windows get their normal destruction so their
-  // objects see WM_DESTROY and their final message.
-  std::vector<HWND> mine;
-  ThreadQueue* self = ThreadQueue::currentIfAny();
-  {
-    std::lock_guard lock(ws->mutex_);
-    for (auto& [h, d] : ws->windows_) {
-      if (d->parent == 0 && d->queue.get() == self) mine.push_back(h);
-    }
-  }
-  for (HWND h : mine) ws->destroyWindow(h);
+  ws->destroyThreadWindows();
+  releaseThreadFontMap();
   std::lock_guard lock(gInstallMutex);
   gOwned->backend_->attach(nullptr);
   gCurrent = nullptr;

@@ -41,6 +41,8 @@ class WindowSystem : private InputSink {
   // Destroys the calling thread's remaining windows (with their messages),
   // drops those of other threads silently and removes the backend.
   static void uninstall();
+  // Destroys the calling thread's top-level windows (thread exit).
+  void destroyThreadWindows();
   // The installed system, or null.
   static WindowSystem* current();
 

@@ -143,14 +143,27 @@ TEST_F(ThreadingTest, CallsFromOtherThreadsRunOnTheOwningThread) {
   EXPECT_EQ(owned.offThread, 0);
 }
 
-TEST_F(ThreadingTest, SendToAWindowWhoseThreadEndedFailsInsteadOfBlocking) {
+TEST_F(ThreadingTest, WindowsOfAnEndingThreadAreDestroyedWithIt) {
   Watchdog dog(10s);
+  class Counted : public EchoWindow {
+   public:
+    std::atomic<int>* finals = nullptr;
+    void onFinalMessage(HWND) override { ++*finals; }
+  };
+  std::atomic<int> finals{0};
+  auto left = std::make_unique<Counted>();
+  auto child = std::make_unique<Counted>();
+  left->finals = &finals;
+  child->finals = &finals;
   HWND orphan = 0;
   std::thread t([&] {
-    auto* w = new EchoWindow;  // left behind on purpose: its thread ends
-    orphan = w->create(0, {0, 0, 1, 1}, "", 0);
+    // Not destroyed by its thread: the thread's end takes it along.
+    orphan = left->create(0, {0, 0, 10, 10}, "", 0);
+    child->create(orphan, {0, 0, 1, 1}, "", WS_CHILD);
   });
   t.join();
+  EXPECT_FALSE(isWindow(orphan));
+  EXPECT_EQ(finals, 2);
   EXPECT_EQ(ui::sendMessage(orphan, kMsgEcho, 0, 1), 0);
 }
 
