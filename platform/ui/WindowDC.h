@@ -2,7 +2,8 @@
 // GetDC/ReleaseDC: a device context on a window's whole client area from any
 // thread. It holds the window's image lock for its life, so a video renderer
 // thread and the window's own painting never interleave; releasing it
-// presents what was drawn.
+// presents what was drawn. Do not send messages while holding one: the
+// window's own thread may be waiting for the same lock to paint.
 #include <memory>
 
 #include "platform/ui/DeviceContext.h"
