@@ -1,0 +1,198 @@
+// WebSocket round trips through SockHub with a callback that answers
+// "recordQuery" the way the shell's dispatcher does (JsonCpp reader, styled
+// writer, code 1001), against a bare Boost.Beast echo server in the same run.
+// Each connection has one message in flight (send, wait for the answer).
+// SockHub with a plain echo callback is measured too, to show how much of the
+// difference is the server and how much the JSON work.
+//
+//   bench_ws [messages-per-single-connection]   (default 20000; 20 connections
+//                                                 share twice that number)
+#include <boost/asio/connect.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+#include <json/json.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <thread>
+#include <vector>
+
+#include "bench/ws/BareEchoServer.h"
+#include "platform/sockhub/SockHub.h"
+
+namespace {
+namespace beast = boost::beast;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+// What the shell does with a message, without the shell: parse permissively,
+// require an object with "msgId", find the command by name without case, and
+// answer with the styled writer. "recordQuery" answers 1001 at once.
+int answerLikeTheShell(int32_t connectionId, int32_t, const char* text) {
+  static const char* const kCommands[] = {"createDev", "destroy",  "live",     "snapshot", "record",
+                                          "recordQuery", "playback", "download", "settings", "globalCtrl"};
+  int code = 1000;
+  uint32_t msgId = 0;
+  Json::Value request;
+  Json::Reader reader;
+  if (reader.parse(text, request) && request.isObject() && request.isMember("msgId")) {
+    if (request["msgId"].isUInt()) msgId = request["msgId"].asUInt();
+    const Json::Value& name = request["Fountion"];
+    if (name.isString()) {
+      const std::string command = name.asString();
+      for (const char* candidate : kCommands) {
+        if (strcasecmp(command.c_str(), candidate) == 0) {
+          code = 1001;  // recordQuery's immediate answer; the others are never sent here
+          break;
+        }
+      }
+    }
+  }
+  Json::Value reply(Json::objectValue);
+  reply["code"] = code;
+  reply["msgId"] = msgId;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  Json::StyledWriter writer;
+#pragma GCC diagnostic pop
+  const std::string out = writer.write(reply);
+  SockHub_SendData(connectionId, out.data(), out.size());
+  return 0;
+}
+
+// The same round trip through SockHub without JSON, to separate the server's
+// cost (two thread hand-offs per message) from the dispatcher's.
+int echoBack(int32_t connectionId, int32_t, const char* text) {
+  SockHub_SendData(connectionId, text, std::strlen(text));
+  return 0;
+}
+
+std::string requestText(uint32_t msgId) {
+  return "{\"msgId\": " + std::to_string(msgId) +
+         ", \"Fountion\": \"recordQuery\", \"recordQuery\": {\"uniqueId\": \"dev-0001\", \"channel\": 1, "
+         "\"startTime\": \"2024-05-01 00:00:00\", \"endTime\": \"2024-05-01 23:59:59\"}}";
+}
+
+struct Result {
+  double messagesPerSecond = 0;
+  double p50Micros = 0;
+  double p99Micros = 0;
+  size_t messages = 0;
+  bool ok = true;
+};
+
+// `connections` clients, each sending `perConnection` messages one at a time.
+Result runLoad(uint16_t port, int connections, int perConnection) {
+  constexpr int kWarmUp = 200;
+  std::vector<std::vector<double>> latencies(connections);
+  std::atomic<bool> failed{false};
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  Clock::time_point begin;
+  for (int c = 0; c < connections; ++c) {
+    threads.emplace_back([&, c] {
+      try {
+        net::io_context ioc;
+        websocket::stream<tcp::socket> ws(ioc);
+        ws.next_layer().connect(tcp::endpoint(net::ip::make_address_v4("127.0.0.1"), port));
+        ws.next_layer().set_option(tcp::no_delay(true));
+        ws.handshake("127.0.0.1:" + std::to_string(port), "/");
+        ws.text(true);
+        beast::flat_buffer buffer;
+        const auto roundTrip = [&](uint32_t n) {
+          ws.write(net::buffer(requestText(n)));
+          ws.read(buffer);
+          buffer.consume(buffer.size());
+        };
+        for (int i = 0; i < kWarmUp; ++i) roundTrip(static_cast<uint32_t>(i));
+        ++ready;
+        while (!go.load()) std::this_thread::yield();
+        latencies[c].reserve(perConnection);
+        for (int i = 0; i < perConnection; ++i) {
+          const auto start = Clock::now();
+          roundTrip(static_cast<uint32_t>(c * perConnection + i));
+          latencies[c].push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+        ws.close(websocket::close_code::normal);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "connection %d: %s\n", c, e.what());
+        failed = true;
+        ++ready;
+      }
+    });
+  }
+  while (ready.load() < connections) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  begin = Clock::now();
+  go = true;
+  for (auto& t : threads) t.join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+
+  Result result;
+  std::vector<double> all;
+  for (const auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
+  result.ok = !failed && !all.empty();
+  if (!result.ok) return result;
+  std::sort(all.begin(), all.end());
+  result.messages = all.size();
+  result.messagesPerSecond = static_cast<double>(all.size()) / seconds;
+  result.p50Micros = all[all.size() / 2];
+  result.p99Micros = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+  return result;
+}
+
+void print(const char* server, int connections, const Result& r) {
+  std::printf("%-28s %5d %9zu %12.0f %10.1f %10.1f\n", server, connections, r.messages, r.messagesPerSecond,
+              r.p50Micros, r.p99Micros);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int single = argc > 1 ? std::max(100, std::atoi(argv[1])) : 20000;
+  const int perConnectionOf20 = std::max(100, single * 2 / 20);
+
+  // A free port of our own, whatever the environment says.
+  ::unsetenv("KESTROVA_WS_PORT");
+  ::unsetenv("KESTROVA_ALLOWED_ORIGINS");
+  SockHubGlobalParam param{};
+  param.port = 0;
+  SockHubReceiveDataParam receive{&answerLikeTheShell};
+  SockHubReceiveDataParam echoReceive{&echoBack};
+  if (SockHub_SetGlobalParam(&param) != 0 || SockHub_Start() != 0 || SockHub_ReceiveDataIf(&receive) != 0) {
+    std::fprintf(stderr, "SockHub did not start\n");
+    return 1;
+  }
+  wsbench::BareEchoServer echo;
+
+  std::printf("%-28s %5s %9s %12s %10s %10s\n", "server", "conns", "messages", "messages/s", "p50 us", "p99 us");
+  const Result hub1 = runLoad(SockHub_BoundPort(), 1, single);
+  print("sockhub + recordQuery", 1, hub1);
+  const Result echo1 = runLoad(echo.port(), 1, single);
+  print("bare beast echo", 1, echo1);
+  const Result hub20 = runLoad(SockHub_BoundPort(), 20, perConnectionOf20);
+  print("sockhub + recordQuery", 20, hub20);
+  const Result echo20 = runLoad(echo.port(), 20, perConnectionOf20);
+  print("bare beast echo", 20, echo20);
+  SockHub_ReceiveDataIf(&echoReceive);
+  print("sockhub + echo callback", 1, runLoad(SockHub_BoundPort(), 1, single));
+  print("sockhub + echo callback", 20, runLoad(SockHub_BoundPort(), 20, perConnectionOf20));
+  SockHub_Stop();
+
+  if (!hub1.ok || !echo1.ok || !hub20.ok || !echo20.ok) return 1;
+  std::printf("\nratio sockhub/echo  1 connection:   throughput %.2f, p50 latency %.2fx, p99 latency %.2fx\n",
+              hub1.messagesPerSecond / echo1.messagesPerSecond, hub1.p50Micros / echo1.p50Micros,
+              hub1.p99Micros / echo1.p99Micros);
+  std::printf("ratio sockhub/echo 20 connections: throughput %.2f, p50 latency %.2fx, p99 latency %.2fx\n",
+              hub20.messagesPerSecond / echo20.messagesPerSecond, hub20.p50Micros / echo20.p50Micros,
+              hub20.p99Micros / echo20.p99Micros);
+  return 0;
+}
