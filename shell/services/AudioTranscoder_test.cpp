@@ -28,7 +28,7 @@ void put32(std::string& out, uint32_t v) {
   put16(out, static_cast<uint16_t>(v >> 16));
 }
 
-struct WavSpec {
+struct WavLayout {
   uint16_t format = 1;
   uint16_t channels = 1;
   uint32_t rate = 8000;
@@ -38,22 +38,22 @@ struct WavSpec {
   int64_t declaredDataSize = -1;  // -1: the real size
 };
 
-std::string makeWav(const WavSpec& spec, const std::string& data) {
+std::string makeWav(const WavLayout& layout, const std::string& data) {
   std::string out = "RIFF";
   put32(out, 0);  // the RIFF size is not used by readers of this format
   out += "WAVEfmt ";
   put32(out, 16);
-  put16(out, spec.format);
-  put16(out, spec.channels);
-  put32(out, spec.rate);
-  const uint16_t align = spec.blockAlign >= 0 ? static_cast<uint16_t>(spec.blockAlign)
-                                              : static_cast<uint16_t>(spec.channels * spec.bits / 8);
-  put32(out, spec.rate * align);
+  put16(out, layout.format);
+  put16(out, layout.channels);
+  put32(out, layout.rate);
+  const uint16_t align = layout.blockAlign >= 0 ? static_cast<uint16_t>(layout.blockAlign)
+                                              : static_cast<uint16_t>(layout.channels * layout.bits / 8);
+  put32(out, layout.rate * align);
   put16(out, align);
-  put16(out, spec.bits);
-  out += spec.before;
+  put16(out, layout.bits);
+  out += layout.before;
   out += "data";
-  put32(out, spec.declaredDataSize >= 0 ? static_cast<uint32_t>(spec.declaredDataSize) : static_cast<uint32_t>(data.size()));
+  put32(out, layout.declaredDataSize >= 0 ? static_cast<uint32_t>(layout.declaredDataSize) : static_cast<uint32_t>(data.size()));
   out += data;
   return out;
 }
@@ -78,10 +78,10 @@ int transcode(const std::string& wav, std::string& bytes, bool ulaw = false, int
 }
 
 TEST(AudioTranscoder, OutputLengthFollowsTheRateAndTheLimit) {
-  WavSpec spec;
-  spec.channels = 2;
-  spec.rate = 44100;
-  const std::string wav = makeWav(spec, std::string(44100 * 4, '\0'));
+  WavLayout layout;
+  layout.channels = 2;
+  layout.rate = 44100;
+  const std::string wav = makeWav(layout, std::string(44100 * 4, '\0'));
   std::string bytes;
   ASSERT_EQ(0, transcode(wav, bytes));
   EXPECT_EQ(8000u, bytes.size());
@@ -97,26 +97,26 @@ TEST(AudioTranscoder, MixesChannelsAndWidthsToMono) {
   std::string bytes;
   // Stereo 16-bit: the average truncates toward zero, so 32767 and -32768
   // mix to 0 (A-law 0xD5), not to -1 (0x55).
-  WavSpec stereo;
+  WavLayout stereo;
   stereo.channels = 2;
   ASSERT_EQ(0, transcode(makeWav(stereo, samples16({32767, -32768, 4000, 4000})), bytes));
   EXPECT_EQ(std::string({'\xD5', static_cast<char>(encodeAlaw(4000))}), bytes);
 
   // 8-bit: unsigned around 128, scaled by 256.
-  WavSpec mono8;
+  WavLayout mono8;
   mono8.bits = 8;
   ASSERT_EQ(0, transcode(makeWav(mono8, std::string("\x00\x80\xFF", 3)), bytes));
   EXPECT_EQ(std::string({static_cast<char>(encodeAlaw(-32768)), static_cast<char>(encodeAlaw(0)),
                          static_cast<char>(encodeAlaw(32512))}),
             bytes);
 
-  WavSpec stereo8 = mono8;
+  WavLayout stereo8 = mono8;
   stereo8.channels = 2;
   ASSERT_EQ(0, transcode(makeWav(stereo8, std::string("\x00\xFF", 2)), bytes));
   EXPECT_EQ(std::string(1, static_cast<char>(encodeAlaw(-128))), bytes);
 
   // Three channels: the first channel of each frame.
-  WavSpec three;
+  WavLayout three;
   three.channels = 3;
   ASSERT_EQ(0, transcode(makeWav(three, samples16({-9000, 1, 2, 12000, 3, 4})), bytes, true));
   EXPECT_EQ(std::string({static_cast<char>(encodeUlaw(-9000)), static_cast<char>(encodeUlaw(12000))}), bytes);
@@ -125,7 +125,7 @@ TEST(AudioTranscoder, MixesChannelsAndWidthsToMono) {
 TEST(AudioTranscoder, ResamplesLinearly) {
   std::string bytes;
   // 16 kHz to 8 kHz takes every second sample exactly.
-  WavSpec fast;
+  WavLayout fast;
   fast.rate = 16000;
   ASSERT_EQ(0, transcode(makeWav(fast, samples16({-20000, 5, 1000, 7, 20000, 9})), bytes));
   EXPECT_EQ(std::string({static_cast<char>(encodeAlaw(-20000)), static_cast<char>(encodeAlaw(1000)),
@@ -134,7 +134,7 @@ TEST(AudioTranscoder, ResamplesLinearly) {
 
   // 4 kHz to 8 kHz puts the midpoint between neighbours; the last sample has
   // no right neighbour and repeats.
-  WavSpec slow;
+  WavLayout slow;
   slow.rate = 4000;
   ASSERT_EQ(0, transcode(makeWav(slow, samples16({0, 10000})), bytes, true));
   EXPECT_EQ(std::string({static_cast<char>(encodeUlaw(0)), static_cast<char>(encodeUlaw(5000)),
@@ -143,15 +143,15 @@ TEST(AudioTranscoder, ResamplesLinearly) {
 }
 
 TEST(AudioTranscoder, SkipsOtherChunksIncludingPaddedOnes) {
-  WavSpec spec;
-  spec.before = std::string("LIST", 4) + std::string("\x05\x00\x00\x00", 4) + "INFO!" + std::string(1, '\0');
-  spec.before += std::string("junk", 4) + std::string("\x02\x00\x00\x00", 4) + "zz";
+  WavLayout layout;
+  layout.before = std::string("LIST", 4) + std::string("\x05\x00\x00\x00", 4) + "INFO!" + std::string(1, '\0');
+  layout.before += std::string("junk", 4) + std::string("\x02\x00\x00\x00", 4) + "zz";
   std::string bytes;
-  ASSERT_EQ(0, transcode(makeWav(spec, samples16({100, 200})), bytes));
+  ASSERT_EQ(0, transcode(makeWav(layout, samples16({100, 200})), bytes));
   EXPECT_EQ(2u, bytes.size());
 
   // Chunk ids compare without case.
-  std::string lower = makeWav(WavSpec{}, samples16({1}));
+  std::string lower = makeWav(WavLayout{}, samples16({1}));
   for (const size_t at : {0, 8, 12}) {
     for (size_t i = at; i < at + 4; ++i) lower[i] = static_cast<char>(std::tolower(lower[i]));
   }
@@ -161,41 +161,41 @@ TEST(AudioTranscoder, SkipsOtherChunksIncludingPaddedOnes) {
 TEST(AudioTranscoder, RefusesBrokenOrUnsupportedInput) {
   const std::string data = samples16({1, 2, 3, 4});
   std::string bytes;
-  WavSpec floatFormat;
+  WavLayout floatFormat;
   floatFormat.format = 3;
   EXPECT_EQ(1003, transcode(makeWav(floatFormat, data), bytes));
-  WavSpec bits24;
+  WavLayout bits24;
   bits24.bits = 24;
   EXPECT_EQ(1003, transcode(makeWav(bits24, data), bytes));
-  WavSpec zeroAlign;
+  WavLayout zeroAlign;
   zeroAlign.blockAlign = 0;
   EXPECT_EQ(1003, transcode(makeWav(zeroAlign, data), bytes));
-  WavSpec shortAlign;
+  WavLayout shortAlign;
   shortAlign.channels = 2;
   shortAlign.blockAlign = 2;  // a stereo 16-bit frame needs 4 bytes
   EXPECT_EQ(1003, transcode(makeWav(shortAlign, data), bytes));
-  WavSpec zeroRate;
+  WavLayout zeroRate;
   zeroRate.rate = 0;
   EXPECT_EQ(1003, transcode(makeWav(zeroRate, data), bytes));
-  WavSpec zeroChannels;
+  WavLayout zeroChannels;
   zeroChannels.channels = 0;
   zeroChannels.blockAlign = 2;
   EXPECT_EQ(1003, transcode(makeWav(zeroChannels, data), bytes));
-  WavSpec pastEnd;
+  WavLayout pastEnd;
   pastEnd.declaredDataSize = 0xFFFFFFFF;
   EXPECT_EQ(1003, transcode(makeWav(pastEnd, data), bytes));
-  WavSpec hugeChunk;
+  WavLayout hugeChunk;
   hugeChunk.before = std::string("LIST", 4) + std::string("\xF0\xFF\xFF\xFF", 4);
   EXPECT_EQ(1003, transcode(makeWav(hugeChunk, data), bytes));
 
-  const std::string good = makeWav(WavSpec{}, data);
+  const std::string good = makeWav(WavLayout{}, data);
   for (size_t cut = 0; cut < 44; ++cut) EXPECT_EQ(1003, transcode(good.substr(0, cut), bytes)) << cut;
   std::string notRiff = good;
   notRiff[0] = 'X';
   EXPECT_EQ(1003, transcode(notRiff, bytes));
 
   // A tiny declared rate would ask for an enormous output.
-  WavSpec tinyRate;
+  WavLayout tinyRate;
   tinyRate.rate = 1;
   EXPECT_EQ(1002, transcode(makeWav(tinyRate, std::string(20000, '\0')), bytes));
 
@@ -220,11 +220,11 @@ class TempFolder {
 
 TEST(AudioTranscoder, FileInputMatchesBase64Input) {
   TempFolder folder;
-  WavSpec spec;
-  spec.rate = 11025;
+  WavLayout layout;
+  layout.rate = 11025;
   std::string data;
   for (int i = 0; i < 2000; ++i) put16(data, static_cast<uint16_t>(static_cast<int16_t>((i * 37) % 30000 - 15000)));
-  const std::string wav = makeWav(spec, data);
+  const std::string wav = makeWav(layout, data);
   const std::string path = folder.path() + "/speech file.wav";
   std::ofstream(path, std::ios::binary) << wav;
 
