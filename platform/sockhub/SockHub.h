@@ -64,7 +64,10 @@ enum SockHubResult {
 int SockHub_SetGlobalParam(const SockHubGlobalParam* param);
 
 // Binds 127.0.0.1 on the configured port (KESTROVA_WS_PORT overrides it when
-// set) and starts serving.
+// set) and starts serving. Upgrade requests must name a loopback Host
+// (127.0.0.1, localhost or [::1], any port); when KESTROVA_ALLOWED_ORIGINS
+// (comma-separated origins) is set, their Origin must be one of the list.
+// Both variables are read here, once per start.
 int SockHub_Start();
 
 // Registers (or, with a null function, clears) the receive callback. The
