@@ -6,17 +6,12 @@
 #include "shell/app/CKestrovaDlg.h"
 #include "shell/app/SignalWatcher.h"
 #include "shell/app/SingleInstance.h"
-#if __has_include("shell/app/CrashDump.h")
 #include "shell/app/CrashDump.h"
-#define KESTROVA_HAS_CRASH_DUMP 1
-#endif
 
 namespace kestrova {
 
 int CKestrovaApp::run() {
-#ifdef KESTROVA_HAS_CRASH_DUMP
   installCrashHandler();
-#endif
   SingleInstance instance(SingleInstance::configuredName());
   if (!instance.acquire()) return 0;  // another shell serves this user: end silently
 

@@ -14,10 +14,7 @@
 #include "shell/command/EventPush.h"
 #include "shell/command/ServerBoundary.h"
 #include "shell/command/ShellState.h"
-#if __has_include("shell/services/UpgradeWatcher.h")
 #include "shell/services/UpgradeWatcher.h"
-#define KESTROVA_HAS_UPGRADE_WATCHER 1
-#endif
 
 namespace kestrova {
 namespace {
@@ -69,7 +66,6 @@ void CKestrovaDlg::onInitDialog() {
   SockHub_SetGlobalParam(&param);
   SockHub_Start();
 
-#ifdef KESTROVA_HAS_UPGRADE_WATCHER
   UpgradeWatcher::Hooks hooks;
   hooks.aliveDeviceCount = [] { return KsComGetAliveDeviceCount(); };
   const ui::HWND self = hwnd();
@@ -77,7 +73,6 @@ void CKestrovaDlg::onInitDialog() {
   hooks.setPendingInstaller = [this](const std::string& path) { setPendingInstaller(path); };
   watcher_ = std::make_unique<UpgradeWatcher>(std::move(hooks), state.upgradePending);
   watcher_->start();
-#endif
 
   SockHubReceiveDataParam receive{onReceiveData};
   SockHub_ReceiveDataIf(&receive);
@@ -135,9 +130,7 @@ void CKestrovaDlg::onClose() {
   closing_ = true;
   if (watcher_) watcher_->stop();
 
-#ifdef KESTROVA_HAS_UPGRADE_WATCHER
   if (const std::string installer = pendingInstaller(); !installer.empty()) launchInstaller(installer);
-#endif
 
   // Stopping the server waits for the commands that are running; one of them
   // may be waiting for this thread to create a dock, so keep handling

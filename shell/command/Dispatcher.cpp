@@ -8,19 +8,13 @@
 
 #include "shell/command/CaptureCommands.h"
 #include "shell/command/DeviceCommands.h"
+#include "shell/command/GlobalCommand.h"
 #include "shell/command/JsonReading.h"
 #include "shell/command/LiveCommand.h"
 #include "shell/command/PlaybackCommand.h"
 #include "shell/command/QueryCommands.h"
-#if __has_include("shell/command/SettingsCommand.h")
 #include "shell/command/SettingsCommand.h"
-#define KESTROVA_HAS_SETTINGS_COMMAND 1
-#endif
 #include "shell/command/ShellState.h"
-#if __has_include("shell/command/GlobalCommand.h")
-#include "shell/command/GlobalCommand.h"
-#define KESTROVA_HAS_GLOBAL_COMMAND 1
-#endif
 
 namespace kestrova {
 namespace {
@@ -55,18 +49,8 @@ int Dispatcher::runHandler(size_t index, RequestContext& context, const Json::Va
     case 5: return handleRecordQuery(env_, context, request, reply);
     case 6: return handlePlayback(env_, context, request, reply);
     case 7: return handleDownload(env_, context, request, reply);
-    case 8:
-#ifdef KESTROVA_HAS_SETTINGS_COMMAND
-      return handleSettings(env_, context, request, reply);
-#else
-      return KS_E_NOT_SUPPORTED;
-#endif
-    case 9:
-#ifdef KESTROVA_HAS_GLOBAL_COMMAND
-      return handleGlobalCtrl(context, request, reply);
-#else
-      return KS_E_NOT_SUPPORTED;
-#endif
+    case 8: return handleSettings(env_, context, request, reply);
+    case 9: return handleGlobalCtrl(context, request, reply);
     default: return KS_E_INVALID;
   }
 }

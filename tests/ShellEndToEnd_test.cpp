@@ -1,0 +1,141 @@
+// Whole paths through the shell process: a page's WebSocket connection, the
+// dispatcher, the plug-in library and the services behind it (the device
+// simulator, a loopback speech service).
+#include <gtest/gtest.h>
+#include <json/reader.h>
+
+#include <sstream>
+#include <string>
+
+#include "platform/sys/Base64.h"
+#include "shell/services/TestHttpServer.h"
+#include "tests/support/ShellProcess.h"
+#include "tests/support/Watchdog.h"
+#include "tests/support/WsClient.h"
+#include "tools/devsim/DevSimServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using kestrova::test::TestHttpServer;
+using kstest::ShellProcess;
+using kstest::WsClient;
+
+Json::Value parse(const std::string& text) {
+  Json::Value value;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream in(text);
+  if (!Json::parseFromStream(builder, in, &value, &errors)) return Json::Value();
+  return value;
+}
+
+Json::Value request(WsClient& client, const std::string& text) {
+  if (!client.sendText(text)) return Json::Value();
+  const auto reply = client.receive(20s);
+  return reply ? parse(*reply) : Json::Value();
+}
+
+std::string createDevice(uint32_t msgId, const devsim::DevSimServer& device, bool withThirdStream = true) {
+  return R"({"msgId": )" + std::to_string(msgId) +
+         R"(, "Fountion": "createDev", "Device": {"MAC": "00-11-22-33-44-)" + std::to_string(10 + msgId % 80) +
+         R"(", "totalChannel": 4, "cmdPort": )" + std::to_string(device.commandPort()) +
+         R"(, "mediaPort": )" + std::to_string(device.mediaPort()) +
+         R"(, "stream": [2, 2, 2, 2], "resShowBitrate": "Bitrate", "resMainStream": "Main", "resSubStream": "Sub")" +
+         (withThirdStream ? R"(, "resThirdStream": "Third")" : "") +
+         R"(}, "Auth": {"usr": "admin", "pwd": "admin", "address": "127.0.0.1"}})";
+}
+
+class ShellEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    devsim::DevSimOptions options;
+    options.commandPort = 0;
+    options.mediaPort = 0;
+    device_ = std::make_unique<devsim::DevSimServer>(options);
+    std::string error;
+    ASSERT_TRUE(device_->start(&error)) << error;
+  }
+
+  std::unique_ptr<devsim::DevSimServer> device_;
+};
+
+TEST_F(ShellEndToEnd, DevicesAreCreatedCountedAndReleasedWithTheirConnection) {
+  kstest::Watchdog watchdog(120s, "DevicesAreCreatedCountedAndReleased");
+  ShellProcess shell;
+  ASSERT_TRUE(shell.start());
+
+  auto first = std::make_unique<WsClient>();
+  ASSERT_TRUE(first->connect(shell.port()));
+  // A record without a third-stream text is refused and consumes no id.
+  EXPECT_EQ(request(*first, createDevice(100, *device_, false))["code"].asInt(), 1000);
+  for (uint32_t i = 1; i <= 8; ++i) {
+    const Json::Value reply = request(*first, createDevice(i, *device_));
+    ASSERT_EQ(reply["code"].asInt(), 200) << i;
+    EXPECT_EQ(reply["uniqueId"].asUInt(), i);
+    EXPECT_EQ(reply["dpiRadio"].asUInt(), 100u);
+    EXPECT_EQ(reply["msgId"].asUInt(), i);
+  }
+  EXPECT_EQ(request(*first, createDevice(9, *device_))["code"].asInt(), 1018);
+
+  // Destroying one makes room; ids are never reused.
+  EXPECT_EQ(request(*first, R"({"msgId": 10, "Fountion": "destroy", "DestroyObject": {"type": 1,
+                               "Device": {"uniqueId": 3}}})")["code"].asInt(),
+            200);
+  Json::Value reply = request(*first, createDevice(11, *device_));
+  ASSERT_EQ(reply["code"].asInt(), 200);
+  EXPECT_EQ(reply["uniqueId"].asUInt(), 9u);
+
+  // Closing the connection releases the first live device it owns: a second
+  // page then finds room for exactly one more device.
+  first->close();
+  first.reset();
+  WsClient second;
+  ASSERT_TRUE(second.connect(shell.port()));
+  bool created = false;
+  for (int attempt = 0; attempt < 100 && !created; ++attempt) {
+    reply = request(second, createDevice(12, *device_));
+    created = reply["code"].asInt() == 200;
+    if (!created) std::this_thread::sleep_for(50ms);  // the close is handled on the server's thread
+  }
+  ASSERT_TRUE(created);
+  EXPECT_EQ(reply["uniqueId"].asUInt(), 10u);
+  EXPECT_EQ(request(second, createDevice(13, *device_))["code"].asInt(), 1018);
+}
+
+TEST_F(ShellEndToEnd, SpeechIsSynthesisedThroughTheCloudService) {
+  kstest::Watchdog watchdog(60s, "SpeechIsSynthesised");
+  TestHttpServer tokens([](const TestHttpServer::Request&) {
+    return TestHttpServer::reply(200, R"({"data": {"token": "page-token"}})");
+  });
+  const std::string audio = sys::base64Encode("RIFF-not-transcoded");
+  TestHttpServer tts([&](const TestHttpServer::Request& request) {
+    if (request.body().find("fail") != std::string::npos) {
+      return TestHttpServer::reply(400, R"({"error_code": "SIS.0105", "error_msg": "text too long"})");
+    }
+    return TestHttpServer::reply(200, R"({"result": {"data": ")" + audio + R"("}})");
+  });
+  ShellProcess::Options options;
+  options.extraEnv = {"KESTROVA_TOKEN_SERVER=" + tokens.url(), "KESTROVA_TTS_SERVER=" + tts.url(),
+                      "KESTROVA_TTS_PROJECT=0123456789abcdef0123456789abcdef"};
+  ShellProcess shell(options);
+  ASSERT_TRUE(shell.start());
+  WsClient page;
+  ASSERT_TRUE(page.connect(shell.port()));
+
+  Json::Value reply = request(page, R"({"msgId": 1, "Fountion": "globalCtrl", "global": {"type": 1,
+                                         "tts": {"transParam": "{\"text\": \"hello\"}"}}})");
+  EXPECT_EQ(reply["code"].asInt(), 200);
+  EXPECT_EQ(reply["audio"].asString(), audio);
+  ASSERT_EQ(tts.requests().size(), 1u);
+  EXPECT_EQ(std::string(tts.requests()[0].target()), "/v1/0123456789abcdef0123456789abcdef/tts");
+  EXPECT_EQ(tts.requests()[0]["X-Auth-Token"], "page-token");
+
+  reply = request(page, R"({"msgId": 2, "Fountion": "globalCtrl", "global": {"type": 1,
+                              "tts": {"transParam": "{\"text\": \"fail\"}"}}})");
+  EXPECT_EQ(reply["code"].asInt(), 1019);
+  EXPECT_EQ(reply["extError"].asString(), "SIS.0105");
+  EXPECT_EQ(reply["msgId"].asUInt(), 2u);
+}
+
+}  // namespace
