@@ -43,7 +43,10 @@ enum {
   DLSDK_ERR_NOT_AVAILABLE = 31,     /* not possible on this kind of stream or in this state */
   DLSDK_ERR_NO_PERMISSION = 35,     /* the account may not do this */
   DLSDK_ERR_NO_MORE_DATA = 40,      /* the record query has no further item */
-  DLSDK_ERR_NO_MEMORY = 10003
+  DLSDK_ERR_NO_MEMORY = 10003,
+  DLSDK_ERR_NO_PICTURE = 10005,     /* a snapshot before any picture was decoded */
+  DLSDK_ERR_FILE = 10203,           /* a file cannot be created or written */
+  DLSDK_ERR_ALREADY = 10201         /* sound is already on (PlaySound) or off (StopSound) */
 };
 
 /* Attribute ids of DLSDK_SetAttribute. */
@@ -229,6 +232,59 @@ int DLSDK_VoiceStreamConnect(DLSDK_TalkRequest* request, int32_t loginHandle, in
 int DLSDK_VoiceStreamDisconnect(int32_t talkHandle);
 /* Queues encoded audio for a started talk channel (at most 1 MiB waiting). */
 int DLSDK_VoiceStreamSendData(int32_t talkHandle, const uint8_t* data, int32_t length);
+
+/* ---- Display: decoding a live or history stream into a window ----------
+ *
+ * A stream opened for display decodes its video (H.264, H.265) on an SDK
+ * thread, scales each picture into the window's backing image at the
+ * window's current size, calls the draw hook and presents the picture. A
+ * hidden window keeps decoding but is not drawn. Audio (G.711) goes to the
+ * audio sink while sound is on. */
+
+/* A window of the window layer (ui::HWND); 0 = none. */
+typedef uint32_t DLSDK_Window;
+
+typedef struct DLSDK_Rect {
+  int32_t left, top, right, bottom; /* picture pixels */
+} DLSDK_Rect;
+
+/* Called on the SDK's drawing thread after a picture was drawn into the
+ * window's image and before it is presented. `deviceContext` is a
+ * ui::DeviceContext* on that image, valid only during the call. */
+typedef void (*DLSDK_DrawCallback)(int32_t streamHandle, void* deviceContext, void* context);
+
+/* Prepares a live or history stream for display. The callers pass
+ * (handle, 1, 1, 0xFFFFFF, 2, 0, 0, 704, 576): stream mode, buffer size and
+ * the expected picture size, which is only a hint. */
+int DLSDK_StreamOpenEx(int32_t streamHandle, int32_t mode, int32_t streamMode, int32_t bufferSize,
+                       int32_t decodeMode, int32_t reserved1, int32_t reserved2, int32_t width, int32_t height);
+/* Starts (or resumes) drawing into `window`. History streams are paced by
+ * their time stamps at the rate set by Fast/Slow. */
+int DLSDK_StreamPlay(int32_t streamHandle, DLSDK_Window window);
+/* 1 pauses (the last picture is held), 0 resumes. */
+int DLSDK_StreamPause(int32_t streamHandle, int32_t pause);
+/* Stops decoding and drawing; the network stream stays open. */
+int DLSDK_StreamStop(int32_t streamHandle);
+/* Draws the held picture again (after the window moved or was covered). */
+int DLSDK_StreamRefreshPlay(int32_t streamHandle);
+/* Length of the decoded-picture queue (the callers pass 5). */
+int DLSDK_StreamSetFrameSize(int32_t streamHandle, int32_t frames);
+/* Volume 0 .. 0xFFFF (full scale). */
+int DLSDK_StreamSetVolume(int32_t streamHandle, int32_t volume);
+/* DLSDK_ERR_ALREADY when sound is already on / off. */
+int DLSDK_StreamPlaySound(int32_t streamHandle);
+int DLSDK_StreamStopSound(int32_t streamHandle);
+/* Writes the last decoded picture at its own size: BMP for ".bmp", JPEG for
+ * ".jpg"/".jpeg", JPEG for any other name. DLSDK_ERR_NO_PICTURE before the
+ * first picture (no file is written). */
+int DLSDK_StreamSnapShot(int32_t streamHandle, const char* path);
+/* Installs (or with a null callback removes) the draw hook; mode is 2.
+ * Removing waits for a hook call in progress on another thread. */
+int DLSDK_StreamResetDraw(int32_t streamHandle, int32_t mode, DLSDK_DrawCallback callback, void* context);
+/* enable 1: only `rect` of the picture is shown, scaled to the window;
+ * enable 0: the whole picture again (rect is not read). */
+int DLSDK_SoftSetDisplayRegion(int32_t streamHandle, int32_t region, const DLSDK_Rect* rect, int32_t reserved,
+                               int32_t enable);
 
 #ifdef __cplusplus
 }
