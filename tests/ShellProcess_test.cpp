@@ -95,7 +95,7 @@ TEST(ShellProcess, GarbageNeverEndsIt) {
   {  // Texts that are not commands get a 1000 answer on the same connection.
     WsClient client;
     ASSERT_TRUE(client.connect(shell.port()));
-    for (const std::string text : {std::string("not json"), std::string("[1,2]"), std::string("{"),
+    for (const std::string& text : {std::string("not json"), std::string("[1,2]"), std::string("{"),
                                    std::string("{\"msgId\": 1, \"Fountion\": \"live\", \"LiveCtrl\": 5}"),
                                    std::string(200000, '[')}) {
       ASSERT_TRUE(client.sendText(text));
