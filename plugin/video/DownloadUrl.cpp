@@ -1,0 +1,41 @@
+#include "plugin/video/DownloadUrl.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace ksplugs {
+
+namespace {
+
+std::mutex portSourceLock_;
+DownloadUrl::PortSource portSource_;  // guarded by portSourceLock_
+
+}  // namespace
+
+void DownloadUrl::setPortSource(PortSource source) {
+  std::lock_guard lock(portSourceLock_);
+  portSource_ = std::move(source);
+}
+
+uint16_t DownloadUrl::serverPort() {
+  PortSource source;
+  {
+    std::lock_guard lock(portSourceLock_);
+    source = portSource_;
+  }
+  return source ? source() : 0;
+}
+
+std::optional<std::string> DownloadUrl::forFile(const std::string& workFolder, const std::string& path) {
+  if (workFolder.empty() || path.size() <= workFolder.size() || path.compare(0, workFolder.size(), workFolder) != 0)
+    return std::nullopt;
+  const uint16_t port = serverPort();
+  if (port == 0) return std::nullopt;
+  std::string relative = path.substr(workFolder.size());
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  std::string url = "http://127.0.0.1:" + std::to_string(port) + "/download/" + relative;
+  if (url.size() + 1 > kBlockSize) return std::nullopt;
+  return url;
+}
+
+}  // namespace ksplugs
