@@ -13,6 +13,7 @@
 #include "plugin/api/PluginGlobals.h"
 #include "plugin/api/ksplugs.h"
 #include "plugin/device/DeviceRegistry.h"
+#include "plugin/device/DownloadServer.h"
 #include "plugin/device/WorkFolders.h"
 
 using ksplugs::DeviceRef;
@@ -124,7 +125,9 @@ KSPLUGS_API int KsComGlobalInit(void) {
     // Without the supervision thread devices still work; their docks are
     // only not kept over the browser.
   }
-  // The local download server and its serving thread start here.
+  // The local download server and its serving thread; a server that cannot
+  // start leaves the announced addresses leading nowhere, nothing more.
+  ksplugs::DownloadServer::instance().start();
   // The recording queue is created here.
   installKeyHook();
   // Files of an earlier run are of no use any more.
@@ -144,6 +147,8 @@ KSPLUGS_API int KsComGlobalUninit(void) {
     registry().shutdown();
   } catch (...) {
   }
+  // Downloads still running end with the library.
+  ksplugs::DownloadServer::instance().stop();
   // The recording queue stops here, before the SDK goes.
   DLSDK_CleanUp();
   return KS_OK;
