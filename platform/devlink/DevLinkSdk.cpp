@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/LoginSession.h"
 #include "platform/devlink/MediaStream.h"
 #include "platform/devlink/RecordQuery.h"
@@ -104,6 +105,11 @@ int closeStream(int32_t handle, MediaStream::Kind kind) {
   auto stream = sdk().find<MediaStream>(handle);
   if (!stream || stream->kind() != kind) return DLSDK_ERR_INVALID_HANDLE;
   if (!sdk().remove<MediaStream>(handle)) return DLSDK_ERR_INVALID_HANDLE;
+  // Drawing ends before the frames stop, so no picture outlives the handle.
+  if (auto renderer = DisplayTable::instance().remove(handle)) {
+    stream->attachSink(nullptr);
+    renderer->shutdown();
+  }
   stream->close();
   return DLSDK_OK;
 }
@@ -122,7 +128,17 @@ std::shared_ptr<MediaStream> historyStream(int32_t handle, int& rc) {
 int historyControl(int32_t handle, uint16_t op, const wire::WireTime& time = {}) {
   int rc = DLSDK_OK;
   auto stream = historyStream(handle, rc);
-  return stream ? stream->control(op, 0, time) : rc;
+  if (!stream) return rc;
+  auto renderer = DisplayTable::instance().find(handle);
+  // A step shows what it brings although playback is paused; it is armed
+  // before the device answers because the frames may come first.
+  if (renderer && (op == wire::kStepForward || op == wire::kStepBack)) renderer->armStep();
+  rc = stream->control(op, 0, time);
+  if (rc != DLSDK_OK || !renderer) return rc;
+  if (op == wire::kFaster) renderer->changeRate(1);
+  if (op == wire::kSlower) renderer->changeRate(-1);
+  if (op == wire::kPosition) renderer->resetPacing();
+  return rc;
 }
 
 }  // namespace
@@ -136,6 +152,7 @@ int DLSDK_StartUp(void) {
 
 int DLSDK_CleanUp(void) {
   try {
+    for (auto& renderer : DisplayTable::instance().removeAll()) renderer->shutdown();
     sdk().cleanUp();
   } catch (...) {
   }

@@ -249,8 +249,10 @@ typedef struct DLSDK_Rect {
 } DLSDK_Rect;
 
 /* Called on the SDK's drawing thread after a picture was drawn into the
- * window's image and before it is presented. `deviceContext` is a
- * ui::DeviceContext* on that image, valid only during the call. */
+ * window's image and before it is presented, once per drawn picture
+ * (refreshes included). `deviceContext` is a ui::DeviceContext* on that
+ * image, valid only during the call; the window's image lock is held, so
+ * the hook must not send messages to the window's thread. */
 typedef void (*DLSDK_DrawCallback)(int32_t streamHandle, void* deviceContext, void* context);
 
 /* Prepares a live or history stream for display. The callers pass
@@ -258,18 +260,26 @@ typedef void (*DLSDK_DrawCallback)(int32_t streamHandle, void* deviceContext, vo
  * the expected picture size, which is only a hint. */
 int DLSDK_StreamOpenEx(int32_t streamHandle, int32_t mode, int32_t streamMode, int32_t bufferSize,
                        int32_t decodeMode, int32_t reserved1, int32_t reserved2, int32_t width, int32_t height);
-/* Starts (or resumes) drawing into `window`. History streams are paced by
- * their time stamps at the rate set by Fast/Slow. */
+/* Starts (or resumes) drawing into `window` (0: decode without drawing; a
+ * window that does not exist: 3). History streams play at the normal rate
+ * from here on, paced by their time stamps; Fast/Slow change the rate.
+ * Display functions on a stream not opened with DLSDK_StreamOpenEx: 31. */
 int DLSDK_StreamPlay(int32_t streamHandle, DLSDK_Window window);
-/* 1 pauses (the last picture is held), 0 resumes. */
+/* 1 pauses (the last picture is held), 0 resumes at the current rate. A
+ * paused live stream keeps decoding; a paused history stream is paused on
+ * the device too. Frame steps (OneByOne, OneByOneBack) are shown while
+ * paused. */
 int DLSDK_StreamPause(int32_t streamHandle, int32_t pause);
-/* Stops decoding and drawing; the network stream stays open. */
+/* Stops decoding and drawing; the network stream stays open.
+ * DLSDK_StreamPlay starts again at the next key frame. */
 int DLSDK_StreamStop(int32_t streamHandle);
 /* Draws the held picture again (after the window moved or was covered). */
 int DLSDK_StreamRefreshPlay(int32_t streamHandle);
-/* Length of the decoded-picture queue (the callers pass 5). */
+/* Display lag of a live stream in frames, 1 .. 100 (the callers pass 5):
+ * a decoded picture with this many newer frames waiting is not drawn, so a
+ * window that falls behind catches up. */
 int DLSDK_StreamSetFrameSize(int32_t streamHandle, int32_t frames);
-/* Volume 0 .. 0xFFFF (full scale). */
+/* Volume 0 .. 0xFFFF (full scale); sound starts off. */
 int DLSDK_StreamSetVolume(int32_t streamHandle, int32_t volume);
 /* DLSDK_ERR_ALREADY when sound is already on / off. */
 int DLSDK_StreamPlaySound(int32_t streamHandle);

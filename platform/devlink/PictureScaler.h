@@ -1,0 +1,39 @@
+#pragma once
+// Scales a decoded picture, or a rectangle of it, into a 32-bit
+// 0x00RRGGBB image (a window's backing image) with libswscale. The
+// conversion context is cached and rebuilt only when a size or format
+// changes.
+//
+// Threads: used by one thread at a time.
+#include <cstdint>
+
+struct AVFrame;
+struct SwsContext;
+
+namespace devlink {
+
+class PictureScaler {
+ public:
+  struct Crop {
+    int left = 0, top = 0, width = 0, height = 0;  // picture pixels
+  };
+
+  PictureScaler() = default;
+  ~PictureScaler();
+  PictureScaler(const PictureScaler&) = delete;
+  PictureScaler& operator=(const PictureScaler&) = delete;
+
+  // Fits `crop` into the picture (an empty or outside crop means the whole
+  // picture) and rounds its corner to the chroma grid.
+  static Crop clampCrop(const AVFrame* picture, Crop crop);
+
+  // Writes the crop of `picture` scaled to width x height at `target`
+  // (row stride in bytes). False when the picture's format cannot be
+  // converted or the sizes are unusable.
+  bool scale(const AVFrame* picture, const Crop& crop, uint8_t* target, int width, int height, int stride);
+
+ private:
+  SwsContext* context_ = nullptr;
+};
+
+}  // namespace devlink

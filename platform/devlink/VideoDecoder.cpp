@@ -1,0 +1,139 @@
+#include "platform/devlink/VideoDecoder.h"
+
+#include <algorithm>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+}
+
+#include "platform/devlink/DevLinkSdk.h"
+
+namespace devlink {
+
+namespace {
+
+// Pictures larger than the sub stream's 704 x 576 get a second decoding
+// thread when the machine has one; smaller ones decode on the stream's own
+// thread, which keeps the latency at one frame and leaves the cores to the
+// many small streams of a grid.
+constexpr int kThreadedArea = 704 * 576;
+// A decoder that keeps many packets without giving pictures back is broken;
+// the tag table must not grow with it.
+constexpr size_t kMaxTags = 64;
+
+}  // namespace
+
+VideoDecoder::~VideoDecoder() { close(); }
+
+void VideoDecoder::close() {
+  if (context_) avcodec_free_context(&context_);
+  if (packet_) av_packet_free(&packet_);
+  if (picture_) av_frame_free(&picture_);
+  format_ = 0;
+  threads_ = 0;
+  tags_.clear();
+}
+
+bool VideoDecoder::open(int format, int widthHint, int heightHint) {
+  close();
+  const AVCodec* codec = avcodec_find_decoder(format == DLSDK_FORMAT_H265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
+  if (!codec) return false;
+  context_ = avcodec_alloc_context3(codec);
+  packet_ = av_packet_alloc();
+  picture_ = av_frame_alloc();
+  if (!context_ || !packet_ || !picture_) {
+    close();
+    return false;
+  }
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const bool large = static_cast<int64_t>(widthHint) * heightHint > kThreadedArea;
+  threads_ = large && !singleThreaded_ ? std::min(cores, 2) : 1;
+  context_->thread_count = threads_;
+  context_->thread_type = threads_ > 1 ? FF_THREAD_FRAME : 0;
+  if (threads_ == 1) context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  if (avcodec_open2(context_, codec, nullptr) < 0) {
+    close();
+    return false;
+  }
+  format_ = format;
+  return true;
+}
+
+void VideoDecoder::reset() {
+  if (context_) avcodec_flush_buffers(context_);
+  tags_.clear();
+  needKey_ = true;
+}
+
+VideoDecoder::Result VideoDecoder::decode(const uint8_t* data, size_t size, int format, bool key, int widthHint,
+                                          int heightHint, const Tag& tag, const PictureFn& onPicture) {
+  if (format != DLSDK_FORMAT_H264 && format != DLSDK_FORMAT_H265) return Result::kUnsupported;
+  if (size == 0 || size > static_cast<size_t>(INT32_MAX)) return Result::kError;
+  if (needKey_ && !key) return Result::kWaitingForKey;
+  // A new codec (a switched stream) needs a fresh decoder; it starts here,
+  // at a key frame.
+  if (format != format_ || !context_) {
+    if (!open(format, widthHint, heightHint)) {
+      ++errors_;
+      needKey_ = true;
+      return Result::kUnsupported;
+    }
+  }
+  needKey_ = false;
+  const int64_t pts = nextPts_++;
+  tags_[pts] = tag;
+  while (tags_.size() > kMaxTags) tags_.erase(tags_.begin());
+  packet_->data = const_cast<uint8_t*>(data);
+  packet_->size = static_cast<int>(size);
+  packet_->pts = pts;
+  packet_->dts = pts;
+  packet_->flags = key ? AV_PKT_FLAG_KEY : 0;
+  int rc = avcodec_send_packet(context_, packet_);
+  if (rc == AVERROR(EAGAIN)) {
+    // The decoder holds finished pictures; take them and try once more.
+    if (!drain(onPicture)) return Result::kError;
+    rc = avcodec_send_packet(context_, packet_);
+  }
+  packet_->data = nullptr;
+  packet_->size = 0;
+  if (rc < 0) {
+    ++errors_;
+    reset();
+    return Result::kError;
+  }
+  return drain(onPicture) ? Result::kDecoded : Result::kError;
+}
+
+bool VideoDecoder::drain(const PictureFn& onPicture) {
+  for (;;) {
+    const int rc = avcodec_receive_frame(context_, picture_);
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+    if (rc < 0) {
+      ++errors_;
+      reset();
+      return false;
+    }
+    Tag tag;
+    const int64_t pts = picture_->best_effort_timestamp != AV_NOPTS_VALUE ? picture_->best_effort_timestamp
+                                                                           : picture_->pts;
+    if (auto it = tags_.find(pts); it != tags_.end()) {
+      tag = it->second;
+      tags_.erase(tags_.begin(), std::next(it));
+    }
+    const bool corrupt = (picture_->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture_->decode_error_flags != 0;
+    if (corrupt || picture_->width <= 0 || picture_->height <= 0) {
+      // Concealed pictures are not shown; the next key frame starts clean.
+      av_frame_unref(picture_);
+      ++errors_;
+      reset();
+      return false;
+    }
+    onPicture(picture_, tag);
+    av_frame_unref(picture_);
+  }
+}
+
+}  // namespace devlink

@@ -1,0 +1,302 @@
+// The display side's parts without a network: a stream renderer fed
+// directly with encoded frames (damaged ones, hostile ones, more than it
+// can take), G.711 decoding and picture cropping.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+}
+
+#include "platform/devlink/DevLinkSdk.h"
+#include "platform/devlink/G711Decoder.h"
+#include "platform/devlink/NullAudioSink.h"
+#include "platform/devlink/PictureScaler.h"
+#include "platform/devlink/SnapshotWriter.h"
+#include "platform/devlink/StreamRenderer.h"
+#include "platform/devlink/WireFormat.h"
+#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/Window.h"
+#include "tools/devsim/EncodedLoop.h"
+#include "tools/devsim/G711.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using devlink::StreamRenderer;
+using ui::COLORREF;
+using ui::HWND;
+using ui::RGB;
+using ui::SW_HIDE;
+using ui::SW_SHOW;
+using ui::WS_POPUP;
+using ui::WS_VISIBLE;
+using ui::pumpPendingMessages;
+namespace wire = devlink::wire;
+
+// One frame as the SDK hands it on: header and payload in one block.
+struct FrameBytes {
+  std::vector<uint8_t> bytes;
+  DLSDK_MediaFrame frame{};
+};
+
+FrameBytes makeFrame(const std::vector<uint8_t>& payload, int kind, int format, uint32_t seconds, uint16_t ms) {
+  FrameBytes f;
+  wire::FrameHeader h;
+  h.streamType = DLSDK_STREAM_THIRD;
+  h.kind = static_cast<uint8_t>(kind);
+  h.format = static_cast<uint8_t>(format);
+  h.seconds = seconds;
+  h.milliseconds = ms;
+  h.payloadLength = static_cast<uint32_t>(payload.size());
+  f.bytes.resize(wire::kFrameHeaderSize + payload.size());
+  wire::encodeFrameHeader(f.bytes.data(), h);
+  std::memcpy(f.bytes.data() + wire::kFrameHeaderSize, payload.data(), payload.size());
+  f.frame.data = f.bytes.data();
+  f.frame.length = static_cast<int32_t>(f.bytes.size());
+  f.frame.frameType = kind;
+  f.frame.formatCode = format;
+  f.frame.timeStamp = seconds;
+  f.frame.milliseconds = ms;
+  return f;
+}
+
+class RendererTest : public ui::test::HeadlessTest {
+ protected:
+  static void SetUpTestSuite() {
+    av_log_set_level(AV_LOG_QUIET);
+    std::string error;
+    loop_ = devsim::EncodedLoop::encode(352, 288, 0, false, 2, &error);
+  }
+  static void TearDownTestSuite() { loop_.reset(); }
+
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    ASSERT_TRUE(loop_);
+    window_.setClassBackground(RGB(0, 0, 0));
+    hwnd_ = window_.create(0, {0, 0, 352, 288}, "video", WS_VISIBLE | WS_POPUP);
+    pumpPendingMessages();
+    renderer_ = std::make_shared<StreamRenderer>(7, false, sink_);
+    renderer_->start();
+    ASSERT_EQ(renderer_->setQueueFrames(100), DLSDK_OK);  // draw every frame that is fed
+    ASSERT_EQ(renderer_->play(hwnd_), DLSDK_OK);
+  }
+  void TearDown() override {
+    renderer_->shutdown();
+    window_.destroyWindow();
+    HeadlessTest::TearDown();
+  }
+
+  // Loop frame i (wrapping), as it would arrive: a key frame every 25.
+  void feed(int i) {
+    const int index = i % loop_->size();
+    const bool key = devsim::EncodedLoop::isKey(index);
+    feedPayload(loop_->frames[index], key ? DLSDK_FRAME_KEY : DLSDK_FRAME_DELTA, i);
+  }
+  void feedPayload(const std::vector<uint8_t>& payload, int kind, int i) {
+    auto f = makeFrame(payload, kind, DLSDK_FORMAT_H264, 1000 + i / 25, static_cast<uint16_t>(i % 25 * 40));
+    renderer_->onFrame(f.frame);
+  }
+  bool waitUntil(const std::function<bool()>& cond) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!cond()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+  // Waits until everything fed so far went through the decoder.
+  bool settle() {
+    return waitUntil([&] { return renderer_->stats().queueLength == 0 && idle(); });
+  }
+  bool idle() {
+    const uint64_t a = renderer_->stats().framesDecoded;
+    std::this_thread::sleep_for(30ms);
+    return renderer_->stats().framesDecoded == a;
+  }
+
+  static inline std::shared_ptr<const devsim::EncodedLoop> loop_;
+  std::shared_ptr<devlink::NullAudioSink> sink_ = std::make_shared<devlink::NullAudioSink>();
+  ui::Window window_;
+  HWND hwnd_ = 0;
+  std::shared_ptr<StreamRenderer> renderer_;
+};
+
+TEST_F(RendererTest, DamagedFramesSkipToTheNextKeyFrame) {
+  for (int i = 0; i < 10; ++i) feed(i);
+  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= 10; }));
+
+  // A delta frame with its slice data overwritten, then noise that claims
+  // to be a key frame, then the rest of the second.
+  std::mt19937 random(5);
+  std::vector<uint8_t> damaged = loop_->frames[10];
+  for (size_t i = 8; i < damaged.size(); ++i) damaged[i] = static_cast<uint8_t>(random());
+  feedPayload(damaged, DLSDK_FRAME_DELTA, 10);
+  std::vector<uint8_t> noise(3000);
+  for (auto& b : noise) b = static_cast<uint8_t>(random());
+  noise[0] = 0, noise[1] = 0, noise[2] = 1, noise[3] = 0x65;  // an IDR slice header of sorts
+  feedPayload(noise, DLSDK_FRAME_KEY, 11);
+  for (int i = 12; i < 25; ++i) feed(i);
+  ASSERT_TRUE(settle());
+  const auto damagedStats = renderer_->stats();
+  EXPECT_GE(damagedStats.decodeErrors, 1u);
+  // The frames after the damage that refer to it are not shown.
+  EXPECT_LT(damagedStats.framesDrawn, 10u + 14u);
+
+  // The next key frame brings the picture back, every frame of it.
+  for (int i = 25; i < 50; ++i) feed(i);
+  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= damagedStats.framesDrawn + 25; }));
+}
+
+TEST_F(RendererTest, HostileFramesAreIgnored) {
+  DLSDK_MediaFrame f{};
+  renderer_->onFrame(f);  // no bytes at all
+  uint8_t tiny[8] = {};
+  f.data = tiny;
+  f.length = 8;
+  renderer_->onFrame(f);  // shorter than a header
+  f.length = -5;
+  renderer_->onFrame(f);
+  auto end = makeFrame({}, DLSDK_FRAME_RECORDED_KEY, DLSDK_FORMAT_H264, 1, 0);  // end of data
+  renderer_->onFrame(end.frame);
+  auto odd = makeFrame(loop_->frames[0], DLSDK_FRAME_KEY, 77, 1, 0);  // unknown format
+  renderer_->onFrame(odd.frame);
+  auto oddAudio = makeFrame(std::vector<uint8_t>(320, 0xFF), DLSDK_FRAME_AUDIO, DLSDK_FORMAT_H264, 1, 0);
+  renderer_->onFrame(oddAudio.frame);
+  EXPECT_EQ(renderer_->stats().framesQueued, 0u);
+  // A key frame claiming an absurd size is only a hint; the picture decides.
+  auto big = makeFrame(loop_->frames[0], DLSDK_FRAME_KEY, DLSDK_FORMAT_H264, 1, 0);
+  big.frame.width = 65535;
+  big.frame.height = 65535;
+  renderer_->onFrame(big.frame);
+  feed(1);  // a decoder with more threads gives its first picture back with the next frame
+  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= 1; }));
+  EXPECT_EQ(renderer_->stats().width, 352);
+  // Delta frames before any key frame cannot be decoded and are not shown.
+  renderer_->shutdown();
+  auto fresh = std::make_shared<StreamRenderer>(8, false, sink_);
+  fresh->start();
+  fresh->play(hwnd_);
+  auto delta = makeFrame(loop_->frames[3], DLSDK_FRAME_DELTA, DLSDK_FORMAT_H264, 1, 0);
+  fresh->onFrame(delta.frame);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(fresh->stats().framesDecoded, 0u);
+  fresh->shutdown();
+}
+
+// Holds the drawing thread inside the draw hook until released.
+struct Gate {
+  std::atomic<bool> entered{false};
+  std::atomic<bool> open{false};
+  static void hook(int32_t, void*, void* context) {
+    auto* g = static_cast<Gate*>(context);
+    g->entered = true;
+    while (!g->open) std::this_thread::sleep_for(1ms);
+  }
+};
+
+TEST_F(RendererTest, AStalledWindowDropsOldWorkAndRecoversAtAKeyFrame) {
+  Gate gate;
+  renderer_->setDrawHook(&Gate::hook, &gate);
+  feed(0);
+  ASSERT_TRUE(waitUntil([&] { return gate.entered.load(); }));
+  // The drawing thread is stuck; ten seconds of video arrive meanwhile.
+  for (int i = 1; i < 250; ++i) feed(i);
+  const auto stalled = renderer_->stats();
+  EXPECT_EQ(stalled.framesQueued, 250u);
+  // The queue never held more than its bound; whole key-frame periods went.
+  EXPECT_GE(stalled.framesDropped, 250u - 1 - StreamRenderer::kMaxQueuedFrames);
+  gate.open = true;
+  renderer_->setDrawHook(nullptr, nullptr);
+  ASSERT_TRUE(settle());
+  const auto after = renderer_->stats();
+  EXPECT_EQ(after.decodeErrors, 0u);  // decoding went on from key frames only
+  for (int i = 250; i < 275; ++i) feed(i);
+  EXPECT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= after.framesDrawn + 25; }));
+}
+
+TEST_F(RendererTest, AudioReachesTheSinkOnlyWhileSoundIsOn) {
+  std::vector<uint8_t> tone(320);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = devsim::linearToUlaw(static_cast<int16_t>(i % 2 ? 8000 : -8000));
+  auto audio = makeFrame(tone, DLSDK_FRAME_AUDIO, DLSDK_FORMAT_G711U, 1, 0);
+  renderer_->onFrame(audio.frame);
+  EXPECT_EQ(sink_->samples(), 0u);
+  ASSERT_EQ(renderer_->playSound(), DLSDK_OK);
+  renderer_->onFrame(audio.frame);
+  EXPECT_EQ(sink_->samples(), 320u);
+  EXPECT_NEAR(sink_->takePeak(), 8000, 300);
+  ASSERT_EQ(renderer_->setVolume(0x8000), DLSDK_OK);
+  renderer_->onFrame(audio.frame);
+  EXPECT_NEAR(sink_->takePeak(), 4000, 200);
+  renderer_->pause(true);  // a paused stream is silent
+  renderer_->onFrame(audio.frame);
+  EXPECT_EQ(sink_->samples(), 640u);
+  renderer_->pause(false);
+  ASSERT_EQ(renderer_->stopSound(), DLSDK_OK);
+  renderer_->onFrame(audio.frame);
+  EXPECT_EQ(sink_->samples(), 640u);
+  EXPECT_EQ(sink_->starts(), 1);
+}
+
+TEST(G711DecoderTest, DecodesWhatTheEncoderMadeWithinItsStep) {
+  using Law = devlink::G711Decoder::Law;
+  for (int v = -32768; v <= 32767; v += 37) {
+    const auto sample = static_cast<int16_t>(v);
+    const int tolerance = std::max(16, std::abs(v) / 14);
+    EXPECT_NEAR(devlink::G711Decoder::decode(Law::kUlaw, devsim::linearToUlaw(sample)), v, tolerance) << v;
+    EXPECT_NEAR(devlink::G711Decoder::decode(Law::kAlaw, devsim::linearToAlaw(sample)), v, tolerance) << v;
+  }
+}
+
+TEST(PictureScalerTest, CropsStayInsideThePictureAndOnTheChromaGrid) {
+  AVFrame* picture = av_frame_alloc();
+  picture->format = AV_PIX_FMT_YUV420P;
+  picture->width = 352;
+  picture->height = 288;
+  ASSERT_EQ(av_frame_get_buffer(picture, 0), 0);
+  using Crop = devlink::PictureScaler::Crop;
+  const auto same = [](Crop a, Crop b) {
+    return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height;
+  };
+  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {}), Crop{0, 0, 352, 288}));
+  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {3, 5, 100, 100}), Crop{2, 4, 101, 101}));
+  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {300, 200, 500, 500}), Crop{300, 200, 52, 88}));
+  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {400, 0, 10, 10}), Crop{0, 0, 352, 288}));
+  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {INT_MAX, INT_MAX, INT_MAX, INT_MAX}),
+                   Crop{0, 0, 352, 288}));
+  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {INT_MIN, INT_MIN, 64, 64}), Crop{0, 0, 64, 64}));
+
+  // Left half white, right half black: the left half's crop is all white.
+  for (int y = 0; y < 288; ++y) {
+    for (int x = 0; x < 352; ++x) picture->data[0][y * picture->linesize[0] + x] = x < 176 ? 235 : 16;
+  }
+  for (int p = 1; p < 3; ++p) {
+    for (int y = 0; y < 144; ++y) std::memset(picture->data[p] + y * picture->linesize[p], 128, 176);
+  }
+  std::vector<uint32_t> out(100 * 80);
+  devlink::PictureScaler scaler;
+  ASSERT_TRUE(scaler.scale(picture, {0, 0, 176, 288}, reinterpret_cast<uint8_t*>(out.data()), 100, 80, 400));
+  for (uint32_t px : out) ASSERT_GE(px & 0xFF, 240u);
+  ASSERT_TRUE(scaler.scale(picture, {176, 0, 176, 288}, reinterpret_cast<uint8_t*>(out.data()), 100, 80, 400));
+  for (uint32_t px : out) ASSERT_LE(px & 0xFF, 15u);
+  EXPECT_FALSE(scaler.scale(picture, {}, reinterpret_cast<uint8_t*>(out.data()), 100, 80, 100));  // stride too small
+  av_frame_free(&picture);
+}
+
+TEST(SnapshotWriterTest, NameChoosesTheFormat) {
+  using F = devlink::SnapshotWriter::Format;
+  EXPECT_EQ(devlink::SnapshotWriter::formatFor("/a/b.BMP"), F::kBmp);
+  EXPECT_EQ(devlink::SnapshotWriter::formatFor("/a/b.jpeg"), F::kJpeg);
+  EXPECT_EQ(devlink::SnapshotWriter::formatFor("/a/bmp"), F::kJpeg);
+  EXPECT_EQ(devlink::SnapshotWriter::write(nullptr, "/tmp/x.bmp"), DLSDK_ERR_NO_PICTURE);
+}
+
+}  // namespace
