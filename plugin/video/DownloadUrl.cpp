@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "plugin/device/DownloadServer.h"
+
 namespace ksplugs {
 
 namespace {
@@ -23,7 +25,9 @@ uint16_t DownloadUrl::serverPort() {
     std::lock_guard lock(portSourceLock_);
     source = portSource_;
   }
-  return source ? source() : 0;
+  // Without an installed source the library's own server answers; its port
+  // is 0 until it runs.
+  return source ? source() : DownloadServer::instance().port();
 }
 
 std::optional<std::string> DownloadUrl::forFile(const std::string& workFolder, const std::string& path) {

@@ -2,7 +2,8 @@
 // The download address of a finished file: the local download server on the
 // loopback address, path "/download/" followed by the file's path below its
 // work folder. The server's port comes from a port source that the download
-// server installs when it runs; until then (port 0) no address can be given.
+// server answers (tests install their own); port 0 means no server runs, and
+// then no address can be given.
 //
 // Threads: the port source is set at start-up and read by the cells' UI
 // thread; portSourceLock_ guards it.
@@ -21,7 +22,8 @@ class DownloadUrl {
   static constexpr size_t kBlockSize = 260;
 
   using PortSource = std::function<uint16_t()>;
-  // Installs the source of the server's port; an empty one means no server.
+  // Installs the source of the server's port; an empty one restores the
+  // library's download server.
   static void setPortSource(PortSource source);
   static uint16_t serverPort();
 
