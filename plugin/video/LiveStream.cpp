@@ -10,25 +10,6 @@
 #include "plugin/video/RecordingSink.h"
 #include "plugin/video/VideoMessages.h"
 
-
-// The SDK's display calls are being added to the device SDK; until they are
-// linked in, they resolve to null and every display step answers "not
-// supported" instead of failing the link.
-extern "C" {
-int DLSDK_StreamOpenEx(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t)
-    __attribute__((weak));
-int DLSDK_StreamPlay(int32_t, DLSDK_Window) __attribute__((weak));
-int DLSDK_StreamStop(int32_t) __attribute__((weak));
-int DLSDK_StreamSetFrameSize(int32_t, int32_t) __attribute__((weak));
-int DLSDK_StreamSetVolume(int32_t, int32_t) __attribute__((weak));
-int DLSDK_StreamPlaySound(int32_t) __attribute__((weak));
-int DLSDK_StreamStopSound(int32_t) __attribute__((weak));
-int DLSDK_StreamSnapShot(int32_t, const char*) __attribute__((weak));
-int DLSDK_StreamResetDraw(int32_t, int32_t, DLSDK_DrawCallback, void*) __attribute__((weak));
-int DLSDK_SoftSetDisplayRegion(int32_t, int32_t, const DLSDK_Rect*, int32_t, int32_t) __attribute__((weak));
-}
-#define KS_DISPLAY(fn, ...) ((fn) != nullptr ? (fn)(__VA_ARGS__) : DLSDK_ERR_NOT_SUPPORTED)
-
 namespace ksplugs {
 
 LiveStream::LiveStream(WebPlug_NCL::CDVSDevice* device, int channel) : device_(device), channel_(channel) {}
@@ -46,10 +27,10 @@ int LiveStream::open(int streamType, ui::HWND window) {
   int32_t handle = -1;
   int rc = DLSDK_RealStreamConnect(&handle, device_->loginHandle(), &request);
   if (rc != 0) return rc;
-  rc = KS_DISPLAY(DLSDK_StreamOpenEx, handle, 1, 1, 0xFFFFFF, 2, 0, 0, 704, 576);
+  rc = DLSDK_StreamOpenEx(handle, 1, 1, 0xFFFFFF, 2, 0, 0, 704, 576);
   if (rc == 0) {
-    KS_DISPLAY(DLSDK_StreamSetFrameSize, handle, 5);
-    rc = KS_DISPLAY(DLSDK_StreamPlay, handle, window);
+    DLSDK_StreamSetFrameSize(handle, 5);
+    rc = DLSDK_StreamPlay(handle, window);
   }
   if (rc != 0) {
     DLSDK_RealStreamDisconnect(handle);
@@ -58,7 +39,7 @@ int LiveStream::open(int streamType, ui::HWND window) {
   window_ = window;
   handle_.store(handle, std::memory_order_release);
   DLSDK_StreamMediaCB(handle, &LiveStream::mediaCallback, this);
-  KS_DISPLAY(DLSDK_StreamSetVolume, handle, 0xFFFF);
+  DLSDK_StreamSetVolume(handle, 0xFFFF);
   return 0;
 }
 
@@ -68,8 +49,8 @@ int LiveStream::close() {
   // The callbacks go first: once these return, no SDK thread touches this
   // object any more.
   DLSDK_StreamMediaCB(handle, nullptr, nullptr);
-  KS_DISPLAY(DLSDK_StreamResetDraw, handle, 2, nullptr, nullptr);
-  KS_DISPLAY(DLSDK_StreamStop, handle);
+  DLSDK_StreamResetDraw(handle, 2, nullptr, nullptr);
+  DLSDK_StreamStop(handle);
   DLSDK_RealStreamDisconnect(handle);
   handle_.store(-1, std::memory_order_release);
   window_ = 0;
@@ -78,23 +59,23 @@ int LiveStream::close() {
 
 int LiveStream::setSound(bool on) {
   const int32_t handle = handle_.load(std::memory_order_acquire);
-  const int rc = on ? KS_DISPLAY(DLSDK_StreamPlaySound, handle) : KS_DISPLAY(DLSDK_StreamStopSound, handle);
+  const int rc = on ? DLSDK_StreamPlaySound(handle) : DLSDK_StreamStopSound(handle);
   return rc == DLSDK_ERR_ALREADY ? 0 : rc;
 }
 
 int LiveStream::setDrawHook(DLSDK_DrawCallback hook, void* context) {
-  return KS_DISPLAY(DLSDK_StreamResetDraw, handle_.load(std::memory_order_acquire), 2, hook, context);
+  return DLSDK_StreamResetDraw(handle_.load(std::memory_order_acquire), 2, hook, context);
 }
 
 int LiveStream::snapshot(const std::string& path) {
-  return KS_DISPLAY(DLSDK_StreamSnapShot, handle_.load(std::memory_order_acquire), path.c_str());
+  return DLSDK_StreamSnapShot(handle_.load(std::memory_order_acquire), path.c_str());
 }
 
 void LiveStream::setDisplayRegion(const ZoomRegion* region) {
   const int32_t handle = handle_.load(std::memory_order_acquire);
   if (region == nullptr) {
     DLSDK_Rect any{};
-    KS_DISPLAY(DLSDK_SoftSetDisplayRegion, handle, 0, &any, 0, 0);
+    DLSDK_SoftSetDisplayRegion(handle, 0, &any, 0, 0);
     return;
   }
   const int w = pictureWidth();
@@ -104,7 +85,7 @@ void LiveStream::setDisplayRegion(const ZoomRegion* region) {
   const double fh = h / 10000.0;
   DLSDK_Rect rect{static_cast<int32_t>(fw * region->left), static_cast<int32_t>(fh * region->top),
                   static_cast<int32_t>(fw * region->right), static_cast<int32_t>(fh * region->bottom)};
-  KS_DISPLAY(DLSDK_SoftSetDisplayRegion, handle, 0, &rect, 0, 1);
+  DLSDK_SoftSetDisplayRegion(handle, 0, &rect, 0, 1);
 }
 
 void LiveStream::forceKeyFrame() {
@@ -154,6 +135,7 @@ void LiveStream::notePictureSize(int width, int height) {
   if (width == width_.load(std::memory_order_acquire) && height == height_.load(std::memory_order_acquire)) return;
   width_.store(width, std::memory_order_release);
   height_.store(height, std::memory_order_release);
+  sizeChanges_.fetch_add(1, std::memory_order_acq_rel);
   if (window_ != 0) ui::postMessage(window_, MsgVideoSizeChanged, 0, 0);
 }
 

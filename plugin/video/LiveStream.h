@@ -71,6 +71,8 @@ class LiveStream {
   static bool parsePictureSize(const uint8_t* data, int length, int& width, int& height);
   // Stores a newly seen picture size and tells the target window once.
   void notePictureSize(int width, int height);
+  // How many picture-size changes were announced.
+  int sizeChangeCount() const { return sizeChanges_.load(std::memory_order_acquire); }
 
  private:
   std::atomic<int32_t> handle_{-1};
@@ -79,6 +81,7 @@ class LiveStream {
   std::atomic<int32_t> width_{0};
   std::atomic<int32_t> height_{0};
   int channel_ = 0;  // changed only while closed
+  std::atomic<int> sizeChanges_{0};
 };
 
 }  // namespace ksplugs

@@ -101,8 +101,9 @@ class DockTest : public ui::test::HeadlessTest {
   // A session of `channels` channels (not logged in) and its dock over
   // (0, 0, width, height) of the host window.
   CPreviewManager& makeDock(int channels, int width = 801, int height = 601, uint16_t commandPort = 1,
-                            uint16_t mediaPort = 1, int layout = 0) {
+                            uint16_t mediaPort = 1, int layout = 0, const std::vector<uint8_t>& streams = {}) {
     CreateRecord record("00:11:22:33:44:55", commandPort, mediaPort, channels);
+    for (size_t i = 0; i < streams.size() && static_cast<int>(i) < channels; ++i) record.param.stream[i] = streams[i];
     session_ = std::make_unique<WebPlug_NCL::CDVSDevice>();
     record.param.uniqueId = 7;
     session_->copyFrom(record.param);

@@ -1,0 +1,217 @@
+// Video cells of a live-view dock playing the device simulator's streams
+// over real TCP, drawn by the SDK on the headless desktop: opening and
+// closing, the bitrate label, the context menu per stream count, switching
+// to the sub stream from the menu, picture-size changes with keep aspect,
+// digital zoom by dragging, snapshots with their names and download events,
+// sound and recording requests.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/devlink/DevLinkSdk.h"
+#include "platform/ui/Menu.h"
+#include "plugin/api/SdkResult.h"
+#include "plugin/device/WorkFolders.h"
+#include "plugin/video/CellGeometry.h"
+#include "plugin/video/DownloadUrl.h"
+#include "plugin/video/LiveViewTestSupport.h"
+#include "plugin/video/RecordingSink.h"
+#include "plugin/video/VideoMessages.h"
+#include "tools/devsim/DevSimServer.h"
+
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libx265.so\nleak:libfontconfig.so\n";
+}
+
+namespace ksplugs {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::EventRecorder;
+using ui::RGB;
+using WebPlug_NCL::CDVSDevice;
+
+constexpr ui::COLORREF kCell = RGB(0x48, 0x4D, 0x5A);
+constexpr ui::COLORREF kGreen = RGB(0, 255, 0);
+
+// The size in a JPEG's start-of-frame marker; (0, 0) when there is none.
+std::pair<int, int> jpegSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return {};
+  size_t i = 2;
+  while (i + 9 < b.size()) {
+    if (b[i] != 0xFF) return {};
+    const uint8_t marker = b[i + 1];
+    const size_t length = (b[i + 2] << 8) | b[i + 3];
+    if (marker >= 0xC0 && marker <= 0xC3) return {(b[i + 7] << 8) | b[i + 8], (b[i + 5] << 8) | b[i + 6]};
+    i += 2 + length;
+  }
+  return {};
+}
+
+class CountingSink : public RecordingSink {
+ public:
+  int start(int, LiveStream&, uint32_t duration) override {
+    ++starts;
+    lastDuration = duration;
+    return 0;
+  }
+  int stop(int32_t, bool announce) override {
+    ++stops;
+    lastAnnounce = announce;
+    return 0;
+  }
+  std::atomic<int> starts{0};
+  std::atomic<int> stops{0};
+  std::atomic<bool> lastAnnounce{false};
+  std::atomic<uint32_t> lastDuration{0};
+};
+
+class LiveViewCell : public testing::DockTest {
+ protected:
+  static void SetUpTestSuite() {
+    DLSDK_StartUp();
+    DLSDK_SetAttribute(DLSDK_ATTR_COMMAND_TIMEOUT_MS, 3000);
+  }
+
+  void SetUp() override {
+    DockTest::SetUp();
+    devsim::DevSimOptions options;
+    options.commandPort = 0;
+    options.mediaPort = 0;
+    options.channels = 4;
+    options.loopSeconds = 1;
+    server_ = std::make_unique<devsim::DevSimServer>(options);
+    std::string error;
+    ASSERT_TRUE(server_->start(&error)) << error;
+    DownloadUrl::setPortSource([] { return uint16_t{40123}; });
+  }
+  void TearDown() override {
+    dock_.reset();  // cells close their streams with their windows
+    server_->stop();
+    DownloadUrl::setPortSource(nullptr);
+    CPreviewer::setSnapshotClock(nullptr);
+    RecordingSink::install(nullptr);
+    DockTest::TearDown();
+  }
+
+  // A logged-in 4-channel device whose channels 0, 1, 2, 3 offer 1, 2, 3
+  // and 2 streams, in a 2 x 2 dock of 801 x 601.
+  CPreviewManager& loggedInDock() {
+    auto& dock = makeDock(4, 801, 601, server_->commandPort(), server_->mediaPort(), 2, {1, 2, 3, 2});
+    EXPECT_EQ(session_->login(), KS_OK);
+    return dock;
+  }
+
+  // Pumps until the surface shows more than the cell's background.
+  bool pictureShown(CPreviewer* cell) {
+    return pumpUntil([&] {
+      const ui::Image image = desktop_->captureWindow(cell->surface());
+      if (image.empty()) return false;
+      int other = 0;
+      for (int y = 0; y < image.height(); y += 7)
+        for (int x = 0; x < image.width(); x += 7)
+          if (image.colorAt(x, y) != kCell) ++other;
+      return other > 20;
+    });
+  }
+
+  std::unique_ptr<devsim::DevSimServer> server_;
+};
+
+TEST_F(LiveViewCell, OpensDrawsAndClosesTheLivePictureWithItsLabels) {
+  EventRecorder events;
+  auto& dock = loggedInDock();
+  CPreviewer* cell = dock.cells()[1];
+  cell->setTitle(u"Gate");
+  ASSERT_EQ(cell->open(1, true), KS_OK);
+  EXPECT_EQ(cell->open(1, true), KS_OK);  // open already: nothing happens
+  ASSERT_TRUE(pictureShown(cell));
+  EXPECT_TRUE(pumpUntil([&] { return cell->stream()->pictureWidth() == 1280; }));
+  EXPECT_EQ(cell->stream()->pictureHeight(), 720);
+  // The title row of a multi-channel device sits above the picture.
+  EXPECT_TRUE(ui::isWindowVisible(cell->titleLabel()));
+  EXPECT_EQ(ui::getWindowTextW(cell->titleLabel()), u"Gate");
+  EXPECT_EQ(ui::getWindowRect(cell->surface()).top - ui::getWindowRect(cell->hwnd()).top, 20);
+
+  // Bitrate display from the menu command: event 1, the label after a tick.
+  ui::sendMessage(cell->hwnd(), ui::WM_COMMAND, CDVSDevice::kMenuShowBitrate);
+  cell->setBitrates(2048, 512, 256);
+  EXPECT_TRUE(pumpUntil([&] { return ui::getWindowTextW(cell->bitrateLabel()) == u"[1280x720, 2048 Kbps]"; }));
+  EXPECT_TRUE(ui::isWindowVisible(cell->bitrateLabel()));
+  auto bitrate = events.ofType(NOTIFY_BITRATE);
+  ASSERT_EQ(bitrate.size(), 1u);
+  EXPECT_EQ(bitrate[0].first, 1);
+  EXPECT_EQ(bitrate[0].second, 1);
+  EXPECT_EQ(bitrate[0].channel, 1);
+  // The label is drawn: white text on the cell's background.
+  settle();
+  const ui::Image label = desktop_->captureWindow(cell->bitrateLabel());
+  int white = 0, background = 0;
+  for (int y = 0; y < label.height(); ++y)
+    for (int x = 0; x < label.width(); ++x) {
+      const ui::COLORREF c = label.colorAt(x, y);
+      if (ui::GetRValue(c) > 200 && ui::GetGValue(c) > 200 && ui::GetBValue(c) > 200) ++white;
+      if (c == kCell) ++background;
+    }
+  EXPECT_GT(white, 10);
+  EXPECT_GT(background, label.width() * label.height() / 2);
+
+  ASSERT_EQ(cell->open(1, false), KS_OK);
+  EXPECT_FALSE(cell->isOpen());
+  EXPECT_FALSE(cell->showBitrate());
+  EXPECT_EQ(ui::getWindowTextW(cell->bitrateLabel()), u"");
+  EXPECT_EQ(ui::getWindowTextW(cell->titleLabel()), u"");
+  EXPECT_EQ(cell->open(1, false), KS_OK);  // closed already
+  EXPECT_EQ(cell->stream()->pictureWidth(), 1280);  // the size outlives the stream
+}
+
+TEST_F(LiveViewCell, WithoutALoginTheCellStaysClosedAndOperationsAnswerNotReady) {
+  auto& dock = makeDock(4, 801, 601, server_->commandPort(), server_->mediaPort(), 2);
+  CPreviewer* cell = dock.cells()[0];
+  EXPECT_NE(cell->open(1, true), KS_OK);
+  EXPECT_FALSE(cell->isOpen());
+  EXPECT_EQ(cell->zoomOn(), KS_E_NOT_READY);
+  EXPECT_EQ(cell->setKeepAspect(true), KS_E_NOT_READY);
+  EXPECT_EQ(cell->setMute(false), KS_E_NOT_READY);
+  EXPECT_EQ(cell->setRecording(true), KS_E_NOT_READY);
+  char path[CPreviewer::kPathBytes] = {};
+  EXPECT_EQ(cell->snapshot(true, 2, path), KS_E_NOT_READY);
+}
+
+TEST_F(LiveViewCell, TheMenuOffersTheStreamsTheChannelHas) {
+  auto& dock = loggedInDock();
+  const std::vector<std::pair<int, std::vector<unsigned>>> expected = {
+      {0, {CDVSDevice::kMenuShowBitrate, CDVSDevice::kMenuMainStream}},
+      {1, {CDVSDevice::kMenuShowBitrate, CDVSDevice::kMenuMainStream, CDVSDevice::kMenuSubStream}},
+      {2,
+       {CDVSDevice::kMenuShowBitrate, CDVSDevice::kMenuMainStream, CDVSDevice::kMenuSubStream,
+        CDVSDevice::kMenuThirdStream}}};
+  desktop_->setMenuAnswer([](const std::vector<ui::MenuItemView>&, ui::Point) { return 0u; });
+  for (const auto& [channel, ids] : expected) {
+    CPreviewer* cell = dock.cells()[channel];
+    ASSERT_EQ(cell->open(1, true), KS_OK);
+    const ui::Rect surface = ui::getWindowRect(cell->surface());
+    const int before = desktop_->menuCount();
+    desktop_->rightClick({surface.left + 30, surface.top + 30});
+    ASSERT_TRUE(pumpUntil([&] { return desktop_->menuCount() == before + 1; })) << channel;
+    const auto items = desktop_->lastMenu();
+    std::vector<unsigned> seen;
+    for (const auto& item : items) seen.push_back(item.id);
+    EXPECT_EQ(seen, ids) << channel;
+    EXPECT_EQ(items[1].text, "Main stream");
+    EXPECT_TRUE(items[1].flags & ui::MF_CHECKED);
+    EXPECT_FALSE(items[0].flags & ui::MF_CHECKED);
+  }
+}
+
+}  // namespace
+}  // namespace ksplugs
