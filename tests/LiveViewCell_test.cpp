@@ -213,5 +213,158 @@ TEST_F(LiveViewCell, TheMenuOffersTheStreamsTheChannelHas) {
   }
 }
 
+TEST_F(LiveViewCell, ChoosingTheSubStreamSwitchesAnnouncesAndKeepsThePictureComing) {
+  EventRecorder events;
+  auto& dock = loggedInDock();
+  CPreviewer* cell = dock.cells()[1];
+  ASSERT_EQ(cell->open(1, true), KS_OK);
+  ASSERT_TRUE(pumpUntil([&] { return cell->stream()->pictureWidth() == 1280; }));
+  ASSERT_EQ(cell->setKeepAspect(true), KS_OK);
+  const ui::Rect cellRect = ui::getWindowRect(cell->hwnd());
+  const int W = cellRect.width();
+  const int H = cellRect.height() - 20;
+  auto surfaceInCell = [&] { return ui::getWindowRect(cell->surface()).offset(-cellRect.left, -cellRect.top); };
+  EXPECT_EQ(surfaceInCell(), CellGeometry::fitVideo(W, H, 20, 1280, 720));
+  const int changesBefore = cell->stream()->sizeChangeCount();
+
+  desktop_->setMenuAnswer([](const std::vector<ui::MenuItemView>& items, ui::Point) {
+    for (const auto& item : items)
+      if (item.id == CDVSDevice::kMenuSubStream) return item.id;
+    return 0u;
+  });
+  const ui::Rect surface = ui::getWindowRect(cell->surface());
+  desktop_->rightClick({surface.left + 40, surface.top + 40});
+  ASSERT_TRUE(pumpUntil([&] { return cell->streamType() == 4; }));
+  auto switched = events.ofType(NOTIFY_STREAM_SWITCHED);
+  ASSERT_EQ(switched.size(), 1u);
+  EXPECT_EQ(switched[0].first, 2);  // the page's code of the sub stream
+  EXPECT_EQ(switched[0].channel, 1);
+  EXPECT_EQ(events.ofType(NOTIFY_BITRATE).size(), 1u);  // the display state, re-sent before reopening
+
+  // The sub stream is 704 x 576: one size change, and the surface is fitted again.
+  ASSERT_TRUE(pumpUntil([&] { return cell->stream()->pictureWidth() == 704; }));
+  EXPECT_TRUE(pumpUntil([&] { return surfaceInCell() == CellGeometry::fitVideo(W, H, 20, 704, 576); }));
+  EXPECT_EQ(cell->stream()->sizeChangeCount(), changesBefore + 1);
+  // Pictures keep coming after the switch.
+  const uint64_t sent = server_->framesSent();
+  ASSERT_TRUE(pictureShown(cell));
+  EXPECT_TRUE(pumpUntil([&] { return server_->framesSent() > sent + 10; }));
+  EXPECT_TRUE(cell->isOpen());
+
+  // Switching to the stream already shown does nothing.
+  events.clear();
+  EXPECT_EQ(cell->switchStream(4, true), KS_OK);
+  EXPECT_TRUE(events.events().empty());
+}
+
+TEST_F(LiveViewCell, SnapshotsGetTheirNameFromTheClockAndCounterAndAreOfferedForDownload) {
+  testing::ScopedTempDir temp;
+  EventRecorder events;
+  auto& dock = loggedInDock();
+  CPreviewer* cell = dock.cells()[3];
+  char path[CPreviewer::kPathBytes] = {};
+  ASSERT_EQ(cell->open(1, true), KS_OK);
+  ASSERT_TRUE(pictureShown(cell));
+  CPreviewer::setSnapshotClock([] { return sys::CalendarTime{2024, 5, 0, 6, 7, 8, 9, 0}; });
+  RecordingSink::current().setFileCounter(11);
+  ASSERT_EQ(cell->snapshot(true, 2, path), KS_OK);
+  const std::string folder = WorkFolders::folder(WorkFolderKind::kImage);
+  const std::string expected = folder + "00-11-22-33-44-55/3/1_2024_05_06_07_08_09_12.jpg";
+  EXPECT_EQ(std::string(path), expected);
+  ASSERT_TRUE(std::filesystem::exists(expected));
+  EXPECT_EQ(jpegSize(expected), (std::pair<int, int>{1280, 720}));
+  ASSERT_TRUE(pumpUntil([&] { return !events.ofType(NOTIFY_FILE_READY).empty(); }));
+  const auto ready = events.ofType(NOTIFY_FILE_READY);
+  EXPECT_EQ(ready[0].first, 2);
+  EXPECT_EQ(ready[0].channel, 3);
+  EXPECT_EQ(ready[0].url, "http://127.0.0.1:40123/download/00-11-22-33-44-55/3/1_2024_05_06_07_08_09_12.jpg");
+
+  // A path of the caller's own is used as it is; outside the work folder it
+  // has no download address, so no event.
+  events.clear();
+  const std::string own = temp.path() + "/own.bmp";
+  std::snprintf(path, sizeof path, "%s", own.c_str());
+  ASSERT_EQ(cell->snapshot(true, 1, path), KS_OK);
+  EXPECT_TRUE(std::filesystem::exists(own));
+  settle();
+  EXPECT_TRUE(events.ofType(NOTIFY_FILE_READY).empty());
+  // A snapshot that cannot be written answers 1005.
+  std::snprintf(path, sizeof path, "%s", (temp.path() + "/missing/dir/x.jpg").c_str());
+  EXPECT_EQ(cell->snapshot(true, 2, path), KS_E_WINDOW);
+}
+
+TEST_F(LiveViewCell, DraggingWithZoomOnDrawsTheGreenRectangleAndNarrowsThePicture) {
+  EventRecorder events;
+  auto& dock = loggedInDock();
+  CPreviewer* cell = dock.cells()[0];
+  ASSERT_EQ(cell->open(1, true), KS_OK);
+  ASSERT_TRUE(pumpUntil([&] { return cell->stream()->pictureWidth() == 1280; }));
+  ASSERT_EQ(cell->zoomOn(), KS_OK);
+  EXPECT_EQ(cell->zoomRegion(), CellGeometry::kWholePicture);
+  const ui::Rect s = ui::getWindowRect(cell->surface());
+  desktop_->mouse({s.left + 100, s.top + 80}, ui::MouseAction::Move);
+  desktop_->mouse({s.left + 100, s.top + 80}, ui::MouseAction::LeftDown);
+  desktop_->mouse({s.left + 20, s.top + 10}, ui::MouseAction::Move);
+  // The cursor stays inside the surface during the drag.
+  EXPECT_TRUE(pumpUntil([&] { return ui::getClipCursor().has_value(); }));
+  // The next pictures carry the drag rectangle.
+  EXPECT_TRUE(pumpUntil([&] {
+    const ui::Image image = desktop_->captureWindow(cell->surface());
+    return image.colorAt(20, 40) == kGreen && image.colorAt(100, 40) == kGreen && image.colorAt(60, 10) == kGreen &&
+           image.colorAt(60, 80) == kGreen;
+  }));
+  desktop_->mouse({s.left + 20, s.top + 10}, ui::MouseAction::LeftUp);
+  settle();
+  EXPECT_FALSE(ui::getClipCursor().has_value());
+  ZoomRegion expected;
+  ASSERT_TRUE(CellGeometry::zoomAfterDrag(CellGeometry::kWholePicture, {100, 80}, {20, 10}, s.width(), s.height(),
+                                          expected));
+  EXPECT_EQ(cell->zoomRegion(), expected);
+  EXPECT_EQ(dock.selectedCell(), cell);
+  // After the drag the rectangle is gone from the picture.
+  EXPECT_TRUE(pumpUntil([&] {
+    const ui::Image image = desktop_->captureWindow(cell->surface());
+    return image.colorAt(20, 40) != kGreen || image.colorAt(100, 40) != kGreen;
+  }));
+  // A drag of four pixels changes nothing.
+  desktop_->mouse({s.left + 50, s.top + 50}, ui::MouseAction::Move);
+  desktop_->mouse({s.left + 50, s.top + 50}, ui::MouseAction::LeftDown);
+  desktop_->mouse({s.left + 54, s.top + 90}, ui::MouseAction::Move);
+  desktop_->mouse({s.left + 54, s.top + 90}, ui::MouseAction::LeftUp);
+  settle();
+  EXPECT_EQ(cell->zoomRegion(), expected);
+  ASSERT_EQ(cell->zoomOff(), KS_OK);
+  EXPECT_FALSE(cell->zoomActive());
+}
+
+TEST_F(LiveViewCell, SoundAndRecordingRequests) {
+  CountingSink sink;
+  RecordingSink::install(&sink);
+  auto& dock = loggedInDock();
+  CPreviewer* cell = dock.cells()[2];
+  ASSERT_EQ(cell->open(1, true), KS_OK);
+  EXPECT_EQ(cell->setMute(false), KS_OK);
+  EXPECT_TRUE(cell->soundOn());
+  EXPECT_EQ(cell->setMute(false), KS_OK);  // on already: still success
+  EXPECT_EQ(cell->setMute(true), KS_OK);
+  EXPECT_FALSE(cell->soundOn());
+
+  const uint64_t keyRequests = server_->keyFrameRequests();
+  EXPECT_EQ(cell->setRecording(true), KS_OK);
+  EXPECT_EQ(cell->setRecording(true), KS_OK);
+  EXPECT_EQ(sink.starts.load(), 1);
+  EXPECT_EQ(sink.lastDuration.load(), 900u);
+  EXPECT_TRUE(pumpUntil([&] { return server_->keyFrameRequests() > keyRequests; }));
+  EXPECT_EQ(cell->setRecording(false), KS_OK);
+  EXPECT_EQ(sink.stops.load(), 1);
+  EXPECT_TRUE(sink.lastAnnounce.load());
+  // Closing a recording cell stops the recording without offering the file.
+  EXPECT_EQ(cell->setRecording(true), KS_OK);
+  EXPECT_EQ(cell->open(1, false), KS_OK);
+  EXPECT_EQ(sink.stops.load(), 2);
+  EXPECT_FALSE(sink.lastAnnounce.load());
+  EXPECT_FALSE(cell->recording());
+}
+
 }  // namespace
 }  // namespace ksplugs
