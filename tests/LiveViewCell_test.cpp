@@ -18,6 +18,7 @@
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/ui/Menu.h"
 #include "plugin/api/SdkResult.h"
+#include "plugin/device/DeviceEntry.h"
 #include "plugin/device/WorkFolders.h"
 #include "plugin/video/CellGeometry.h"
 #include "plugin/video/DownloadUrl.h"
@@ -364,6 +365,28 @@ TEST_F(LiveViewCell, SoundAndRecordingRequests) {
   EXPECT_EQ(sink.stops.load(), 2);
   EXPECT_FALSE(sink.lastAnnounce.load());
   EXPECT_FALSE(cell->recording());
+}
+
+TEST_F(LiveViewCell, TeardownClosesEveryStreamBeforeLogoutAndTheDockEndsItself) {
+  auto entry = std::make_unique<DeviceEntry>();
+  testing::CreateRecord record("00:11:22:33:44:55", server_->commandPort(), server_->mediaPort(), 4);
+  ASSERT_EQ(entry->initialise(9, record.param), KS_OK);
+  CPreviewManager* dock = entry->liveDock();
+  const ui::HWND window = dock->createDock(host_->hwnd(), ui::Rect::fromSize(0, 0, 640, 480));
+  ASSERT_NE(window, 0u);
+  ASSERT_EQ(entry->session().login(), KS_OK);
+  ASSERT_EQ(dock->findCell(0, false)->open(1, true), KS_OK);
+  ASSERT_EQ(dock->findCell(3, false)->open(4, true), KS_OK);
+  ASSERT_EQ(dock->findCell(0, false)->setMute(false), KS_OK);
+  ASSERT_TRUE(pumpUntil([&] { return server_->streamCount() == 2; }));
+
+  entry->silence();
+  EXPECT_FALSE(dock->findCell(0, false)->soundOn());
+  entry->teardown();
+  EXPECT_TRUE(pumpUntil([&] { return server_->streamCount() == 0; }));
+  EXPECT_EQ(entry->session().loginHandle(), -1);
+  entry.reset();  // the session goes; the dock window has not closed yet
+  EXPECT_TRUE(pumpUntil([&] { return !ui::isWindow(window); }));
 }
 
 }  // namespace

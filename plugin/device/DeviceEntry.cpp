@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "plugin/video/CPreviewer.h"
+
 namespace ksplugs {
 
 DeviceEntry::DeviceEntry() = default;
@@ -41,9 +43,14 @@ bool DeviceEntry::markClosingAndHide() {
 
 void DeviceEntry::silence() {
   if (!session_) return;
-  // The live and playback cells that play audio come with the dock windows;
-  // talk is the one audio source a device has without them.
-  if (session_->loginHandle() != -1) session_->talkStop();
+  const bool loggedIn = session_->loginHandle() != -1;
+  // The playback cells that play audio come with the playback dock window.
+  if (loggedIn && liveDock_ && liveDock_->hasWindow()) {
+    for (int channel = 0; channel < session_->channelCount(); ++channel) {
+      if (CPreviewer* cell = liveDock_->findCell(channel, false)) cell->setMute(true);
+    }
+  }
+  if (loggedIn) session_->talkStop();
 }
 
 bool DeviceEntry::leaveFullScreen() {
@@ -58,9 +65,18 @@ void DeviceEntry::trackDocks() {
 }
 
 void DeviceEntry::teardown() {
-  // The live cells' streams close with the dock windows that own them; a
-  // dock without a window has no cells to stop.
+  // Streams outlive a logout, so the live cells close theirs before it; the
+  // dock windows themselves close later on their own thread.
+  const bool liveWindow = liveDock_ && liveDock_->hasWindow();
+  if (session_ && session_->loginHandle() != -1 && liveWindow) {
+    for (int channel = 0; channel < session_->channelCount(); ++channel) {
+      if (CPreviewer* cell = liveDock_->findCell(channel, false)) cell->open(1, false);
+    }
+  }
   downloadTask_.stop();
+  if (liveWindow) {
+    if (CPreviewer* settings = liveDock_->findCell(0, true)) settings->open(1, false);
+  }
   if (session_) session_->talkStop();
   if (playbackDock_ && playbackDock_->hasWindow()) playbackDock_->releasePlayer();
   if (session_) session_->logout();

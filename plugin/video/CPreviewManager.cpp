@@ -96,6 +96,14 @@ void CPreviewManager::setFont(ui::HFONT font, bool redraw) {
 bool CPreviewManager::postClose() {
   const ui::HWND hwnd = window();
   if (hwnd == 0) return false;
+  // The session goes away with the device entry right after this, while the
+  // window closes later on its own thread: the cells let go of it now.
+  callOnWindowThread(hwnd, 0, [&] {
+    for (CPreviewer* cell : cells_) cell->detachDevice();
+    if (settingsCell_ != nullptr) settingsCell_->detachDevice();
+    session_ = nullptr;
+    return 0;
+  });
   selfDelete_.store(true);
   if (ui::postMessage(hwnd, ui::WM_CLOSE)) return true;
   selfDelete_.store(false);

@@ -72,7 +72,8 @@ class CPreviewManager : public ui::Window {
   static int cellCount(int type);
 
   // Asks the window to close; the object then deletes itself with its
-  // window. False when there is no window: the owner deletes the object.
+  // window. The cells close their streams and let go of the session first.
+  // False when there is no window: the owner deletes the object.
   bool postClose();
 
   // State for tests (UI thread).

@@ -151,6 +151,23 @@ ui::LRESULT CPreviewer::onCreate() {
   return 0;
 }
 
+void CPreviewer::detachDevice() {
+  callOnWindowThread(hwnd(), 0, [&] {
+    closeForGood();
+    return 0;
+  });
+  if (hwnd() == 0) {
+    if (stream_) stream_->detachDevice();
+    device_ = nullptr;
+  }
+}
+
+void CPreviewer::closeForGood() {
+  onDestroy();
+  if (stream_) stream_->detachDevice();
+  device_ = nullptr;
+}
+
 void CPreviewer::onDestroy() {
   if (stream_ && stream_->isOpen()) {
     if (recording_) {

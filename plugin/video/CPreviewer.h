@@ -56,6 +56,9 @@ class CPreviewer : public ui::Window {
   // Stores the device and creates the cell's live stream for it.
   void setDevice(WebPlug_NCL::CDVSDevice* device);
   void setChannel(int channel);
+  // Closes the stream and forgets the device, which is about to be
+  // destroyed while this window may still receive messages.
+  void detachDevice();
   int channel() const { return channel_; }
 
   // Operations; result codes of the library, SDK codes mapped.
@@ -100,6 +103,7 @@ class CPreviewer : public ui::Window {
  private:
   ui::LRESULT onCreate();
   void onDestroy();
+  void closeForGood();
   void onSize();
   void onPaint();
   void onContextMenu();

@@ -56,6 +56,11 @@ class LiveStream {
   int channel() const { return channel_; }
   void setChannel(int channel) { channel_ = channel; }
   WebPlug_NCL::CDVSDevice* device() const { return device_; }
+  // Forgets the device (closing first): the device is about to go away.
+  void detachDevice() {
+    close();
+    device_ = nullptr;
+  }
   std::string macText() const;
   ui::HWND window() const { return window_; }
 
@@ -76,7 +81,7 @@ class LiveStream {
 
  private:
   std::atomic<int32_t> handle_{-1};
-  WebPlug_NCL::CDVSDevice* device_ = nullptr;  // not owned; outlives the stream
+  WebPlug_NCL::CDVSDevice* device_ = nullptr;  // not owned; detached before it goes away
   ui::HWND window_ = 0;  // set while the media callback is unregistered
   std::atomic<int32_t> width_{0};
   std::atomic<int32_t> height_{0};
