@@ -59,7 +59,7 @@ FrameBytes makeFrame(const std::vector<uint8_t>& payload, int kind, int format, 
   h.payloadLength = static_cast<uint32_t>(payload.size());
   f.bytes.resize(wire::kFrameHeaderSize + payload.size());
   wire::encodeFrameHeader(f.bytes.data(), h);
-  std::memcpy(f.bytes.data() + wire::kFrameHeaderSize, payload.data(), payload.size());
+  if (!payload.empty()) std::memcpy(f.bytes.data() + wire::kFrameHeaderSize, payload.data(), payload.size());
   f.frame.data = f.bytes.data();
   f.frame.length = static_cast<int32_t>(f.bytes.size());
   f.frame.frameType = kind;

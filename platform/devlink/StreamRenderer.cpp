@@ -251,6 +251,7 @@ void StreamRenderer::run() {
     lock.lock();
     stats_.cpuNs = cpu;
     stats_.decodeErrors = decoder_.errors();
+    stats_.decoderThreads = decoder_.threads();
   }
 }
 

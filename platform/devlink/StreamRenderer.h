@@ -56,6 +56,7 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
     uint64_t audioFrames = 0;    // audio frames given to the sink
     int64_t cpuNs = 0;           // CPU time of the drawing thread so far
     size_t queueLength = 0;      // video frames waiting for the drawing thread
+    int decoderThreads = 0;      // threads of the current decoder
     int width = 0;               // size of the last decoded picture
     int height = 0;
     bool ended = false;          // the network stream has ended
