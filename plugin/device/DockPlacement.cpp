@@ -166,6 +166,41 @@ std::optional<BrowserWindows> DockPlacement::refind(DockAnchor& anchor, std::u16
   return found;
 }
 
+int DockPlacement::prepareDock(std::u16string_view title, uint16_t clientPort, bool adjustPosition, int x, int y,
+                               int w, int h, DockAnchor& anchor, BrowserWindows& found, ui::Rect& rect,
+                               const ProcessQueries& queries) {
+  anchor = {};
+  rect = {};
+  std::u16string processName;
+  const int result = findBrowserWindow(title, clientPort, adjustPosition, processName, found, queries);
+  if (result != KS_OK) {
+    found = {};
+    return result;
+  }
+  anchor.title = std::u16string(title);
+  anchor.processImage = std::move(processName);
+  anchor.adjustPosition = adjustPosition;
+  anchor.browserWindow = found.anchor();
+  rect = computeDockRect(anchor.browserWindow, x, y, w, h, anchor);
+  return KS_OK;
+}
+
+void DockPlacement::showOverOwner(ui::HWND dock, ui::HWND top) {
+  ui::setWindowOwner(dock, top);
+  ui::showWindow(dock, ui::isIconic(top) ? ui::SW_HIDE : ui::SW_SHOWNA);
+}
+
+int DockPlacement::moveDock(DockAnchor& anchor, ui::HWND dock, int x, int y, int w, int h, bool keepSize,
+                            DockKind kind) {
+  if (!ui::isWindow(dock) || anchor.browserWindow == 0 || !ui::isWindow(anchor.browserWindow)) return KS_E_CHANNEL;
+  const ui::Rect rect = computeDockRect(anchor.browserWindow, x, y, w, h, anchor);
+  ui::UINT flags = ui::SWP_NOACTIVATE | ui::SWP_NOZORDER;
+  if (kind == DockKind::kLive) flags |= ui::SWP_NOSENDCHANGING;
+  if (keepSize) flags |= ui::SWP_NOSIZE;
+  ui::setWindowPos(dock, 0, rect.left, rect.top, rect.width(), rect.height(), flags);
+  return KS_OK;
+}
+
 void DockPlacement::attachToOwner(ui::HWND dock, ui::HWND top) {
   // Queued to the dock's own thread: the supervision thread must never wait
   // for the user-interface thread, which may be waiting for it at shut-down.

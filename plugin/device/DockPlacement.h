@@ -107,9 +107,30 @@ class DockPlacement {
   static std::optional<BrowserWindows> refind(DockAnchor& anchor, std::u16string_view title, ui::HWND excluded,
                                               const ProcessQueries& queries = ProcessQueries::system());
 
+  // Where a new dock goes: the browser search for the page (as
+  // findBrowserWindow) and the dock's screen rectangle for the page
+  // rectangle (x, y, w, h). On 0, `anchor` holds everything the dock's
+  // anchor keeps (title, program name, adjust position, offsets, the window
+  // it follows) and `found` the windows; the caller stores the anchor once
+  // its window exists. On failure both are left empty.
+  static int prepareDock(std::u16string_view title, uint16_t clientPort, bool adjustPosition, int x, int y, int w,
+                         int h, DockAnchor& anchor, BrowserWindows& found, ui::Rect& rect,
+                         const ProcessQueries& queries = ProcessQueries::system());
+
+  // A new dock window joins its browser: owned by `top`, and shown (without
+  // activation, moving or sizing) unless `top` is minimised, when it is
+  // hidden. Runs on the dock's thread.
+  static void showOverOwner(ui::HWND dock, ui::HWND top);
+
   // Gives `dock` the owner `top`, right behind it in Z order, without
-  // moving, sizing or activating it.
+  // moving, sizing or activating it. Queued to the dock's thread.
   static void attachToOwner(ui::HWND dock, ui::HWND top);
+
+  // A page's move of its dock: the new page rectangle relative to the
+  // anchor (its x and y become the offsets), without activating the dock or
+  // changing its Z order; with `keepSize` only the position changes. 1003
+  // when the dock window or the anchor window is gone, else 0.
+  static int moveDock(DockAnchor& anchor, ui::HWND dock, int x, int y, int w, int h, bool keepSize, DockKind kind);
 
   // One supervision step for a dock window that the caller found trackable
   // (it exists, is shown and not in full screen, its device not closing):

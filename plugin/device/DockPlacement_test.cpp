@@ -281,5 +281,48 @@ TEST_F(DockPlacementTest, TrackingWithThePageAreaNeedsItsContentChild) {
   dock.destroyWindow();
 }
 
+TEST_F(DockPlacementTest, NewDocksJoinTheirBrowserAndFollowThePagesMoves) {
+  const ProcessQueries queries = fakeBrowsers({100}, 100);
+  const HWND top = browser(100, "Console - Browser", {100, 50, 900, 650}, Rect{108, 80, 892, 642});
+
+  DockAnchor anchor;
+  BrowserWindows found;
+  Rect rect;
+  EXPECT_EQ(DockPlacement::prepareDock(u"Console", 1, false, 10, 20, 320, 240, anchor, found, rect, queries),
+            KS_E_CHANNEL);
+  EXPECT_EQ(anchor.browserWindow, 0u);
+  EXPECT_TRUE(anchor.title.empty());
+  ASSERT_EQ(DockPlacement::prepareDock(u"Console", 4242, false, 10, 20, 320, 240, anchor, found, rect, queries),
+            KS_OK);
+  EXPECT_EQ(rect, Rect::fromSize(118, 70, 320, 240));
+  EXPECT_EQ(anchor.title, u"Console");
+  EXPECT_EQ(anchor.processImage, u"browser");
+  EXPECT_EQ(anchor.browserWindow, top);
+  EXPECT_EQ(anchor.offsetX, 10);
+
+  PlainWindow dock;
+  ASSERT_NE(dock.create(ui::getDesktopWindow(), rect, "", ui::WS_CHILD, ui::WS_EX_TOOLWINDOW), 0u);
+  DockPlacement::showOverOwner(dock.hwnd(), found.top);
+  EXPECT_TRUE(ui::isWindowVisible(dock.hwnd()));
+  EXPECT_EQ(ui::getWindowOwner(dock.hwnd()), top);
+  desktop_->setForeignState(top, true, false);
+  DockPlacement::showOverOwner(dock.hwnd(), found.top);
+  EXPECT_FALSE(ui::isWindowVisible(dock.hwnd()));
+  desktop_->setForeignState(top, false, false);
+
+  EXPECT_EQ(DockPlacement::moveDock(anchor, dock.hwnd(), 30, 40, 200, 100, false, DockKind::kLive), KS_OK);
+  EXPECT_EQ(ui::getWindowRect(dock.hwnd()), Rect::fromSize(138, 90, 200, 100));
+  EXPECT_EQ(anchor.offsetX, 30);
+  EXPECT_EQ(anchor.offsetY, 40);
+  EXPECT_EQ(DockPlacement::moveDock(anchor, dock.hwnd(), 0, 0, 999, 999, true, DockKind::kPlayback), KS_OK);
+  EXPECT_EQ(ui::getWindowRect(dock.hwnd()), Rect::fromSize(108, 50, 200, 100));
+
+  EXPECT_EQ(DockPlacement::moveDock(anchor, 0, 0, 0, 1, 1, false, DockKind::kLive), KS_E_CHANNEL);
+  desktop_->removeForeignWindow(top);
+  EXPECT_EQ(DockPlacement::moveDock(anchor, dock.hwnd(), 0, 0, 1, 1, false, DockKind::kLive), KS_E_CHANNEL);
+  EXPECT_EQ(ui::getWindowRect(dock.hwnd()), Rect::fromSize(108, 50, 200, 100));
+  dock.destroyWindow();
+}
+
 }  // namespace
 }  // namespace ksplugs
