@@ -1,6 +1,5 @@
 #include "plugin/video/CPlayerWnd.h"
 
-#include "platform/ui/OffscreenBuffer.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/video/CPreviewer.h"
@@ -41,10 +40,9 @@ ui::LRESULT CPlayerWnd::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
 void CPlayerWnd::onPaint() {
   ui::PaintScope paint(hwnd());
   if (!paint.valid()) return;
-  const ui::Rect client = ui::getClientRect(hwnd());
-  ui::OffscreenBuffer buffer(client.width() > 0 ? client.width() : 1, client.height() > 0 ? client.height() : 1);
-  buffer.dc().fillRect(client, CPreviewer::kBackground);
-  buffer.copyTo(paint.dc());
+  // The paint scope draws into the window's image and shows it once at its
+  // end, so the fill never shows half done.
+  paint.dc().fillRect(ui::getClientRect(hwnd()), CPreviewer::kBackground);
 }
 
 }  // namespace ksplugs

@@ -4,7 +4,6 @@
 #include <new>
 
 #include "platform/ui/DeviceContext.h"
-#include "platform/ui/OffscreenBuffer.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowDC.h"
 #include "plugin/device/CDVSDevice.h"
@@ -203,11 +202,9 @@ void CPreviewManager::onPaint() {
   ui::PaintScope paint(hwnd());
   if (!paint.valid()) return;
   const ui::Rect client = ui::getClientRect(hwnd());
-  {
-    ui::OffscreenBuffer buffer(std::max(client.width(), 1), std::max(client.height(), 1));
-    buffer.dc().fillRect(client, ui::RGB(255, 255, 255));
-    buffer.copyTo(paint.dc());
-  }
+  // The paint scope draws into the window's image and shows it once at its
+  // end, so the fill and the border appear together.
+  paint.dc().fillRect(client, ui::RGB(255, 255, 255));
   if (borderVisible() && selected_ != nullptr && cells_.size() >= 2) {
     ui::DeviceContext& dc = paint.dc();
     const ui::Rect screen = ui::getWindowRect(selected_->hwnd());

@@ -9,7 +9,6 @@
 #include "platform/sys/Utf.h"
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/Menu.h"
-#include "platform/ui/OffscreenBuffer.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/api/NotifyDispatcher.h"
@@ -223,10 +222,9 @@ void CPreviewer::placeSurface() {
 void CPreviewer::onPaint() {
   ui::PaintScope paint(hwnd());
   if (!paint.valid()) return;
-  const ui::Rect client = ui::getClientRect(hwnd());
-  ui::OffscreenBuffer buffer(client.width() > 0 ? client.width() : 1, client.height() > 0 ? client.height() : 1);
-  buffer.dc().fillRect(client, kBackground);
-  buffer.copyTo(paint.dc());
+  // The paint scope draws into the window's image and shows it once at its
+  // end, so the fill never shows half done.
+  paint.dc().fillRect(ui::getClientRect(hwnd()), kBackground);
 }
 
 // ---- events ------------------------------------------------------------
