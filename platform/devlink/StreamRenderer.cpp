@@ -69,7 +69,7 @@ bool isDisposable(const uint8_t* p, size_t size, int format) {
 
 StreamRenderer::StreamRenderer(int32_t handle, bool history, std::shared_ptr<AudioSink> sink)
     : handle_(handle), history_(history), sink_(std::move(sink)) {
-  // A frame step must show its frame at once; a decoder with several
+  // A frame step must show its frame at once; a decoder with frame
   // threads would hold it back until the next frame, which a paused
   // recording never sends.
   decoder_.setSingleThreaded(history);

@@ -16,10 +16,13 @@ namespace devlink {
 namespace {
 
 // Pictures larger than the sub stream's 704 x 576 get a second decoding
-// thread when the machine has one; smaller ones decode on the stream's own
-// thread, which keeps the latency at one frame and leaves the cores to the
-// many small streams of a grid.
+// thread when the machine has one, working on slices, which adds no delay.
+// Frame threads, which hold each picture back by a frame per thread, are
+// only worth it beyond 1920 x 1080, where one thread may not keep up.
+// Smaller pictures decode on the stream's own thread and leave the cores to
+// the many small streams of a grid.
 constexpr int kThreadedArea = 704 * 576;
+constexpr int kFrameThreadedArea = 1920 * 1088;
 // A decoder that keeps many packets without giving pictures back is broken;
 // the tag table must not grow with it.
 constexpr size_t kMaxTags = 64;
@@ -49,11 +52,12 @@ bool VideoDecoder::open(int format, int widthHint, int heightHint) {
     return false;
   }
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const bool large = static_cast<int64_t>(widthHint) * heightHint > kThreadedArea;
-  threads_ = large && !singleThreaded_ ? std::min(cores, 2) : 1;
+  const int64_t area = static_cast<int64_t>(widthHint) * heightHint;
+  threads_ = area > kThreadedArea && !singleThreaded_ ? std::min(cores, 2) : 1;
   context_->thread_count = threads_;
-  context_->thread_type = threads_ > 1 ? FF_THREAD_FRAME : 0;
-  if (threads_ == 1) context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  context_->thread_type = threads_ == 1 ? 0 : area > kFrameThreadedArea ? FF_THREAD_FRAME | FF_THREAD_SLICE
+                                                                        : FF_THREAD_SLICE;
+  if (!(context_->thread_type & FF_THREAD_FRAME)) context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
   if (avcodec_open2(context_, codec, nullptr) < 0) {
     close();
     return false;
