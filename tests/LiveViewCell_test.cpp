@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "platform/devlink/DevLinkSdk.h"
+#include "platform/ui/DeviceContext.h"
 #include "platform/ui/Menu.h"
 #include "plugin/api/SdkResult.h"
 #include "plugin/device/DeviceEntry.h"
 #include "plugin/device/WorkFolders.h"
 #include "plugin/video/CellGeometry.h"
+#include "plugin/video/CellOverlay.h"
 #include "plugin/video/DownloadUrl.h"
 #include "plugin/video/LiveViewTestSupport.h"
 #include "plugin/video/RecordingSink.h"
@@ -76,6 +78,27 @@ class CountingSink : public RecordingSink {
   std::atomic<uint32_t> lastDuration{0};
 };
 
+// Records what the settings cell hands its overlay; paints a blue block.
+class RecordingOverlay : public CellOverlay {
+ public:
+  void paint(ui::DeviceContext& dc) override {
+    ++paints;
+    dc.fillRect(ui::Rect{0, 0, 8, 8}, RGB(0, 0, 255));
+  }
+  void mouseDown(int x, int y) override { downs.push_back({x, y}); }
+  void mouseMove(int, int) override { ++moves; }
+  void mouseUp(int x, int y) override { ups.push_back({x, y}); }
+  void resize(int width, int height) override { size = {width, height}; }
+  void setVideoSize(int width, int height) override { video = {width, height}; }
+
+  std::atomic<int> paints{0};
+  int moves = 0;
+  std::vector<ui::Point> downs;
+  std::vector<ui::Point> ups;
+  ui::Size size;
+  ui::Size video;
+};
+
 class LiveViewCell : public testing::DockTest {
  protected:
   static void SetUpTestSuite() {
@@ -100,6 +123,7 @@ class LiveViewCell : public testing::DockTest {
     server_->stop();
     DownloadUrl::setPortSource(nullptr);
     CPreviewer::setSnapshotClock(nullptr);
+    CellOverlay::setFactory(nullptr);
     RecordingSink::install(nullptr);
     DockTest::TearDown();
   }
@@ -387,6 +411,49 @@ TEST_F(LiveViewCell, TeardownClosesEveryStreamBeforeLogoutAndTheDockEndsItself) 
   EXPECT_EQ(entry->session().loginHandle(), -1);
   entry.reset();  // the session goes; the dock window has not closed yet
   EXPECT_TRUE(pumpUntil([&] { return !ui::isWindow(window); }));
+}
+
+TEST_F(LiveViewCell, TheSettingsCellFeedsItsOverlayAndReopensOnEveryOpen) {
+  RecordingOverlay* overlay = nullptr;
+  CellOverlay::setFactory([&overlay] {
+    auto made = std::make_unique<RecordingOverlay>();
+    overlay = made.get();
+    return made;
+  });
+  EventRecorder events;
+  auto& dock = loggedInDock();
+  CPreviewer* settings = dock.settingsCell();
+  ASSERT_NE(settings, nullptr);
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_EQ(settings->overlay(), overlay);
+  // Shown over the whole dock, its surface fills it, and the overlay knows the size.
+  ui::showWindow(settings->hwnd(), ui::SW_SHOW);
+  settle();
+  EXPECT_EQ(ui::getWindowRect(settings->surface()), ui::getWindowRect(dock.window()));
+  EXPECT_EQ(overlay->size, (ui::Size{801, 601}));
+
+  settings->setChannel(2);
+  ASSERT_EQ(settings->open(1, true), KS_OK);
+  ASSERT_TRUE(pumpUntil([&] { return overlay->paints.load() > 3; }));
+  EXPECT_TRUE(pumpUntil([&] { return desktop_->captureWindow(settings->surface()).colorAt(2, 2) == RGB(0, 0, 255); }));
+  EXPECT_TRUE(pumpUntil([&] { return overlay->video == ui::Size{1280, 720}; }));
+  // Opening again reopens the stream on the cell's channel.
+  settings->setChannel(3);
+  const int32_t firstHandle = settings->stream()->handle();
+  ASSERT_EQ(settings->open(4, true), KS_OK);
+  EXPECT_NE(settings->stream()->handle(), firstHandle);
+  EXPECT_EQ(settings->stream()->channel(), 3);
+
+  // Mouse events reach the overlay in surface pixels; a click selects no
+  // live cell and raises no event.
+  const ui::Rect s = ui::getWindowRect(settings->surface());
+  desktop_->click({s.left + 30, s.top + 40});
+  settle();
+  ASSERT_EQ(overlay->downs.size(), 1u);
+  EXPECT_EQ(overlay->downs[0], (ui::Point{30, 40}));
+  ASSERT_EQ(overlay->ups.size(), 1u);
+  EXPECT_TRUE(events.ofType(NOTIFY_SELECTED).empty());
+  EXPECT_EQ(settings->open(1, false), KS_OK);
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ void CPreviewManager::hide() {
 
 void CPreviewManager::setDocked(bool docked) { docked_.store(docked); }
 
+void CPreviewManager::setOwnerWindow(ui::HWND owner) { owner_.store(owner, std::memory_order_release); }
+
 int CPreviewManager::setLayout(uint32_t type) {
   const ui::HWND hwnd = window();
   if (hwnd == 0) {
@@ -132,7 +134,7 @@ ui::LRESULT CPreviewManager::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::
       auto* cell = reinterpret_cast<CPreviewer*>(wParam);
       // Only our own cells can be selected; the settings cell is not one.
       if (std::find(cells_.begin(), cells_.end(), cell) != cells_.end()) select(cell);
-      if (docked_.load() && owner_ != 0) ui::setForegroundWindow(owner_);
+      if (docked_.load() && ownerWindow() != 0) ui::setForegroundWindow(ownerWindow());
       return 0;
     }
     case MsgRunOnWindowThread: return runWindowThreadCall(wParam);
@@ -142,8 +144,8 @@ ui::LRESULT CPreviewManager::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::
 
 ui::LRESULT CPreviewManager::onCreate() {
   window_.store(hwnd(), std::memory_order_release);
-  owner_ = ui::getParent(hwnd());
-  const auto font = static_cast<ui::HFONT>(ui::sendMessage(owner_, ui::WM_GETFONT));
+  owner_.store(ui::getParent(hwnd()), std::memory_order_release);
+  const auto font = static_cast<ui::HFONT>(ui::sendMessage(ownerWindow(), ui::WM_GETFONT));
   defaultHandle(ui::WM_SETFONT, font, 1);
 
   const int channels = session_ != nullptr ? session_->channelCount() : 0;
@@ -350,7 +352,7 @@ void CPreviewManager::toggleFullScreen() {
     ui::setWindowPos(hwnd(), ui::HWND_TOPMOST, 0, 0, screen.cx, screen.cy, ui::SWP_FRAMECHANGED);
   } else {
     ui::setWindowPos(hwnd(), ui::HWND_NOTOPMOST, 0, 0, 0, 0, ui::SWP_NOMOVE | ui::SWP_NOSIZE);
-    if (!docked_.load()) ui::setParent(hwnd(), owner_);
+    if (!docked_.load()) ui::setParent(hwnd(), ownerWindow());
     ui::setWindowPlacement(hwnd(), savedPlacement_);
     ui::sendMessage(hwnd(), ui::WM_SIZE, 0, 0);
   }

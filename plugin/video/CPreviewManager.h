@@ -54,6 +54,10 @@ class CPreviewManager : public ui::Window {
   bool shown() const { return shown_.load(std::memory_order_acquire); }
   void hide();
   void setDocked(bool docked);
+  // The window the dock lives under and brings to the front when a cell is
+  // clicked while docked (the browser window once the dock is placed).
+  void setOwnerWindow(ui::HWND owner);
+  ui::HWND ownerWindow() const { return owner_.load(std::memory_order_acquire); }
 
   // Type 0 toggles full screen; another layout type shows that layout (the
   // same type again shows the next page). A type that is not a layout is
@@ -108,9 +112,9 @@ class CPreviewManager : public ui::Window {
   std::atomic<int> layoutType_{-1};
   std::atomic<bool> selfDelete_{false};
   std::atomic<bool> docked_{false};
+  std::atomic<ui::HWND> owner_{0};
   // UI thread (or before the window exists).
   std::vector<CPreviewer*> cells_;  // deleted by their own windows
-  ui::HWND owner_ = 0;
   WebPlug_NCL::CDVSDevice* session_ = nullptr;
   bool singleView_ = false;
   CPreviewer* selected_ = nullptr;

@@ -84,14 +84,16 @@ void CPreviewer::setDevice(CDVSDevice* device) {
 }
 
 void CPreviewer::setChannel(int channel) {
-  callOnWindowThread(hwnd(), 0, [&] {
+  auto apply = [&] {
     channel_ = channel;
+    // An open stream keeps its channel until it is opened again.
     if (stream_ && !stream_->isOpen()) stream_->setChannel(channel);
     return 0;
-  });
+  };
   if (hwnd() == 0) {
-    channel_ = channel;
-    if (stream_ && !stream_->isOpen()) stream_->setChannel(channel);
+    apply();
+  } else {
+    callOnWindowThread(hwnd(), 0, apply);
   }
 }
 
@@ -151,14 +153,15 @@ ui::LRESULT CPreviewer::onCreate() {
 }
 
 void CPreviewer::detachDevice() {
+  if (hwnd() == 0) {
+    if (stream_) stream_->detachDevice();
+    device_ = nullptr;
+    return;
+  }
   callOnWindowThread(hwnd(), 0, [&] {
     closeForGood();
     return 0;
   });
-  if (hwnd() == 0) {
-    if (stream_) stream_->detachDevice();
-    device_ = nullptr;
-  }
 }
 
 void CPreviewer::closeForGood() {
