@@ -209,8 +209,7 @@ void StreamRenderer::onAudio(const DLSDK_MediaFrame& frame, const uint8_t* paylo
   pcm_.resize(size);
   G711Decoder::decode(law, payload, size, volume_, pcm_.data());
   sink_->write(pcm_.data(), size);
-  std::lock_guard lock(mutex_);
-  ++stats_.audioFrames;
+  audioFrames_.fetch_add(1);
 }
 
 void StreamRenderer::onStreamEnd() {
@@ -547,6 +546,7 @@ StreamRenderer::Stats StreamRenderer::stats() const {
   std::lock_guard lock(mutex_);
   Stats s = stats_;
   s.queueLength = queue_.size();
+  s.audioFrames = audioFrames_.load();
   return s;
 }
 

@@ -17,8 +17,10 @@
 //   the draw hook;
 // - any thread calls the control operations; they change state under
 //   mutex_ and wake the drawing thread, never waiting for a picture.
-// Locks never nest except the window's image lock, which the drawing thread
-// holds while it draws and calls the hook; mutex_ is never held then.
+// Lock order: the window's image lock (held by the drawing thread while it
+// draws and calls the hook) before mutex_; audioMutex_ and pictureMutex_
+// are never held together with another lock.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -196,6 +198,7 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
   bool audioBlocked_ = false;       // guarded by audioMutex_: paused, stopped or shut down
   int volume_ = 0xFFFF;             // guarded by audioMutex_
   std::vector<int16_t> pcm_;        // guarded by audioMutex_: reused sample buffer
+  std::atomic<uint64_t> audioFrames_{0};
 };
 
 }  // namespace devlink

@@ -76,9 +76,9 @@ VideoDecoder::Result VideoDecoder::decode(const uint8_t* data, size_t size, int 
                                           int heightHint, const Tag& tag, const PictureFn& onPicture) {
   if (format != DLSDK_FORMAT_H264 && format != DLSDK_FORMAT_H265) return Result::kUnsupported;
   if (size == 0 || size > static_cast<size_t>(INT32_MAX)) return Result::kError;
+  // A new codec (a switched stream) must start at a key frame too.
+  if (format != format_) needKey_ = true;
   if (needKey_ && !key) return Result::kWaitingForKey;
-  // A new codec (a switched stream) needs a fresh decoder; it starts here,
-  // at a key frame.
   if (format != format_ || !context_) {
     if (!open(format, widthHint, heightHint)) {
       ++errors_;
