@@ -168,7 +168,10 @@ TEST_F(LiveViewCell, OpensDrawsAndClosesTheLivePictureWithItsLabels) {
   EXPECT_EQ(ui::getWindowRect(cell->surface()).top - ui::getWindowRect(cell->hwnd()).top, 20);
 
   // Bitrate display from the menu command: event 1, the label after a tick.
+  // Rates given while the display is off are not kept.
+  cell->setBitrates(999, 999, 999);
   ui::sendMessage(cell->hwnd(), ui::WM_COMMAND, CDVSDevice::kMenuShowBitrate);
+  EXPECT_TRUE(pumpUntil([&] { return ui::getWindowTextW(cell->bitrateLabel()) == u"[1280x720, 0 Kbps]"; }));
   cell->setBitrates(2048, 512, 256);
   EXPECT_TRUE(pumpUntil([&] { return ui::getWindowTextW(cell->bitrateLabel()) == u"[1280x720, 2048 Kbps]"; }));
   EXPECT_TRUE(ui::isWindowVisible(cell->bitrateLabel()));
