@@ -53,23 +53,23 @@ class DockPlacementTest : public ui::test::HeadlessTest {
  protected:
   HWND browser(uint32_t pid, const std::string& title, Rect frame = {100, 50, 900, 650},
                std::optional<Rect> client = Rect{108, 80, 892, 642}, bool visible = true) {
-    ui::ForeignWindowSpec spec;
-    spec.processId = pid;
-    spec.title = title;
-    spec.className = "BrowserFrame";
-    spec.frame = frame;
-    spec.client = client;
-    if (!visible) spec.style &= ~ui::WS_VISIBLE;
-    return desktop_->addForeignWindow(spec);
+    ui::ForeignWindowSpec window;
+    window.processId = pid;
+    window.title = title;
+    window.className = "BrowserFrame";
+    window.frame = frame;
+    window.client = client;
+    if (!visible) window.style &= ~ui::WS_VISIBLE;
+    return desktop_->addForeignWindow(window);
   }
   HWND child(HWND parent, const Rect& rect, const std::string& className = "Page", bool visible = true) {
-    ui::ForeignWindowSpec spec;
-    spec.processId = ui::getWindowProcessId(parent);
-    spec.className = className;
-    spec.frame = rect;
-    spec.parent = parent;
-    spec.style = ui::WS_CHILD | (visible ? ui::WS_VISIBLE : 0);
-    return desktop_->addForeignWindow(spec);
+    ui::ForeignWindowSpec window;
+    window.processId = ui::getWindowProcessId(parent);
+    window.className = className;
+    window.frame = rect;
+    window.parent = parent;
+    window.style = ui::WS_CHILD | (visible ? ui::WS_VISIBLE : 0);
+    return desktop_->addForeignWindow(window);
   }
   // Process queries for browsers that all run one program, "browser".
   static ProcessQueries fakeBrowsers(std::vector<uint32_t> pids, uint32_t socketOwner) {
