@@ -10,6 +10,12 @@
 #include "plugin/video/SplitLayout.h"
 #include "plugin/video/VideoMessages.h"
 
+// fontconfig keeps its caches until the process ends; they are the
+// library's own, not leaks of the dock.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
 namespace ksplugs {
 namespace {
 
