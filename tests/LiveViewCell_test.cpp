@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/Menu.h"
@@ -102,6 +106,7 @@ class RecordingOverlay : public CellOverlay {
 class LiveViewCell : public testing::DockTest {
  protected:
   static void SetUpTestSuite() {
+    av_log_set_level(AV_LOG_QUIET);
     DLSDK_StartUp();
     DLSDK_SetAttribute(DLSDK_ATTR_COMMAND_TIMEOUT_MS, 3000);
   }

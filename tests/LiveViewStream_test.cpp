@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "platform/devlink/DevLinkSdk.h"
 #include "plugin/video/LiveStream.h"
 #include "plugin/video/RecordingSink.h"
@@ -48,6 +52,7 @@ class CountingSink : public RecordingSink {
 
 class LiveViewStream : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { av_log_set_level(AV_LOG_QUIET); }
   static std::shared_ptr<const devsim::EncodedLoop> loop(int width, int height, bool h265) {
     std::string error;
     auto encoded = devsim::EncodedLoop::encode(width, height, 0, h265, 1, &error);

@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/StreamRenderer.h"
@@ -77,6 +81,7 @@ int main(int argc, char** argv) {
   auto backend = ui::makeHeadlessBackend();
   if (!ui::WindowSystem::install(std::move(backend))) return 1;
   DLSDK_StartUp();
+  av_log_set_level(AV_LOG_QUIET);
 
   devsim::DevSimOptions options;
   options.commandPort = 0;
