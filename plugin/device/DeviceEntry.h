@@ -11,11 +11,14 @@
 // set only under the registry lock so that a lookup (which checks the mark
 // and adds its reference under that lock) can never revive a closing entry.
 // Everything else is set up before the entry is listed and afterwards used by
-// the threads that hold references; the anchors belong to dock creation and
-// the supervision pass (the placement work adds their lock).
+// the threads that hold references. The anchors are written by dock creation
+// (UI thread), by the page's moves and previews (command threads) and by the
+// supervision pass: anchorLock_ guards them, and is never held while waiting
+// for the user-interface thread.
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "plugin/api/ksplugs.h"
 #include "plugin/device/CDVSDevice.h"
@@ -46,8 +49,9 @@ class DeviceEntry {
   CPreviewManager* liveDock() { return liveDock_.get(); }
   CPlaybackManager* playbackDock() { return playbackDock_.get(); }
   DownloadTask& downloadTask() { return downloadTask_; }
-  DockAnchor& liveAnchor() { return liveAnchor_; }
-  DockAnchor& playbackAnchor() { return playbackAnchor_; }
+  // Copies of the anchors, taken under their lock.
+  DockAnchor liveAnchor() const;
+  DockAnchor playbackAnchor() const;
   // Task ids of this device's downloads, from 1.
   int32_t nextDownloadTaskId() { return downloadTaskCounter_.fetch_add(1) + 1; }
 
@@ -73,8 +77,9 @@ class DeviceEntry {
   // registry lock, after the last reference went.
   void teardown();
 
-  // The device commands of the exports. The docks have no windows yet, so
-  // every command that needs a dock answers 1009 (needed dock missing).
+  // The device commands of the exports; the export has looked the device up
+  // and made the record's connection the owner. Playback, recording and
+  // downloads have no docks or tasks to act on yet and answer 1009.
   int liveControl(LiveControlParam& param);
   int playbackControl(PlaybackControlParam& param);
   int snapshot(SnapshotParam& param);
@@ -82,16 +87,31 @@ class DeviceEntry {
   int downloadControl(DownloadControlParam& param);
   int settings(DeviceSettingsParam& param, int reserved);
   // Creates a dock window on the user-interface thread (dock type 1 live,
-  // 2 playback).
+  // 2 playback). The live dock is laid over the page's browser window;
+  // playback docks cannot be created yet (1005).
   int createDock(int dockType, void* param);
 
  private:
+  int createLiveDock(const LiveControlParam& param);
+  int livePreview(LiveControlParam& param);
+  int liveShowDock(const LiveControlParam& param);
+  int moveLiveDock(int x, int y, int w, int h, bool keepSize);
+  // Finds the page's browser window again and lays the existing dock over
+  // it at the page rectangle; the dock stays where it is when the search
+  // fails.
+  void placeLiveDock(const LivePreviewBody& preview);
+  // Shows or hides the cells of channels 0 to n - 1 of the current layout.
+  void showLayoutCells(bool show);
+  void showLiveDock();
+  bool loggedIn() const { return session_ && session_->loginHandle() != -1; }
+
   std::atomic<int> refCount_{0};
   uint32_t uniqueId_ = 0;  // set once by initialise() before the entry is listed
   std::atomic<int32_t> downloadTaskCounter_{0};
   std::atomic<bool> closing_{false};
-  DockAnchor liveAnchor_;
-  DockAnchor playbackAnchor_;
+  mutable std::mutex anchorLock_;
+  DockAnchor liveAnchor_;      // guarded by anchorLock_
+  DockAnchor playbackAnchor_;  // guarded by anchorLock_
   std::unique_ptr<CPreviewManager> liveDock_;
   std::unique_ptr<CPlaybackManager> playbackDock_;
   DownloadTask downloadTask_;
