@@ -37,8 +37,10 @@ std::optional<std::string> DownloadUrl::forFile(const std::string& workFolder, c
   if (port == 0) return std::nullopt;
   std::string relative = path.substr(workFolder.size());
   std::replace(relative.begin(), relative.end(), '\\', '/');
-  std::string url = "http://127.0.0.1:" + std::to_string(port) + "/download/" + relative;
-  if (url.size() + 1 > kBlockSize) return std::nullopt;
+  // The server builds the address, escaping what its router would read as
+  // something else ('%', '?', '#', blanks), so the name finds the file again.
+  std::string url = DownloadServer::addressFor(port, relative);
+  if (url.empty() || url.size() + 1 > kBlockSize) return std::nullopt;
   return url;
 }
 
