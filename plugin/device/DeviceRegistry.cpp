@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "plugin/device/WorkFolders.h"
 
@@ -67,6 +68,7 @@ void DeviceRegistry::supervise() {
 
 void DeviceRegistry::shutdown(std::chrono::milliseconds wait) {
   if (closing_.exchange(true, std::memory_order_acq_rel)) return;
+  std::vector<DeviceEntry*> unlinked;
   {
     std::lock_guard lock(lock_);
     for (auto it = list_.begin(); it != list_.end();) {
@@ -78,9 +80,13 @@ void DeviceRegistry::shutdown(std::chrono::milliseconds wait) {
         continue;
       }
       it = list_.erase(it);
-      entry->teardown();
-      delete entry;
+      unlinked.push_back(entry);
     }
+  }
+  // Torn down without the lock, as in release().
+  for (DeviceEntry* entry : unlinked) {
+    entry->teardown();
+    delete entry;
   }
   {
     std::lock_guard lock(stopMutex_);
@@ -212,9 +218,14 @@ void DeviceRegistry::release(DeviceEntry* entry) {
       folder.clear();  // without memory for the path the pictures stay until the next start
     }
     list_.erase(it);
-    entry->teardown();
-    delete entry;
   }
+  // The entry is unlinked and unreferenced, so nothing else can reach it.
+  // Its teardown runs without the registry lock: closing the cells' streams
+  // waits for the user-interface thread, which may itself be waiting for the
+  // lock (a dock being created, the Escape key), and holding the lock here
+  // would deadlock the two.
+  entry->teardown();
+  delete entry;
   WorkFolders::deleteTree(folder);
 }
 

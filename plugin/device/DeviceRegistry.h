@@ -12,8 +12,10 @@
 //
 // Threads: the shell's command threads (exports), its user-interface thread
 // (dock creation), the key hook's thread (Escape) and the supervision thread.
-// lock_ guards the list and is held across a teardown; reference counts are
-// atomic and change inside and outside the lock. The supervision thread holds
+// lock_ guards the list; an entry is unlinked under it and torn down after
+// it is released (teardown waits for the user-interface thread, which may
+// be waiting for the lock). Reference counts are atomic and change inside
+// and outside the lock. The supervision thread holds
 // one referenced entry at a time and never the lock while it works on it.
 //
 // The supervision thread keeps the registry alive (it holds a shared
