@@ -353,6 +353,30 @@ TEST_F(LiveFromPage, PreviewOpensTheDockOverTheBrowserAndItFollowsThePage) {
   desktop_->pressKey(ui::VK_ESCAPE);
   EXPECT_TRUE(ui::pumpMessagesUntil([&] { return ui::getWindowRect(dock) == moved; }, 5s));
 
+  // The page moves and resizes the dock inside its page area.
+  EXPECT_EQ(live(33, "10", R"("MoveDock": {"x": 0, "y": 0, "w": 320, "h": 240})")["code"].asInt(), 200);
+  EXPECT_EQ(ui::getWindowRect(dock), (Rect{308, 150, 628, 390}));
+  // Hidden and shown again by the page.
+  EXPECT_EQ(live(34, "9", R"("ShowDock": {"showMode": 4})")["code"].asInt(), 200);
+  EXPECT_FALSE(ui::isWindowVisible(dock));
+  EXPECT_EQ(live(35, "9", R"("ShowDock": {"showMode": 3})")["code"].asInt(), 200);
+  EXPECT_TRUE(ui::isWindowVisible(dock));
+  // Another stream for channel 2, with the caption the page gives it.
+  EXPECT_EQ(live(36, "7", R"j("SwitchStream": {"newStream": 2, "channelName": ["Hall (sub)"]})j", 2)["code"].asInt(),
+            200);
+  EXPECT_TRUE(ui::pumpMessagesUntil(
+      [&] {
+        std::vector<HWND> all;
+        collectDescendants(dock, all);
+        for (HWND part : all)
+          if (ui::getWindowTextW(part) == u"Hall (sub)") return true;
+        return false;
+      },
+      5s));
+  // Channels beyond the device's are refused without touching the dock.
+  EXPECT_EQ(live(37, "11", R"("Split": {"Count": 1})", 4)["code"].asInt(), 1000);
+  EXPECT_EQ(ui::getWindowRect(dock), (Rect{308, 150, 628, 390}));
+
   // A JPEG snapshot of channel 1: its path in the reply, and the page is told
   // where to fetch it; the download server hands out the same bytes.
   pushes_.clear();
