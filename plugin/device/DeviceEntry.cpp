@@ -122,10 +122,19 @@ void DeviceEntry::trackDocks() {
   const ui::HWND window = dock->window();
   if (window == 0 || !dock->shown() || dock->isFullScreen()) return;
   ui::HWND owner = dock->ownerWindow();
-  {
+  // The step works on a copy: window queries may wait for other threads,
+  // and no lock is held meanwhile. A re-found browser goes back unless a
+  // command placed the dock anew in the meantime.
+  DockAnchor anchor = liveAnchor();
+  if (anchor.browserWindow == 0) return;
+  const ui::HWND followed = anchor.browserWindow;
+  DockPlacement::track(anchor, window, owner, DockKind::kLive);
+  if (anchor.browserWindow != followed) {
     std::lock_guard lock(anchorLock_);
-    if (liveAnchor_.browserWindow == 0) return;
-    DockPlacement::track(liveAnchor_, window, owner, DockKind::kLive);
+    if (liveAnchor_.browserWindow == followed) {
+      liveAnchor_.browserWindow = anchor.browserWindow;
+      liveAnchor_.title = anchor.title;
+    }
   }
   if (owner != dock->ownerWindow()) dock->setOwnerWindow(owner);
   // An owned window is out of sight while its owner is minimised, and back
