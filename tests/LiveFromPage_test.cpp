@@ -373,6 +373,12 @@ TEST_F(LiveFromPage, PreviewOpensTheDockOverTheBrowserAndItFollowsThePage) {
         return false;
       },
       5s));
+  // Sound from channel 0, and talk to the device with bytes reaching it.
+  EXPECT_EQ(live(38, "2", R"("Audio": {"mute": false})")["code"].asInt(), 200);
+  EXPECT_EQ(live(39, "3", R"("Talk": {"open": true, "codec": 1})")["code"].asInt(), 200);
+  EXPECT_TRUE(ui::pumpMessagesUntil([&] { return device_->talkBytes() > 0; }, 5s));
+  EXPECT_EQ(live(40, "3", R"("Talk": {"open": false})")["code"].asInt(), 200);
+  EXPECT_EQ(live(41, "2", R"("Audio": {"mute": true})")["code"].asInt(), 200);
   // Channels beyond the device's are refused without touching the dock.
   EXPECT_EQ(live(37, "11", R"("Split": {"Count": 1})", 4)["code"].asInt(), 1000);
   EXPECT_EQ(ui::getWindowRect(dock), (Rect{308, 150, 628, 390}));
@@ -381,7 +387,7 @@ TEST_F(LiveFromPage, PreviewOpensTheDockOverTheBrowserAndItFollowsThePage) {
   // where to fetch it; the download server hands out the same bytes.
   pushes_.clear();
   const Json::Value snapshot =
-      request(R"({"msgId": 40, "Fountion": "snapshot", "Capture": {"uniqueId": )" + device + R"(, "channel": 1, "format": 2}})");
+      request(R"({"msgId": 50, "Fountion": "snapshot", "Capture": {"uniqueId": )" + device + R"(, "channel": 1, "format": 2}})");
   ASSERT_EQ(snapshot["code"].asInt(), 200) << snapshot;
   const std::string path = snapshot["actualPath"].asString();
   ASSERT_FALSE(path.empty());
