@@ -26,7 +26,8 @@ std::u16string boundedText(const char16_t* text, size_t maxUnits) {
   return std::u16string(text, sys::utf16Length(text, maxUnits));
 }
 
-std::u16string previewTitle(const LivePreviewBody& preview) {
+template <typename PreviewBody>
+std::u16string previewTitle(const PreviewBody& preview) {
   std::u16string title = boundedText(preview.title, kTitleUnits);
   // An unterminated buffer keeps its first 259 units, as a terminated one would.
   if (title.size() >= kTitleUnits) title.resize(kTitleUnits - 1);
@@ -42,7 +43,8 @@ std::u16string caption(char16_t* const* names, int index) {
 
 // The page's port of its connection; a value no TCP port can have finds no
 // socket.
-bool clientPortOf(const LivePreviewBody& preview, uint16_t& port) {
+template <typename PreviewBody>
+bool clientPortOf(const PreviewBody& preview, uint16_t& port) {
   if (preview.clientPort > 0xFFFF) return false;
   port = static_cast<uint16_t>(preview.clientPort);
   return true;
@@ -115,8 +117,11 @@ DockAnchor DeviceEntry::playbackAnchor() const {
 
 void DeviceEntry::trackDocks() {
   if (closing()) return;
-  // The playback dock has no window yet; only the live dock is kept over
-  // its browser.
+  trackLiveDock();
+  trackPlaybackDock();
+}
+
+void DeviceEntry::trackLiveDock() {
   CPreviewManager* dock = liveDock_.get();
   if (dock == nullptr) return;
   const ui::HWND window = dock->window();
@@ -473,8 +478,53 @@ int DeviceEntry::settings(DeviceSettingsParam&, int) {
 int DeviceEntry::createDock(int dockType, void* param) {
   if (param == nullptr) return KS_E_INVALID;
   if (dockType == 1) return createLiveDock(*static_cast<const LiveControlParam*>(param));
-  // Playback dock windows cannot be created yet.
-  return KS_E_WINDOW;
+  if (dockType == 2) return createPlaybackDock(*static_cast<const PlaybackControlParam*>(param));
+  return KS_OK;
+}
+
+int DeviceEntry::createPlaybackDock(const PlaybackControlParam& param) {
+  CPlaybackManager* dock = playbackDock_.get();
+  if (dock == nullptr) return KS_E_NOT_READY;
+  if (dock->hasWindow()) return KS_OK;
+  const PlaybackPreviewBody& preview = param.preview;
+  // Any failure to find the browser answers one code for the playback dock.
+  uint16_t port = 0;
+  if (!clientPortOf(preview, port)) return KS_E_NO_BROWSER;
+  DockAnchor anchor;
+  BrowserWindows found;
+  ui::Rect rect;
+  if (DockPlacement::prepareDock(previewTitle(preview), port, preview.adjustPos != 0, preview.x, preview.y, preview.w,
+                                 preview.h, anchor, found, rect) != KS_OK) {
+    return KS_E_NO_BROWSER;
+  }
+  const ui::HWND window = dock->createDock(ui::getDesktopWindow(), rect);
+  if (window == 0) return KS_E_WINDOW;
+  ui::sendMessage(window, ui::WM_SETFONT, static_cast<ui::WPARAM>(preview.font), 1);
+  dock->setOwnerWindow(found.top);
+  DockPlacement::showOverOwner(window, found.top);
+  std::lock_guard lock(anchorLock_);
+  playbackAnchor_ = anchor;
+  return KS_OK;
+}
+
+void DeviceEntry::trackPlaybackDock() {
+  CPlaybackManager* dock = playbackDock_.get();
+  if (dock == nullptr) return;
+  const ui::HWND window = dock->window();
+  if (window == 0 || !dock->shown()) return;
+  ui::HWND owner = dock->ownerWindow();
+  DockAnchor anchor = playbackAnchor();
+  if (anchor.browserWindow == 0) return;
+  const ui::HWND followed = anchor.browserWindow;
+  DockPlacement::track(anchor, window, owner, DockKind::kPlayback);
+  if (anchor.browserWindow != followed) {
+    std::lock_guard lock(anchorLock_);
+    if (playbackAnchor_.browserWindow == followed) {
+      playbackAnchor_.browserWindow = anchor.browserWindow;
+      playbackAnchor_.title = anchor.title;
+    }
+  }
+  if (owner != dock->ownerWindow()) dock->setOwnerWindow(owner);
 }
 
 }  // namespace ksplugs

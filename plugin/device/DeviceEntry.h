@@ -93,6 +93,12 @@ class DeviceEntry {
 
  private:
   int createLiveDock(const LiveControlParam& param);
+  // A bare playback dock window over the page's browser (its player comes
+  // with the playback work); 2000 when the browser cannot be found.
+  int createPlaybackDock(const PlaybackControlParam& param);
+  // One supervision step of each dock.
+  void trackLiveDock();
+  void trackPlaybackDock();
   int livePreview(LiveControlParam& param);
   int liveShowDock(const LiveControlParam& param);
   int moveLiveDock(int x, int y, int w, int h, bool keepSize);

@@ -176,7 +176,8 @@ TEST_F(DeviceEntryTest, CommandsThatNeedALoginOrADockAnswerTheirCodes) {
   // Dock creation: playback docks cannot be made; a port no socket can have
   // finds no browser.
   PlaybackControlParam playback{};
-  EXPECT_EQ(entry_->createDock(2, &playback), KS_E_WINDOW);
+  EXPECT_EQ(entry_->createDock(2, &playback), KS_E_NO_BROWSER);
+  EXPECT_EQ(entry_->createDock(3, &playback), KS_OK);
   EXPECT_EQ(entry_->createDock(1, nullptr), KS_E_INVALID);
   char16_t title[260] = u"Console";
   LiveControlParam far = preview(title, 0);
@@ -290,6 +291,52 @@ TEST_F(DeviceEntryTest, DockIsCreatedOverItsBrowserAndKeptThere) {
   // The settings cell exists now; the overlays it would hand the record to do not.
   DeviceSettingsParam settings{};
   EXPECT_EQ(entry_->settings(settings, 0), KS_E_UNAVAILABLE);
+}
+
+TEST_F(DeviceEntryTest, PlaybackDockIsCreatedOverItsBrowserAndFollowsIt) {
+  ClientSocket socket;
+  const HWND page = browser("Recordings - Browser");
+  char16_t title[260] = u"recordings";
+  PlaybackControlParam param{};
+  param.type = PLAYBACK_PREVIEW;
+  param.preview.remote = 1;
+  param.preview.play = 1;
+  param.preview.clientPort = socket.port();
+  param.preview.title = title;
+  param.preview.x = 20;
+  param.preview.y = 60;
+  param.preview.w = 400;
+  param.preview.h = 300;
+
+  // Any failure to find the browser answers 2000.
+  char16_t other[260] = u"Elsewhere";
+  PlaybackControlParam elsewhere = param;
+  elsewhere.preview.title = other;
+  EXPECT_EQ(entry_->createDock(2, &elsewhere), KS_E_NO_BROWSER);
+  EXPECT_FALSE(entry_->playbackDock()->hasWindow());
+
+  ASSERT_EQ(entry_->createDock(2, &param), KS_OK);
+  CPlaybackManager* dock = entry_->playbackDock();
+  ASSERT_TRUE(dock->hasWindow());
+  const HWND window = dock->window();
+  EXPECT_EQ(ui::getWindowRect(window), (Rect{128, 110, 528, 410}));
+  EXPECT_EQ(ui::getWindowOwner(window), page);
+  EXPECT_TRUE(ui::isWindowVisible(window));
+  EXPECT_EQ(ui::getWindowExStyle(window) & ui::WS_EX_TOOLWINDOW, ui::WS_EX_TOOLWINDOW);
+  EXPECT_EQ(entry_->createDock(2, &param), KS_OK);  // made once
+  EXPECT_EQ(dock->window(), window);
+
+  // Tracking follows the browser's frame without the half-border shift.
+  desktop_->moveForeignWindow(page, {300, 150, 1100, 750}, std::nullopt, Rect{308, 180, 1092, 742});
+  entry_->trackDocks();
+  EXPECT_TRUE(pumpUntil([&] { return ui::getWindowRect(window) == Rect{320, 210, 720, 510}; }));
+
+  // A hidden dock is left where it is.
+  dock->hide();
+  desktop_->moveForeignWindow(page, {100, 50, 900, 650}, std::nullopt, Rect{108, 80, 892, 642});
+  entry_->trackDocks();
+  ui::pumpPendingMessages();
+  EXPECT_EQ(ui::getWindowRect(window), (Rect{320, 210, 720, 510}));
 }
 
 }  // namespace
