@@ -38,7 +38,7 @@ CPreviewManager::~CPreviewManager() = default;
 int CPreviewManager::cellCount(int type) { return SplitLayout::cellCount(type); }
 
 ui::HWND CPreviewManager::createDock(ui::HWND parent, const ui::Rect& rect) {
-  return create(parent, rect, std::string_view("CPreviewManager"), kDockStyle, 0, "CPreviewManager");
+  return create(parent, rect, std::string_view("CPreviewManager"), kDockStyle, ui::WS_EX_TOOLWINDOW, "CPreviewManager");
 }
 
 void CPreviewManager::setInitialLayout(int type) {
