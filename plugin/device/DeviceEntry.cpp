@@ -448,7 +448,49 @@ int DeviceEntry::createLiveDock(const LiveControlParam& param) {
 
 // ---- the other commands ---------------------------------------------------------
 
-int DeviceEntry::playbackControl(PlaybackControlParam&) { return KS_E_NOT_READY; }
+int DeviceEntry::playbackControl(PlaybackControlParam& param) {
+  if (!session_) return KS_E_NOT_READY;
+  if (param.channel < 0 || param.channel >= session_->channelCount()) return KS_E_CHANNEL;
+  CPlaybackManager* dock = playbackDock_.get();
+  switch (param.type) {
+    case PLAYBACK_FULLSCREEN:
+    case PLAYBACK_ASPECT_RATIO:
+      return KS_E_UNAVAILABLE;
+    case PLAYBACK_SHOW_DOCK: {
+      if (dock == nullptr) return KS_E_NOT_READY;
+      const uint32_t mode = param.showDock.showMode;
+      if (mode < 1 || mode > 4 || ((mode == 2 || mode == 4) && !dock->hasWindow())) return KS_OK;
+      if (mode == 3 || mode == 4) {
+        dock->setShown(mode == 3);
+        if (const ui::HWND window = dock->window()) ui::showWindow(window, mode == 3 ? ui::SW_SHOWNA : ui::SW_HIDE);
+      }
+      // Modes 1 and 2 act on the player cell, which comes with the playback work.
+      return KS_OK;
+    }
+    case PLAYBACK_MOVE_DOCK:
+      movePlaybackDock(param.moveDock.x, param.moveDock.y, param.moveDock.w, param.moveDock.h);
+      return KS_OK;  // also when the dock or its browser is missing
+    default:
+      // Preview, speed, audio and positions need the recorded stream, which
+      // the playback work brings.
+      return KS_E_NOT_READY;
+  }
+}
+
+int DeviceEntry::movePlaybackDock(int x, int y, int w, int h) {
+  CPlaybackManager* dock = playbackDock_.get();
+  if (dock == nullptr || !dock->hasWindow()) return KS_E_CHANNEL;
+  DockAnchor anchor = playbackAnchor();
+  const int result = DockPlacement::moveDock(anchor, dock->window(), x, y, w, h, false, DockKind::kPlayback);
+  if (result == KS_OK) {
+    std::lock_guard lock(anchorLock_);
+    if (playbackAnchor_.browserWindow == anchor.browserWindow) {
+      playbackAnchor_.offsetX = anchor.offsetX;
+      playbackAnchor_.offsetY = anchor.offsetY;
+    }
+  }
+  return result;
+}
 
 int DeviceEntry::snapshot(SnapshotParam& param) {
   if (!session_) return KS_E_NOT_READY;

@@ -96,6 +96,7 @@ class DeviceEntry {
   // A bare playback dock window over the page's browser (its player comes
   // with the playback work); 2000 when the browser cannot be found.
   int createPlaybackDock(const PlaybackControlParam& param);
+  int movePlaybackDock(int x, int y, int w, int h);
   // One supervision step of each dock.
   void trackLiveDock();
   void trackPlaybackDock();

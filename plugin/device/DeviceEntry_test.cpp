@@ -331,12 +331,41 @@ TEST_F(DeviceEntryTest, PlaybackDockIsCreatedOverItsBrowserAndFollowsIt) {
   entry_->trackDocks();
   EXPECT_TRUE(pumpUntil([&] { return ui::getWindowRect(window) == Rect{320, 210, 720, 510}; }));
 
+  // The page moves it: new offsets from the browser's frame.
+  PlaybackControlParam move{};
+  move.type = PLAYBACK_MOVE_DOCK;
+  move.moveDock = {40, 10, 200, 100};
+  EXPECT_EQ(entry_->playbackControl(move), KS_OK);
+  EXPECT_EQ(ui::getWindowRect(window), (Rect{348, 160, 548, 260}));
+  // Full screen and aspect ratio do not exist in playback; a channel the
+  // device lacks is refused first.
+  PlaybackControlParam full{};
+  full.type = PLAYBACK_FULLSCREEN;
+  EXPECT_EQ(entry_->playbackControl(full), KS_E_UNAVAILABLE);
+  full.channel = 99;
+  EXPECT_EQ(entry_->playbackControl(full), KS_E_CHANNEL);
+  // ShowDock 4 hides it, 3 shows it again; unknown modes do nothing.
+  PlaybackControlParam show{};
+  show.type = PLAYBACK_SHOW_DOCK;
+  show.showDock.showMode = 4;
+  EXPECT_EQ(entry_->playbackControl(show), KS_OK);
+  EXPECT_TRUE(pumpUntil([&] { return !ui::isWindowVisible(window); }));
+  show.showDock.showMode = 3;
+  EXPECT_EQ(entry_->playbackControl(show), KS_OK);
+  EXPECT_TRUE(pumpUntil([&] { return ui::isWindowVisible(window); }));
+  show.showDock.showMode = 9;
+  EXPECT_EQ(entry_->playbackControl(show), KS_OK);
+  EXPECT_TRUE(ui::isWindowVisible(window));
+  desktop_->moveForeignWindow(page, {300, 150, 1100, 750}, std::nullopt, Rect{308, 180, 1092, 742});
+  entry_->trackDocks();
+  EXPECT_TRUE(pumpUntil([&] { return ui::getWindowRect(window) == Rect{340, 160, 540, 260}; }));
+
   // A hidden dock is left where it is.
   dock->hide();
   desktop_->moveForeignWindow(page, {100, 50, 900, 650}, std::nullopt, Rect{108, 80, 892, 642});
   entry_->trackDocks();
   ui::pumpPendingMessages();
-  EXPECT_EQ(ui::getWindowRect(window), (Rect{320, 210, 720, 510}));
+  EXPECT_EQ(ui::getWindowRect(window), (Rect{340, 160, 540, 260}));
 }
 
 }  // namespace
