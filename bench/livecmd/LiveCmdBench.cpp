@@ -42,6 +42,7 @@ extern "C" {
 #include "plugin/device/DeviceRegistry.h"
 #include "plugin/device/DeviceTestSupport.h"
 #include "tests/support/LivePageHarness.h"
+#include "tests/support/LoopbackClientSocket.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {
@@ -147,35 +148,6 @@ bool closeAll(LivePageHarness& page, uint32_t device, ui::HWND dock, int msgId) 
       std::chrono::seconds(10));
 }
 
-// A connected loopback client socket of this process: the page's side of a
-// connection, whose local port leads to this process.
-class ClientSocket {
- public:
-  ClientSocket() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    client_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(listener_, 1);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    ::connect(client_, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(client_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~ClientSocket() {
-    ::close(client_);
-    ::close(listener_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  int client_ = -1;
-  uint16_t port_ = 0;
-};
 
 struct PassTimes {
   double stillP50 = 0, stillMax = 0, movingP50 = 0, movingMax = 0;
@@ -188,7 +160,7 @@ PassTimes timeSupervision(LivePageHarness& page, int passes) {
   PassTimes result;
   constexpr int kDevices = ksplugs::DeviceRegistry::kMaxDevices;
   auto registry = ksplugs::DeviceRegistry::make();
-  ClientSocket socket;
+  kstest::LoopbackClientSocket socket;
   // Logins are never made: tracking needs only the dock windows.
   const uint16_t nowhere = LivePageHarness::freePort();
   std::vector<ui::HWND> browsers;

@@ -12,6 +12,7 @@
 #include "platform/ui/UiTestSupport.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/device/DeviceTestSupport.h"
+#include "tests/support/LoopbackClientSocket.h"
 
 namespace ksplugs {
 namespace {
@@ -19,35 +20,6 @@ namespace {
 using ui::HWND;
 using ui::Rect;
 
-// A connected loopback client socket of this process: the page's side of
-// its connection, whose local port leads to this process.
-class ClientSocket {
- public:
-  ClientSocket() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    client_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(listener_, 1);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    ::connect(client_, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(client_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~ClientSocket() {
-    ::close(client_);
-    ::close(listener_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  int client_ = -1;
-  uint16_t port_ = 0;
-};
 
 // A loopback port on which nothing listens: logins to it fail at once.
 uint16_t closedPort() {
@@ -187,7 +159,7 @@ TEST_F(DeviceEntryTest, CommandsThatNeedALoginOrADockAnswerTheirCodes) {
 }
 
 TEST_F(DeviceEntryTest, DockIsCreatedOverItsBrowserAndKeptThere) {
-  ClientSocket socket;
+  kstest::LoopbackClientSocket socket;
   const HWND page = browser("Console - Browser");
   char16_t title[260] = u"console";
   LiveControlParam param = preview(title, socket.port());
@@ -294,7 +266,7 @@ TEST_F(DeviceEntryTest, DockIsCreatedOverItsBrowserAndKeptThere) {
 }
 
 TEST_F(DeviceEntryTest, PlaybackDockIsCreatedOverItsBrowserAndFollowsIt) {
-  ClientSocket socket;
+  kstest::LoopbackClientSocket socket;
   const HWND page = browser("Recordings - Browser");
   char16_t title[260] = u"recordings";
   PlaybackControlParam param{};

@@ -11,41 +11,13 @@
 #include "platform/ui/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "plugin/api/ksplugs.h"
+#include "tests/support/LoopbackClientSocket.h"
 
 namespace ksplugs {
 namespace {
 using ui::HWND;
 using ui::Rect;
 
-// A connected loopback client socket: its local port is what the page's
-// connection reports, and this process holds it.
-class ClientSocket {
- public:
-  ClientSocket() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    client_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(listener_, 1);
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    ::connect(client_, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(client_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~ClientSocket() {
-    ::close(client_);
-    ::close(listener_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  int client_ = -1;
-  uint16_t port_ = 0;
-};
 
 class PlainWindow : public ui::Window {};
 
@@ -91,7 +63,7 @@ class DockPlacementTest : public ui::test::HeadlessTest {
 
 TEST_F(DockPlacementTest, FindsTheBrowserBehindThePagesOwnSocket) {
   const uint32_t self = static_cast<uint32_t>(::getpid());
-  ClientSocket socket;
+  kstest::LoopbackClientSocket socket;
   // Added bottom first: the last one added is the top of the Z order.
   const HWND minimisedBelow = browser(self, "Kestrova Console - Browser");
   const HWND page = browser(self, "KESTROVA console - Browser");
@@ -123,7 +95,7 @@ TEST_F(DockPlacementTest, FindsTheBrowserBehindThePagesOwnSocket) {
   // A port nobody holds.
   uint16_t freed = 0;
   {
-    ClientSocket gone;
+    kstest::LoopbackClientSocket gone;
     freed = gone.port();
   }
   EXPECT_EQ(DockPlacement::findBrowserWindow(u"Kestrova", freed, false, processName, found), KS_E_CHANNEL);
