@@ -38,6 +38,8 @@
 #include "platform/ui/WindowSystem.h"
 #include "platform/ui/WindowApi.h"
 #include "shell/app/CKestrovaDlg.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/LivePageHarness.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WsClient.h"
 #include "tools/devsim/DevSimServer.h"
@@ -50,6 +52,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using kstest::WsClient;
+using kstest::freeTcpPort;
+constexpr auto parse = &kstest::LivePageHarness::parse;
+constexpr auto collectDescendants = &kstest::LivePageHarness::collectDescendants;
 using ui::HWND;
 using ui::Rect;
 
@@ -57,27 +62,6 @@ constexpr ui::COLORREF kCellBackground = ui::RGB(0x48, 0x4D, 0x5A);
 constexpr ui::COLORREF kBrowserColor = ui::RGB(200, 200, 200);
 const Rect kBrowserFrame{100, 50, 900, 650};
 const Rect kBrowserClient{108, 80, 892, 642};
-
-Json::Value parse(const std::string& text) {
-  Json::Value value;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::istringstream in(text);
-  if (!Json::parseFromStream(builder, in, &value, &errors)) return Json::Value();
-  return value;
-}
-
-uint16_t freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // A plain HTTP/1.1 GET on loopback; the body, or nothing on any failure.
 std::optional<std::string> httpGet(const std::string& url) {
@@ -123,14 +107,6 @@ std::string readFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Every descendant of `window`, depth first.
-void collectDescendants(HWND window, std::vector<HWND>& out) {
-  for (HWND child : ui::getChildWindows(window)) {
-    out.push_back(child);
-    collectDescendants(child, out);
-  }
-}
-
 class LiveFromPage : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -150,7 +126,7 @@ class LiveFromPage : public ::testing::Test {
     ASSERT_NE(::mkdtemp(folder.data()), nullptr);
     tmpDir_ = folder;
     ::setenv("TMPDIR", tmpDir_.c_str(), 1);
-    wsPort_ = freePort();
+    wsPort_ = freeTcpPort();
     ::setenv("KESTROVA_WS_PORT", std::to_string(wsPort_).c_str(), 1);
   }
 

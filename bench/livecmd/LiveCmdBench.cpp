@@ -162,7 +162,7 @@ PassTimes timeSupervision(LivePageHarness& page, int passes) {
   auto registry = ksplugs::DeviceRegistry::make();
   kstest::LoopbackClientSocket socket;
   // Logins are never made: tracking needs only the dock windows.
-  const uint16_t nowhere = LivePageHarness::freePort();
+  const uint16_t nowhere = kstest::freeTcpPort();
   std::vector<ui::HWND> browsers;
   std::vector<std::unique_ptr<ksplugs::testing::CreateRecord>> records;
   for (int i = 0; i < kDevices; ++i) {

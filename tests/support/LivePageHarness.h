@@ -35,6 +35,7 @@
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
 #include "shell/app/CKestrovaDlg.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/WsClient.h"
 #include "tools/devsim/DevSimServer.h"
 
@@ -63,7 +64,7 @@ class LivePageHarness {
     if (::mkdtemp(folder.data()) == nullptr) return fail(error, "temporary folder");
     tmpDir_ = folder;
     ::setenv("TMPDIR", tmpDir_.c_str(), 1);
-    const uint16_t port = freePort();
+    const uint16_t port = freeTcpPort();
     ::setenv("KESTROVA_WS_PORT", std::to_string(port).c_str(), 1);
     dialog_ = std::make_unique<kestrova::CKestrovaDlg>();
     if (!dialog_->createHidden()) return fail(error, "dialog");
@@ -241,18 +242,6 @@ class LivePageHarness {
     return value;
   }
 
-  // A loopback port nothing listens on at the moment of asking.
-  static uint16_t freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-  }
 
  private:
   static bool fail(std::string* error, const char* what) {

@@ -35,19 +35,6 @@ std::atomic<int> sequence{0};
 
 }  // namespace
 
-uint16_t freeTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 ShellProcess::ShellProcess(Options options) : options_(std::move(options)) {
   const std::string unique = std::to_string(getpid()) + "_" + std::to_string(sequence++);
   instanceName_ = options_.instanceName.empty() ? "KestrovaTest_" + unique : options_.instanceName;

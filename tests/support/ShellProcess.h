@@ -10,10 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace kstest {
+#include "tests/support/FreePort.h"
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-uint16_t freeTcpPort();
+namespace kstest {
 
 class ShellProcess {
  public:
