@@ -42,6 +42,22 @@ int guarded(Work&& work) noexcept {
   }
 }
 
+// A command on one device: looks the record's device up (1016 when there is
+// none), makes a non-zero connection its owner and runs `work` on the entry.
+// The lookup's reference is dropped when the command ends, so a device
+// destroyed meanwhile is torn down then.
+template <typename Param, typename Work>
+int onDevice(Param* param, Work&& work) noexcept {
+  if (!ready()) return KS_E_NOT_READY;
+  if (param == nullptr) return KS_E_INVALID;
+  return guarded([&] {
+    DeviceRef ref = registry().findById(param->uniqueId);
+    if (!ref) return static_cast<int>(KS_E_NO_DEVICE);
+    ref->session().updateOwner(param->connectionId);
+    return work(*ref);
+  });
+}
+
 // Escape released anywhere on the desktop takes the first full-screen live
 // dock out of full screen. The key is always passed on.
 bool onKey(ui::UINT message, ui::UINT virtualKey) {
@@ -197,55 +213,37 @@ KSPLUGS_API int KsComCreatePreviewerDock(int dockType, void* param) {
 }
 
 KSPLUGS_API int KsComDeviceLiveControl(LiveControlParam* param) {
-  if (!ready()) return KS_E_NOT_READY;
-  if (param == nullptr) return KS_E_INVALID;
-  return guarded([param] {
-    DeviceRef ref = registry().findById(param->uniqueId);
-    if (!ref) return static_cast<int>(KS_E_NO_DEVICE);
+  return onDevice(param, [param](ksplugs::DeviceEntry& entry) {
     // Only one audio source plays at a time: switching sound or talk on
     // silences every device first.
     if ((param->type == LIVE_AUDIO && param->audio.mute == 0) || (param->type == LIVE_TALK && param->talk.open != 0)) {
       registry().silenceAll();
     }
-    ref->session().updateOwner(param->connectionId);
-    return ref->liveControl(*param);
+    return entry.liveControl(*param);
   });
 }
 
 KSPLUGS_API int KsComDevicePlaybackControl(PlaybackControlParam* param) {
-  if (!ready()) return KS_E_NOT_READY;
-  if (param == nullptr) return KS_E_INVALID;
   // Local playback is refused before any lookup.
-  if (param->type == PLAYBACK_PREVIEW && param->preview.remote == 0) return KS_E_NOT_SUPPORTED;
-  return guarded([param] {
-    DeviceRef ref = registry().findById(param->uniqueId);
-    if (!ref) return static_cast<int>(KS_E_NO_DEVICE);
+  if (ready() && param != nullptr && param->type == PLAYBACK_PREVIEW && param->preview.remote == 0) {
+    return KS_E_NOT_SUPPORTED;
+  }
+  return onDevice(param, [param](ksplugs::DeviceEntry& entry) {
     if (param->type == PLAYBACK_AUDIO && param->audio.mute == 0) registry().silenceAll();
-    ref->session().updateOwner(param->connectionId);
-    return ref->playbackControl(*param);
+    return entry.playbackControl(*param);
   });
 }
 
 KSPLUGS_API int KsComSnapshot(SnapshotParam* param) {
-  if (!ready()) return KS_E_NOT_READY;
-  if (param == nullptr) return KS_E_INVALID;
-  return guarded([param] {
-    DeviceRef ref = registry().findById(param->uniqueId);
-    if (!ref) return static_cast<int>(KS_E_NO_DEVICE);
-    ref->session().updateOwner(param->connectionId);
+  return onDevice(param, [param](ksplugs::DeviceEntry& entry) {
     useNativeSeparators(param->path);
-    return ref->snapshot(*param);
+    return entry.snapshot(*param);
   });
 }
 
 KSPLUGS_API int KsComStreamRecord(StreamRecordParam* param) {
-  if (!ready()) return KS_E_NOT_READY;
-  if (param == nullptr) return KS_E_INVALID;
-  return guarded([param] {
-    DeviceRef ref = registry().findById(param->uniqueId);
-    if (!ref) return static_cast<int>(KS_E_NO_DEVICE);
-    ref->session().updateOwner(param->connectionId);
-    const int result = ref->streamRecord(*param);
+  return onDevice(param, [param](ksplugs::DeviceEntry& entry) {
+    const int result = entry.streamRecord(*param);
     // A stopped recording answers the folder its files went to.
     if (param->start == 0) cutToFolder(param->path);
     return result;
@@ -258,14 +256,7 @@ KSPLUGS_API int KsComPlaybackQuery(void* /*query*/, uintptr_t /*result*/) {
 }
 
 KSPLUGS_API int KsComDownloadControl(DownloadControlParam* param) {
-  if (!ready()) return KS_E_NOT_READY;
-  if (param == nullptr) return KS_E_INVALID;
-  return guarded([param] {
-    DeviceRef ref = registry().findById(param->uniqueId);
-    if (!ref) return static_cast<int>(KS_E_NO_DEVICE);
-    ref->session().updateOwner(param->connectionId);
-    return ref->downloadControl(*param);
-  });
+  return onDevice(param, [param](ksplugs::DeviceEntry& entry) { return entry.downloadControl(*param); });
 }
 
 KSPLUGS_API int KsComDeviceSettings(DeviceSettingsParam* param, int reserved) {
