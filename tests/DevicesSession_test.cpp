@@ -14,9 +14,10 @@
 #include <thread>
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "plugin/device/CDVSDevice.h"
+#include "plugin/session/CDVSDevice.h"
 #include "plugin/device/DeviceRegistry.h"
-#include "plugin/device/DeviceTestSupport.h"
+#include "plugin/session/testing/CreateRecord.h"
+#include "plugin/files/testing/ScopedTempDir.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "platform/webframework/testing/HttpTestClient.h"
 #include "plugin/api/ksplugs.h"
-#include "plugin/device/DeviceTestSupport.h"
+#include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/device/TcpTable.h"
 #include "tests/support/Watchdog.h"
 

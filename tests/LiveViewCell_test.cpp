@@ -23,12 +23,12 @@ extern "C" {
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/Menu.h"
 #include "plugin/api/SdkResult.h"
+#include "plugin/session/StreamKind.h"
 #include "plugin/device/DeviceEntry.h"
-#include "plugin/device/WorkFolders.h"
-#include "plugin/video/CellGeometry.h"
+#include "plugin/files/WorkFolders.h"
+#include "plugin/video/live/CellGeometry.h"
 #include "plugin/video/CellOverlay.h"
-#include "plugin/video/DownloadUrl.h"
-#include "plugin/video/LiveViewTestSupport.h"
+#include "plugin/video/live/testing/LiveViewTestSupport.h"
 #include "plugin/video/RecordingSink.h"
 #include "plugin/video/VideoMessages.h"
 #include "tools/devsim/DevSimServer.h"
@@ -121,15 +121,11 @@ class LiveViewCell : public testing::DockTest {
     server_ = std::make_unique<devsim::DevSimServer>(options);
     std::string error;
     ASSERT_TRUE(server_->start(&error)) << error;
-    DownloadUrl::setPortSource([] { return uint16_t{40123}; });
+    services_->downloadPort = [] { return uint16_t{40123}; };
   }
   void TearDown() override {
     dock_.reset();  // cells close their streams with their windows
     server_->stop();
-    DownloadUrl::setPortSource(nullptr);
-    CPreviewer::setSnapshotClock(nullptr);
-    CellOverlay::setFactory(nullptr);
-    RecordingSink::install(nullptr);
     DockTest::TearDown();
   }
 
@@ -158,7 +154,7 @@ class LiveViewCell : public testing::DockTest {
 };
 
 TEST_F(LiveViewCell, OpensDrawsAndClosesTheLivePictureWithItsLabels) {
-  EventRecorder events;
+  EventRecorder events(*services_->events);
   auto& dock = loggedInDock();
   CPreviewer* cell = dock.cells()[1];
   cell->setTitle(u"Gate");
@@ -223,11 +219,11 @@ TEST_F(LiveViewCell, WithoutALoginTheCellStaysClosedAndOperationsAnswerNotReady)
 TEST_F(LiveViewCell, TheMenuOffersTheStreamsTheChannelHas) {
   auto& dock = loggedInDock();
   const std::vector<std::pair<int, std::vector<unsigned>>> expected = {
-      {0, {CDVSDevice::kMenuShowBitrate, CDVSDevice::kMenuMainStream}},
-      {1, {CDVSDevice::kMenuShowBitrate, CDVSDevice::kMenuMainStream, CDVSDevice::kMenuSubStream}},
+      {0, {CDVSDevice::kMenuShowBitrate, StreamKind::kMenuMain}},
+      {1, {CDVSDevice::kMenuShowBitrate, StreamKind::kMenuMain, StreamKind::kMenuSub}},
       {2,
-       {CDVSDevice::kMenuShowBitrate, CDVSDevice::kMenuMainStream, CDVSDevice::kMenuSubStream,
-        CDVSDevice::kMenuThirdStream}}};
+       {CDVSDevice::kMenuShowBitrate, StreamKind::kMenuMain, StreamKind::kMenuSub,
+        StreamKind::kMenuThird}}};
   desktop_->setMenuAnswer([](const std::vector<ui::MenuItemView>&, ui::Point) { return 0u; });
   for (const auto& [channel, ids] : expected) {
     CPreviewer* cell = dock.cells()[channel];
@@ -247,7 +243,7 @@ TEST_F(LiveViewCell, TheMenuOffersTheStreamsTheChannelHas) {
 }
 
 TEST_F(LiveViewCell, ChoosingTheSubStreamSwitchesAnnouncesAndKeepsThePictureComing) {
-  EventRecorder events;
+  EventRecorder events(*services_->events);
   auto& dock = loggedInDock();
   CPreviewer* cell = dock.cells()[1];
   ASSERT_EQ(cell->open(1, true), KS_OK);
@@ -262,7 +258,7 @@ TEST_F(LiveViewCell, ChoosingTheSubStreamSwitchesAnnouncesAndKeepsThePictureComi
 
   desktop_->setMenuAnswer([](const std::vector<ui::MenuItemView>& items, ui::Point) {
     for (const auto& item : items)
-      if (item.id == CDVSDevice::kMenuSubStream) return item.id;
+      if (item.id == StreamKind::kMenuSub) return item.id;
     return 0u;
   });
   const ui::Rect surface = ui::getWindowRect(cell->surface());
@@ -292,14 +288,14 @@ TEST_F(LiveViewCell, ChoosingTheSubStreamSwitchesAnnouncesAndKeepsThePictureComi
 
 TEST_F(LiveViewCell, SnapshotsGetTheirNameFromTheClockAndCounterAndAreOfferedForDownload) {
   testing::ScopedTempDir temp;
-  EventRecorder events;
+  EventRecorder events(*services_->events);
   auto& dock = loggedInDock();
   CPreviewer* cell = dock.cells()[3];
   char path[CPreviewer::kPathBytes] = {};
   ASSERT_EQ(cell->open(1, true), KS_OK);
   ASSERT_TRUE(pictureShown(cell));
-  CPreviewer::setSnapshotClock([] { return sys::CalendarTime{2024, 5, 0, 6, 7, 8, 9, 0}; });
-  RecordingSink::current().setFileCounter(11);
+  services_->clock = [] { return sys::CalendarTime{2024, 5, 0, 6, 7, 8, 9, 0}; };
+  services_->fileCounter->set(11);
   ASSERT_EQ(cell->snapshot(true, 2, path), KS_OK);
   const std::string folder = WorkFolders::folder(WorkFolderKind::kImage);
   const std::string expected = folder + "00-11-22-33-44-55/3/1_2024_05_06_07_08_09_12.jpg";
@@ -327,7 +323,7 @@ TEST_F(LiveViewCell, SnapshotsGetTheirNameFromTheClockAndCounterAndAreOfferedFor
 }
 
 TEST_F(LiveViewCell, DraggingWithZoomOnDrawsTheGreenRectangleAndNarrowsThePicture) {
-  EventRecorder events;
+  EventRecorder events(*services_->events);
   auto& dock = loggedInDock();
   CPreviewer* cell = dock.cells()[0];
   ASSERT_EQ(cell->open(1, true), KS_OK);
@@ -371,8 +367,9 @@ TEST_F(LiveViewCell, DraggingWithZoomOnDrawsTheGreenRectangleAndNarrowsThePictur
 }
 
 TEST_F(LiveViewCell, SoundAndRecordingRequests) {
-  CountingSink sink;
-  RecordingSink::install(&sink);
+  auto counting = std::make_shared<CountingSink>();
+  CountingSink& sink = *counting;
+  services_->recording = counting;
   auto& dock = loggedInDock();
   CPreviewer* cell = dock.cells()[2];
   ASSERT_EQ(cell->open(1, true), KS_OK);
@@ -423,12 +420,12 @@ TEST_F(LiveViewCell, TeardownClosesEveryStreamBeforeLogoutAndTheDockEndsItself) 
 
 TEST_F(LiveViewCell, TheSettingsCellFeedsItsOverlayAndReopensOnEveryOpen) {
   RecordingOverlay* overlay = nullptr;
-  CellOverlay::setFactory([&overlay] {
+  services_->overlays = [&overlay] {
     auto made = std::make_unique<RecordingOverlay>();
     overlay = made.get();
     return made;
-  });
-  EventRecorder events;
+  };;
+  EventRecorder events(*services_->events);
   auto& dock = loggedInDock();
   CPreviewer* settings = dock.settingsCell();
   ASSERT_NE(settings, nullptr);

@@ -14,7 +14,8 @@ extern "C" {
 }
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "plugin/video/LiveStream.h"
+#include "plugin/video/live/LiveStream.h"
+#include "plugin/files/FileCounter.h"
 #include "plugin/video/RecordingSink.h"
 #include "tools/devsim/EncodedLoop.h"
 
@@ -59,7 +60,6 @@ class LiveViewStream : public ::testing::Test {
     EXPECT_TRUE(encoded) << error;
     return encoded;
   }
-  void TearDown() override { RecordingSink::install(nullptr); }
 };
 
 TEST_F(LiveViewStream, KeyFramesOfEveryCodecAndSizeGiveTheirPictureSize) {
@@ -104,12 +104,12 @@ TEST_F(LiveViewStream, DamagedFramesLeaveTheSizeAlone) {
 }
 
 TEST_F(LiveViewStream, EveryFrameReachesTheRecordingSinkAndOnlyKeyFramesAreParsed) {
-  CountingSink sink;
-  RecordingSink::install(&sink);
+  auto counting = std::make_shared<CountingSink>();
+  CountingSink& sink = *counting;
   auto small = loop(704, 576, false);
   auto large = loop(1280, 720, false);
   ASSERT_TRUE(small && large);
-  LiveStream stream(nullptr, 0);
+  LiveStream stream(nullptr, 0, counting);
 
   const auto key = wireFrame(small->frames[0], DLSDK_FRAME_KEY, 2);
   const auto delta = wireFrame(small->frames[1], DLSDK_FRAME_DELTA, 2);
@@ -144,12 +144,11 @@ TEST_F(LiveViewStream, EveryFrameReachesTheRecordingSinkAndOnlyKeyFramesAreParse
 }
 
 TEST_F(LiveViewStream, TheFileCounterNumbersFilesFromOne) {
-  RecordingSink& sink = RecordingSink::current();
-  sink.setFileCounter(0);
-  EXPECT_EQ(sink.nextFileNumber(), 1);
-  EXPECT_EQ(sink.nextFileNumber(), 2);
-  sink.setFileCounter(11);
-  EXPECT_EQ(sink.nextFileNumber(), 12);
+  FileCounter counter;
+  EXPECT_EQ(counter.next(), 1);
+  EXPECT_EQ(counter.next(), 2);
+  counter.set(11);
+  EXPECT_EQ(counter.next(), 12);
 }
 
 TEST_F(LiveViewStream, AClosedStreamAnswersWithoutTouchingTheDevice) {

@@ -40,7 +40,7 @@ extern "C" {
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/device/DeviceRegistry.h"
-#include "plugin/device/DeviceTestSupport.h"
+#include "plugin/session/testing/CreateRecord.h"
 #include "tests/support/LivePageHarness.h"
 #include "tests/support/LoopbackClientSocket.h"
 #include "tools/devsim/DevSimServer.h"

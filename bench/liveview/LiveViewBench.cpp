@@ -27,10 +27,10 @@ extern "C" {
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
-#include "plugin/device/CDVSDevice.h"
-#include "plugin/device/DeviceTestSupport.h"
-#include "plugin/video/CPreviewManager.h"
-#include "plugin/video/CPreviewer.h"
+#include "plugin/session/CDVSDevice.h"
+#include "plugin/session/testing/CreateRecord.h"
+#include "plugin/video/live/CPreviewManager.h"
+#include "plugin/video/live/CPreviewer.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {

@@ -2,14 +2,6 @@
 
 namespace ksplugs {
 
-int CommandTranslation::streamCode(int64_t pageStream) {
-  switch (pageStream) {
-    case 2: return 4;
-    case 3: return 5;
-    default: return 1;
-  }
-}
-
 int32_t CommandTranslation::talkCodec(int64_t pageCodec) {
   switch (pageCodec) {
     case 2: return 1;

@@ -1,7 +1,7 @@
 #pragma once
-// The page's codes for streams, talk codecs, record types and download
-// formats, translated into the codes that the video cells and the device
-// understand. Pure functions: every value of the record is accepted, and a
+// The page's codes for talk codecs, record types and download formats,
+// translated into the codes that the device understands (stream codes are
+// StreamKind's). Pure functions: every value of the record is accepted, and a
 // value the page does not define falls back to the documented default.
 #include <cstdint>
 
@@ -9,9 +9,6 @@ namespace ksplugs {
 
 class CommandTranslation {
  public:
-  // Page stream code (1 main, 2 sub, 3 third) to the cells' and device's
-  // code: 2 -> 4, 3 -> 5, anything else the main stream 1.
-  static int streamCode(int64_t pageStream);
   // Page talk codec to the device's: 2 -> 1, 3 -> 5, 4 -> 6, anything else 2.
   static int32_t talkCodec(int64_t pageCodec);
   // Page record type to the device's record-type mask: 1 -> 1, 2 -> 2,

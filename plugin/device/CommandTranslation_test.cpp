@@ -8,18 +8,6 @@
 namespace ksplugs {
 namespace {
 
-TEST(CommandTranslationTest, StreamCodesFallBackToTheMainStream) {
-  EXPECT_EQ(CommandTranslation::streamCode(1), 1);
-  EXPECT_EQ(CommandTranslation::streamCode(2), 4);
-  EXPECT_EQ(CommandTranslation::streamCode(3), 5);
-  // Codes the page does not define, including the device's own codes, must
-  // never reach a cell as a sub or third stream.
-  for (int64_t other : {int64_t{0}, int64_t{4}, int64_t{5}, int64_t{-1}, int64_t{0xFFFFFFFF},
-                        std::numeric_limits<int64_t>::min()}) {
-    EXPECT_EQ(CommandTranslation::streamCode(other), 1) << other;
-  }
-}
-
 TEST(CommandTranslationTest, TalkCodecsDefaultToTheDevicesStandardCodec) {
   EXPECT_EQ(CommandTranslation::talkCodec(2), 1);
   EXPECT_EQ(CommandTranslation::talkCodec(3), 5);

@@ -1,7 +1,8 @@
 #pragma once
 // One registered device: the registry's unit of counting and lookup. It owns
-// the device session, the two dock objects, their anchors over the browser
-// and the device's download task.
+// the device session, the two docks with their anchors over the browser
+// (one DockHost each) and the device's download task. It turns the page's
+// commands into operations of its docks and never holds a video cell.
 //
 // Life: built by the registry, initialise() gives it its id and the creation
 // reference; lookups add references; markClosing() hides it from lookups;
@@ -11,27 +12,26 @@
 // set only under the registry lock so that a lookup (which checks the mark
 // and adds its reference under that lock) can never revive a closing entry.
 // Everything else is set up before the entry is listed and afterwards used by
-// the threads that hold references. The anchors are written by dock creation
-// (UI thread), by the page's moves and previews (command threads) and by the
-// supervision pass: anchorLock_ guards them, and is never held while waiting
-// for the user-interface thread.
+// the threads that hold references. The anchors belong to the dock hosts,
+// which guard them.
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "plugin/api/ksplugs.h"
-#include "plugin/device/CDVSDevice.h"
-#include "plugin/device/DockAnchor.h"
-#include "plugin/video/CPlaybackManager.h"
-#include "plugin/video/CPreviewManager.h"
-#include "plugin/video/DownloadTask.h"
+#include "plugin/device/DockHost.h"
+#include "plugin/download/DownloadTask.h"
+#include "plugin/session/CDVSDevice.h"
+#include "plugin/video/VideoServices.h"
+#include "plugin/video/live/CPreviewManager.h"
+#include "plugin/video/playback/CPlaybackManager.h"
 
 namespace ksplugs {
 
 class DeviceEntry {
  public:
-  DeviceEntry();
+  // `services` go to the device's docks and cells.
+  explicit DeviceEntry(std::shared_ptr<const VideoServices> services = nullptr);
   ~DeviceEntry();
   DeviceEntry(const DeviceEntry&) = delete;
   DeviceEntry& operator=(const DeviceEntry&) = delete;
@@ -46,12 +46,13 @@ class DeviceEntry {
   uint32_t uniqueId() const { return uniqueId_; }
   WebPlug_NCL::CDVSDevice& session() { return *session_; }
   const WebPlug_NCL::CDVSDevice& session() const { return *session_; }
-  CPreviewManager* liveDock() { return liveDock_.get(); }
-  CPlaybackManager* playbackDock() { return playbackDock_.get(); }
+  // The docks (null before initialise() and after teardown()).
+  CPreviewManager* liveDock() { return liveDock_; }
+  CPlaybackManager* playbackDock() { return playbackDock_; }
   DownloadTask& downloadTask() { return downloadTask_; }
   // Copies of the anchors, taken under their lock.
-  DockAnchor liveAnchor() const;
-  DockAnchor playbackAnchor() const;
+  DockAnchor liveAnchor() const { return live_ ? live_->anchor() : DockAnchor{}; }
+  DockAnchor playbackAnchor() const { return playback_ ? playback_->anchor() : DockAnchor{}; }
   // Task ids of this device's downloads, from 1.
   int32_t nextDownloadTaskId() { return downloadTaskCounter_.fetch_add(1) + 1; }
 
@@ -92,35 +93,21 @@ class DeviceEntry {
   int createDock(int dockType, void* param);
 
  private:
-  int createLiveDock(const LiveControlParam& param);
-  // A bare playback dock window over the page's browser (its player comes
-  // with the playback work); 2000 when the browser cannot be found.
-  int createPlaybackDock(const PlaybackControlParam& param);
-  int movePlaybackDock(int x, int y, int w, int h);
-  // One supervision step of each dock.
-  void trackLiveDock();
-  void trackPlaybackDock();
   int livePreview(LiveControlParam& param);
   int liveShowDock(const LiveControlParam& param);
-  int moveLiveDock(int x, int y, int w, int h, bool keepSize);
-  // Finds the page's browser window again and lays the existing dock over
-  // it at the page rectangle; the dock stays where it is when the search
-  // fails.
-  void placeLiveDock(const LivePreviewBody& preview);
-  // Shows or hides the cells of channels 0 to n - 1 of the current layout.
-  void showLayoutCells(bool show);
-  void showLiveDock();
   bool loggedIn() const { return session_ && session_->loginHandle() != -1; }
+  bool liveWindow() const { return live_ && live_->hasWindow(); }
 
+  const std::shared_ptr<const VideoServices> services_;
   std::atomic<int> refCount_{0};
   uint32_t uniqueId_ = 0;  // set once by initialise() before the entry is listed
   std::atomic<int32_t> downloadTaskCounter_{0};
   std::atomic<bool> closing_{false};
-  mutable std::mutex anchorLock_;
-  DockAnchor liveAnchor_;      // guarded by anchorLock_
-  DockAnchor playbackAnchor_;  // guarded by anchorLock_
-  std::unique_ptr<CPreviewManager> liveDock_;
-  std::unique_ptr<CPlaybackManager> playbackDock_;
+  // Set once by initialise(); the hosts own the docks until teardown().
+  std::unique_ptr<DockHost> live_;
+  std::unique_ptr<DockHost> playback_;
+  CPreviewManager* liveDock_ = nullptr;    // live_'s dock
+  CPlaybackManager* playbackDock_ = nullptr;  // playback_'s dock
   DownloadTask downloadTask_;
   std::unique_ptr<WebPlug_NCL::CDVSDevice> session_;
 };

@@ -11,7 +11,7 @@
 
 #include "platform/ui/UiTestSupport.h"
 #include "platform/ui/WindowApi.h"
-#include "plugin/device/DeviceTestSupport.h"
+#include "plugin/session/testing/CreateRecord.h"
 #include "tests/support/LoopbackClientSocket.h"
 
 namespace ksplugs {

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "plugin/device/WorkFolders.h"
+#include "plugin/files/WorkFolders.h"
 
 namespace ksplugs {
 
@@ -15,15 +16,11 @@ void DeviceRef::reset() {
   registry_ = nullptr;
 }
 
-DeviceRegistry& DeviceRegistry::instance() {
-  // Held by a pointer that is never freed: the supervision thread, the key
-  // hook and late releases may still reach the registry while the process
-  // exits.
-  static std::shared_ptr<DeviceRegistry>* const holder = new std::shared_ptr<DeviceRegistry>(make());
-  return **holder;
+std::shared_ptr<DeviceRegistry> DeviceRegistry::make(std::shared_ptr<const VideoServices> services) {
+  return std::shared_ptr<DeviceRegistry>(new DeviceRegistry(std::move(services)));
 }
 
-std::shared_ptr<DeviceRegistry> DeviceRegistry::make() { return std::shared_ptr<DeviceRegistry>(new DeviceRegistry()); }
+DeviceRegistry::DeviceRegistry(std::shared_ptr<const VideoServices> services) : services_(std::move(services)) {}
 
 DeviceRegistry::~DeviceRegistry() {
   // Reached only when no supervision thread runs any more, since a running
@@ -127,7 +124,7 @@ int DeviceRegistry::create(DeviceCreateParam& record) {
     // The limit check, the id and the append share one hold of the lock, so
     // concurrent creations can neither pass the limit nor skip ids.
     if (countAliveLocked() >= kMaxDevices) return KS_E_DEVICE_LIMIT;
-    auto entry = std::make_unique<DeviceEntry>();
+    auto entry = std::make_unique<DeviceEntry>(services_);
     list_.reserve(list_.size() + 1);  // the append below cannot fail any more
     const uint32_t id = lastId_.fetch_add(1, std::memory_order_relaxed) + 1;
     int result = entry->initialise(id, record);

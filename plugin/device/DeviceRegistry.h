@@ -1,5 +1,5 @@
 #pragma once
-// The process's list of devices. It creates devices from the shell's record,
+// The library's list of devices. It creates devices from the shell's record,
 // hands out counted references by id or by owner connection, tears a device
 // down when its last reference goes, counts live devices, silences audio on
 // all of them, runs the Escape action, and runs the supervision thread that
@@ -43,11 +43,10 @@ class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
   static constexpr std::chrono::milliseconds kPassInterval{150};
   static constexpr std::chrono::milliseconds kStopWait{5000};
 
-  // The process's registry, built on first use and never destroyed.
-  static DeviceRegistry& instance();
-  // A registry of one's own (tests). start() needs it to be owned by a
-  // shared pointer, which this gives.
-  static std::shared_ptr<DeviceRegistry> make();
+  // A new registry whose devices hand `services` to their docks and cells
+  // (null: services that record nothing and drop events). start() needs it
+  // to be owned by a shared pointer, which this gives.
+  static std::shared_ptr<DeviceRegistry> make(std::shared_ptr<const VideoServices> services = nullptr);
 
   ~DeviceRegistry();
   DeviceRegistry(const DeviceRegistry&) = delete;
@@ -96,12 +95,13 @@ class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
   void setBuildHook(std::function<int(DeviceEntry&)> hook) { buildHook_ = std::move(hook); }
 
  private:
-  DeviceRegistry() = default;
+  explicit DeviceRegistry(std::shared_ptr<const VideoServices> services);
 
   static bool recordComplete(const DeviceCreateParam& record);
   int countAliveLocked() const;
   void supervise();
 
+  const std::shared_ptr<const VideoServices> services_;  // never changed
   std::atomic<bool> closing_{false};
   std::atomic<uint32_t> lastId_{0};
 

@@ -15,8 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/device/DeviceTestSupport.h"
-#include "plugin/device/WorkFolders.h"
+#include "plugin/session/testing/CreateRecord.h"
+#include "plugin/files/testing/ScopedTempDir.h"
+#include "plugin/files/WorkFolders.h"
 
 namespace ksplugs {
 namespace {

@@ -1,12 +1,12 @@
 #pragma once
 // The editing layer of the hidden settings cell: it draws over every
 // picture the SDK draws into the cell's surface and takes the cell's mouse,
-// size and picture-size events. The overlay editors install a factory here;
-// without one the settings cell has no overlay and shows the bare picture.
+// size and picture-size events. The overlay editors hand the library a
+// factory; without one the settings cell has no overlay and shows the bare
+// picture.
 //
 // Threads: paint runs on the SDK's drawing thread, everything else on the
-// cell's UI thread; an overlay guards its own state. The factory is set at
-// start-up, before any settings cell is created.
+// cell's UI thread; an overlay guards its own state.
 #include <functional>
 #include <memory>
 
@@ -29,9 +29,6 @@ class CellOverlay {
   virtual void setVideoSize(int width, int height) = 0;
 
   using Factory = std::function<std::unique_ptr<CellOverlay>()>;
-  static void setFactory(Factory factory);
-  // A new overlay, or null when no factory is installed.
-  static std::unique_ptr<CellOverlay> create();
 };
 
 }  // namespace ksplugs

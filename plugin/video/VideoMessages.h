@@ -15,8 +15,5 @@ constexpr ui::UINT MsgCellSelected = 0x0579;
 constexpr ui::UINT MsgFileReady = 0x057A;
 // Stream -> surface -> cell: the stream's picture size changed.
 constexpr ui::UINT MsgVideoSizeChanged = 0x057B;
-// -> dock or cell: run the std::function<void()>* in wParam on the window's
-// thread (sent, so the caller waits for it).
-constexpr ui::UINT MsgRunOnWindowThread = 0x057C;
 
 }  // namespace ksplugs

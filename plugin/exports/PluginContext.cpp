@@ -1,0 +1,109 @@
+#include "plugin/exports/PluginContext.h"
+
+#include <utility>
+
+#include "platform/devlink/DevLinkSdk.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/WindowApi.h"
+#include "plugin/files/WorkFolders.h"
+
+namespace ksplugs {
+
+namespace {
+
+std::shared_ptr<const VideoServices> makeServices(PluginContext::Options& options,
+                                                  const std::shared_ptr<DownloadServer>& downloads) {
+  auto services = std::make_shared<VideoServices>();
+  if (options.recording) services->recording = std::move(options.recording);
+  services->overlays = std::move(options.overlays);
+  services->clock = std::move(options.clock);
+  // A cell may ask for an address after the library stopped: the server is
+  // then gone and there is no address to give.
+  std::weak_ptr<DownloadServer> server = downloads;
+  services->downloadPort = [server]() -> uint16_t {
+    const std::shared_ptr<DownloadServer> running = server.lock();
+    return running ? running->port() : 0;
+  };
+  return services;
+}
+
+}  // namespace
+
+std::shared_ptr<PluginContext> PluginContext::make(Options options) {
+  return std::shared_ptr<PluginContext>(new PluginContext(std::move(options)));
+}
+
+PluginContext::PluginContext(Options options)
+    : downloads_(std::make_shared<DownloadServer>()),
+      services_(makeServices(options, downloads_)),
+      registry_(DeviceRegistry::make(services_)) {}
+
+// A started context dropped without stop() still ends its threads.
+PluginContext::~PluginContext() { stop(); }
+
+void PluginContext::start() {
+  if (started_.exchange(true)) return;
+  DLSDK_StartUp();
+  DLSDK_SetAttribute(DLSDK_ATTR_COMMAND_TIMEOUT_MS, 15000);
+  DLSDK_SetAttribute(DLSDK_ATTR_RECEIVE_BUFFER, 0x200000);
+  DLSDK_SetAttribute(DLSDK_ATTR_SEND_BUFFER, 0x200000);
+  try {
+    registry_->start();
+  } catch (...) {
+    // Without the supervision thread devices still work; their docks are
+    // only not kept over the browser.
+  }
+  // A server that cannot start leaves the announced addresses leading
+  // nowhere, nothing more.
+  downloads_->start();
+  installKeyHook();
+  // Files of an earlier run are of no use any more.
+  try {
+    WorkFolders::deleteTree(WorkFolders::root());
+  } catch (...) {
+  }
+}
+
+void PluginContext::stop() {
+  if (!started_.exchange(false)) return;
+  removeKeyHook();
+  try {
+    registry_->shutdown();
+  } catch (...) {
+  }
+  // Downloads still running end with the library.
+  downloads_->stop();
+  DLSDK_CleanUp();
+}
+
+void PluginContext::installKeyHook() {
+  if (keyHook_ != 0) return;
+  // Escape released anywhere on the desktop takes the first full-screen live
+  // dock out of full screen. The key is always passed on.
+  std::weak_ptr<DeviceRegistry> registry = registry_;
+  auto onKey = [registry](ui::UINT message, ui::UINT virtualKey) {
+    if (message != ui::WM_KEYUP || virtualKey != ui::VK_ESCAPE) return false;
+    try {
+      if (std::shared_ptr<DeviceRegistry> devices = registry.lock()) devices->escapeAction();
+    } catch (...) {
+      // Nothing may unwind into the window layer's input thread.
+    }
+    return false;
+  };
+  try {
+    // Without a window system (a shell without a desktop, unit tests) there
+    // is no key input to watch, and the id is 0.
+    keyHook_ = ui::installKeyHook(onKey);
+  } catch (...) {
+    // Without the hook, Escape simply does not leave full screen.
+    keyHook_ = 0;
+  }
+}
+
+void PluginContext::removeKeyHook() {
+  if (keyHook_ <= 0) return;
+  ui::removeKeyHook(keyHook_);
+  keyHook_ = 0;
+}
+
+}  // namespace ksplugs

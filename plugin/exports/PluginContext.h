@@ -1,0 +1,71 @@
+#pragma once
+// Everything a started library owns: the device registry with its
+// supervision thread, the download server, the path of events to the shell,
+// the Escape key hook, and what the docks and cells are handed (the
+// recording sink, the overlay factory, the clock that names files). It is
+// the one place that wires implementations to the interfaces the lower
+// folders use; everything below receives its parts by reference.
+//
+// KsComGlobalInit builds and starts one, KsComGlobalUninit stops and drops
+// it, so the library can start and stop any number of times in a process.
+//
+// Threads: built and stopped by the shell's start-up and shut-down thread.
+// The exports use it from command threads and the UI thread while they hold
+// a shared pointer to it; the key hook reaches it through a weak pointer.
+// Its parts are set in the constructor and never replaced.
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "platform/sys/TimeText.h"
+#include "plugin/device/DeviceRegistry.h"
+#include "plugin/files/DownloadServer.h"
+#include "plugin/session/NotifyDispatcher.h"
+#include "plugin/video/CellOverlay.h"
+#include "plugin/video/RecordingSink.h"
+#include "plugin/video/VideoServices.h"
+
+namespace ksplugs {
+
+class PluginContext {
+ public:
+  // The seams a test may fill; what is left empty gets the library's own.
+  struct Options {
+    std::shared_ptr<RecordingSink> recording;
+    CellOverlay::Factory overlays;
+    std::function<sys::CalendarTime()> clock;
+  };
+
+  static std::shared_ptr<PluginContext> make(Options options = {});
+  ~PluginContext();
+  PluginContext(const PluginContext&) = delete;
+  PluginContext& operator=(const PluginContext&) = delete;
+
+  // Starts the device SDK, the supervision thread, the download server and
+  // the Escape key hook, and clears the work folders of an earlier run.
+  // Nothing of it is checked: a part that failed to start leaves the
+  // commands that need it answering their own codes.
+  void start();
+  // Stops everything start() started, in reverse order, the SDK last; once,
+  // and only after start(): a context that a late command kept alive after
+  // the library was started anew must not stop the new one's SDK when it goes.
+  void stop();
+
+  DeviceRegistry& registry() { return *registry_; }
+  DownloadServer& downloads() { return *downloads_; }
+  NotifyDispatcher& events() { return *services_->events; }
+  const VideoServices& services() const { return *services_; }
+
+ private:
+  explicit PluginContext(Options options);
+  void installKeyHook();
+  void removeKeyHook();
+
+  std::shared_ptr<DownloadServer> downloads_;
+  std::shared_ptr<const VideoServices> services_;
+  std::shared_ptr<DeviceRegistry> registry_;
+  int keyHook_ = 0;  // id of the Escape hook, 0 when none; start() and stop() only
+  std::atomic<bool> started_{false};  // between start() and stop()
+};
+
+}  // namespace ksplugs

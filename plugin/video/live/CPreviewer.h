@@ -1,0 +1,166 @@
+#pragma once
+// A video cell: one tile of the live-view dock showing one channel's live
+// stream in its video surface, with the channel title and the bitrate label
+// across its top, a context menu for the bitrate display and the stream
+// choice, digital zoom by dragging a rectangle, keep-aspect placement,
+// snapshots and recording requests, and the events it raises for the page
+// (1 bitrate display, 2 selected, 3 stream switched, 4 file ready). The
+// hidden settings cell of a dock is a cell with the settings mark: its
+// surface fills it and an overlay draws and edits over the picture.
+//
+// Threads: the cell's window and every field below belong to the UI thread
+// that created the window; the public operations are sent to that thread
+// (ui::sendTask), so command threads may call them. The draw hook runs
+// on the SDK's drawing thread and reads only the drag fields, which are
+// atomics. The cell object deletes itself after its window's final message.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/sys/TimeText.h"
+#include "platform/ui/StaticLabel.h"
+#include "platform/ui/Window.h"
+#include "plugin/video/live/CPlayerWnd.h"
+#include "plugin/video/live/CellGeometry.h"
+#include "plugin/video/CellOverlay.h"
+#include "plugin/video/VideoServices.h"
+#include "plugin/session/StreamKind.h"
+#include "plugin/video/live/LiveStream.h"
+
+namespace WebPlug_NCL {
+class CDVSDevice;
+}
+
+namespace ksplugs {
+
+class CPreviewer : public ui::Window {
+ public:
+  static constexpr ui::COLORREF kBackground = ui::RGB(0x48, 0x4D, 0x5A);
+  static constexpr ui::COLORREF kZoomColor = ui::RGB(0, 255, 0);
+  // Height of the label row across the top of a live cell.
+  static constexpr int kLabelHeight = 20;
+  // The caller's snapshot path buffer.
+  static constexpr size_t kPathBytes = 260;
+
+  // `services` are shared with the dock; null gives the cell services of
+  // its own that record nothing and drop events.
+  CPreviewer(int channel, bool settings, std::shared_ptr<const VideoServices> services = nullptr);
+  ~CPreviewer() override;
+
+  // Creates the window as a child of `parent` (style child | visible, or
+  // child alone for a hidden cell). 0 on failure; the caller then still owns
+  // the object.
+  ui::HWND createCell(ui::HWND parent, bool visible);
+
+  void setPlaybackMark() { playback_ = true; }
+  bool isSettingsCell() const { return settings_; }
+  // Stores the device and creates the cell's live stream for it.
+  void setDevice(WebPlug_NCL::CDVSDevice* device);
+  void setChannel(int channel);
+  // Closes the stream and forgets the device, which is about to be
+  // destroyed while this window may still receive messages.
+  void detachDevice();
+  int channel() const { return channel_; }
+
+  // Operations; result codes of the library, SDK codes mapped.
+  int open(int streamType, bool open);
+  int switchStream(int streamType, bool announce);
+  int setMute(bool mute);
+  int zoomOn();
+  int zoomOff();
+  int setKeepAspect(bool on);
+  int setBitrates(int kbpsMain, int kbpsSub, int kbpsThird);
+  int setTitle(const char16_t* text);
+  // `path` is the caller's buffer of kPathBytes: a path to use, or empty to
+  // have one made; the path written is copied back into it.
+  int snapshot(bool live, int format, char* path);
+  int setRecording(bool start);
+  void setFont(ui::HFONT font, bool redraw);
+
+  // State, for the dock and for tests (UI thread).
+  bool isOpen() const { return stream_ && stream_->isOpen(); }
+  int streamType() const { return streamType_; }
+  bool showBitrate() const { return showBitrate_; }
+  bool zoomActive() const { return zoomOn_; }
+  const ZoomRegion& zoomRegion() const { return region_; }
+  bool keepAspect() const { return keepAspect_; }
+  bool recording() const { return recording_; }
+  bool soundOn() const { return soundOn_; }
+  LiveStream* stream() { return stream_.get(); }
+  ui::HWND surface() const { return surface_.hwnd(); }
+  ui::HWND titleLabel() const { return titleLabel_.hwnd(); }
+  ui::HWND bitrateLabel() const { return bitrateLabel_.hwnd(); }
+  CellOverlay* overlay() { return overlay_.get(); }
+
+  ui::LRESULT handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
+
+ protected:
+  void onFinalMessage(ui::HWND hwnd) override;
+
+ private:
+  ui::LRESULT onCreate();
+  void onDestroy();
+  void closeForGood();
+  void onSize();
+  void onPaint();
+  void onContextMenu();
+  void onCommand(unsigned id);
+  void onTimer();
+  void onLeftDown(ui::LPARAM lParam);
+  void onMouseMove(ui::LPARAM lParam);
+  void onLeftUp(ui::LPARAM lParam);
+  void onFileReady(int kind, char16_t* path);
+  void onVideoSizeChanged();
+
+  // Runs `work` on the window's thread; `fallback` when there is no window.
+  int onWindowThread(int fallback, const std::function<int()>& work);
+  int doOpen(int streamType, bool open);
+  int doSwitchStream(int streamType, bool announce);
+  int doSnapshot(bool live, int format, char* path);
+  void toggleBitrate();
+  void placeSurface();
+  bool isLiveCell() const { return !playback_ && !settings_; }
+  bool titleShown() const;
+  void raise(int type, int32_t first, int32_t second, const char* url = nullptr);
+
+  static void drawHook(int32_t streamHandle, void* deviceContext, void* context);
+
+  const std::shared_ptr<const VideoServices> services_;  // never changed
+  // UI thread only.
+  bool zoomOn_ = false;
+  ui::Rect dragSurfaceRect_;
+  ZoomRegion region_;
+  // Written on the UI thread, read by the draw hook on the SDK's thread.
+  std::atomic<int> dragStartX_{0};
+  std::atomic<int> dragStartY_{0};
+  std::atomic<int> dragCurrentX_{0};
+  std::atomic<int> dragCurrentY_{0};
+  std::atomic<bool> dragging_{false};
+  std::atomic<bool> drawRect_{false};
+  // UI thread only.
+  int streamType_ = StreamKind::kDeviceMain;
+  std::unique_ptr<LiveStream> stream_;
+  bool playback_ = false;
+  const bool settings_;
+  CPlayerWnd surface_;
+  ui::StaticLabel titleLabel_;
+  ui::StaticLabel bitrateLabel_;
+  ui::Rect surfaceRect_;  // screen, at the last size change
+  ui::Rect cellRect_;     // screen
+  bool showBitrate_ = false;
+  int kbpsMain_ = 0;
+  int kbpsSub_ = 0;
+  int kbpsThird_ = 0;
+  bool recording_ = false;
+  bool soundOn_ = false;
+  bool keepAspect_ = false;
+  WebPlug_NCL::CDVSDevice* device_ = nullptr;  // not owned; outlives the cell
+  int channel_ = 0;
+  std::u16string title_;
+  std::unique_ptr<CellOverlay> overlay_;  // settings cells; created before the stream opens
+};
+
+}  // namespace ksplugs

@@ -1,0 +1,156 @@
+#include "plugin/video/live/LiveStream.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "platform/h264parse/H264Parse.h"
+#include "platform/sys/Utf.h"
+#include "platform/ui/WindowApi.h"
+#include "plugin/session/CDVSDevice.h"
+#include "plugin/video/RecordingSink.h"
+#include "plugin/video/VideoMessages.h"
+
+namespace ksplugs {
+
+LiveStream::LiveStream(WebPlug_NCL::CDVSDevice* device, int channel, std::shared_ptr<RecordingSink> recording)
+    : device_(device), channel_(channel), recording_(std::move(recording)) {}
+
+LiveStream::~LiveStream() { close(); }
+
+int LiveStream::open(int streamType, ui::HWND window) {
+  if (isOpen()) return 0;
+  if (device_ == nullptr) return DLSDK_ERR_INVALID_PARAMETER;
+  DLSDK_LiveStreamRequest request{};
+  request.channel = channel_;
+  request.reserved1 = 1;
+  request.streamType = streamType;
+  request.mediaPort = static_cast<uint16_t>(device_->mediaPort());
+  int32_t handle = -1;
+  int rc = DLSDK_RealStreamConnect(&handle, device_->loginHandle(), &request);
+  if (rc != 0) return rc;
+  rc = DLSDK_StreamOpenEx(handle, 1, 1, 0xFFFFFF, 2, 0, 0, 704, 576);
+  if (rc == 0) {
+    DLSDK_StreamSetFrameSize(handle, 5);
+    rc = DLSDK_StreamPlay(handle, window);
+  }
+  if (rc != 0) {
+    DLSDK_RealStreamDisconnect(handle);
+    return rc;
+  }
+  window_ = window;
+  handle_.store(handle, std::memory_order_release);
+  DLSDK_StreamMediaCB(handle, &LiveStream::mediaCallback, this);
+  DLSDK_StreamSetVolume(handle, 0xFFFF);
+  return 0;
+}
+
+int LiveStream::close() {
+  const int32_t handle = handle_.load(std::memory_order_acquire);
+  if (handle == -1) return 0;
+  // The callbacks go first: once these return, no SDK thread touches this
+  // object any more.
+  DLSDK_StreamMediaCB(handle, nullptr, nullptr);
+  DLSDK_StreamResetDraw(handle, 2, nullptr, nullptr);
+  DLSDK_StreamStop(handle);
+  DLSDK_RealStreamDisconnect(handle);
+  handle_.store(-1, std::memory_order_release);
+  window_ = 0;
+  return 0;
+}
+
+int LiveStream::setSound(bool on) {
+  const int32_t handle = handle_.load(std::memory_order_acquire);
+  const int rc = on ? DLSDK_StreamPlaySound(handle) : DLSDK_StreamStopSound(handle);
+  return rc == DLSDK_ERR_ALREADY ? 0 : rc;
+}
+
+int LiveStream::setDrawHook(DLSDK_DrawCallback hook, void* context) {
+  return DLSDK_StreamResetDraw(handle_.load(std::memory_order_acquire), 2, hook, context);
+}
+
+int LiveStream::snapshot(const std::string& path) {
+  return DLSDK_StreamSnapShot(handle_.load(std::memory_order_acquire), path.c_str());
+}
+
+void LiveStream::setDisplayRegion(const ZoomRegion* region) {
+  const int32_t handle = handle_.load(std::memory_order_acquire);
+  if (region == nullptr) {
+    DLSDK_Rect any{};
+    DLSDK_SoftSetDisplayRegion(handle, 0, &any, 0, 0);
+    return;
+  }
+  const int w = pictureWidth();
+  const int h = pictureHeight();
+  if (w == 0 || h == 0) return;
+  const double fw = w / 10000.0;
+  const double fh = h / 10000.0;
+  DLSDK_Rect rect{static_cast<int32_t>(fw * region->left), static_cast<int32_t>(fh * region->top),
+                  static_cast<int32_t>(fw * region->right), static_cast<int32_t>(fh * region->bottom)};
+  DLSDK_SoftSetDisplayRegion(handle, 0, &rect, 0, 1);
+}
+
+void LiveStream::forceKeyFrame() {
+  if (device_ != nullptr) DLSDK_ForceIFrame(device_->loginHandle(), channel_);
+}
+
+std::string LiveStream::macText() const { return device_ != nullptr ? device_->macText() : std::string(); }
+
+void LiveStream::postFileReady(const std::string& path, int kind) {
+  const ui::HWND cell = ui::getParent(window_);
+  if (cell == 0) return;
+  const std::u16string wide = sys::utf8ToUtf16(path);
+  auto* copy = static_cast<char16_t*>(std::calloc(wide.size() + 1, sizeof(char16_t)));
+  if (copy == nullptr) return;
+  std::memcpy(copy, wide.data(), wide.size() * sizeof(char16_t));
+  if (!ui::postMessage(cell, MsgFileReady, static_cast<ui::WPARAM>(kind), reinterpret_cast<ui::LPARAM>(copy)))
+    std::free(copy);
+}
+
+bool LiveStream::parsePictureSize(const uint8_t* data, int length, int& width, int& height) {
+  int offset = 0, spsLength = 0, codec = 0;
+  if (data == nullptr || length <= 0) return false;
+  if (get_sps_info_from_frame(data, length, &offset, &spsLength, &codec) < 0) return false;
+  // The parser reports the unit at offset + 4; check it lies inside the frame
+  // before handing out a pointer there.
+  const int64_t start = static_cast<int64_t>(offset) + 4;
+  if (start < 0 || spsLength <= 0 || start + spsLength > length) return false;
+  const uint8_t* nal = data + start;
+  if (codec == kH264ParseCodecH264) {
+    H264SpsInfo sps{};
+    if (h264_parse_sequence_parameter_set(nal, spsLength * 8, &sps) < 0) return false;
+    width = sps.width;
+    height = sps.height;
+    return true;
+  }
+  if (codec == kH264ParseCodecH265) {
+    H265SpsInfo sps{};
+    if (h265_parse_sequence_parameter_set(nal, spsLength, &sps) < 0) return false;
+    width = sps.width;
+    height = sps.height;
+    return true;
+  }
+  return false;
+}
+
+void LiveStream::notePictureSize(int width, int height) {
+  if (width == width_.load(std::memory_order_acquire) && height == height_.load(std::memory_order_acquire)) return;
+  width_.store(width, std::memory_order_release);
+  height_.store(height, std::memory_order_release);
+  sizeChanges_.fetch_add(1, std::memory_order_acq_rel);
+  if (window_ != 0) ui::postMessage(window_, MsgVideoSizeChanged, 0, 0);
+}
+
+int LiveStream::mediaCallback(int32_t streamHandle, const DLSDK_MediaFrame* frame, void* context) {
+  auto* self = static_cast<LiveStream*>(context);
+  if (self == nullptr || frame == nullptr) return 1;
+  const int type = frame->frameType;
+  if (type == DLSDK_FRAME_KEY || type == DLSDK_FRAME_RECORDED_KEY || type == DLSDK_FRAME_FORCED_KEY) {
+    int width = 0, height = 0;
+    if (parsePictureSize(frame->data, frame->length, width, height)) self->notePictureSize(width, height);
+  }
+  if (self->recording_) self->recording_->onFrame(streamHandle, *frame);
+  return 1;
+}
+
+}  // namespace ksplugs
