@@ -8,7 +8,7 @@
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/StaticLabel.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 
 namespace ui {

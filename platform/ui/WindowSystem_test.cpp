@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 
 namespace ui {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/ui/Image.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "plugin/api/PluginGlobals.h"
 #include "plugin/device/CDVSDevice.h"
