@@ -11,7 +11,6 @@
 
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
-#include "platform/ui/HeadlessDesktop.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Window.h"
@@ -103,11 +102,6 @@ void WindowSystem::uninstall() {
 }
 
 WindowSystem* WindowSystem::current() { return gCurrent.load(); }
-
-HeadlessDesktop* WindowSystem::headless() {
-  WindowSystem* ws = current();
-  return ws ? dynamic_cast<HeadlessDesktop*>(ws->backend_.get()) : nullptr;
-}
 
 // ---------------------------------------------------------------- lookup
 

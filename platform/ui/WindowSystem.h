@@ -30,7 +30,6 @@ namespace ui {
 class Window;
 class ThreadQueue;
 class DeviceContext;
-class HeadlessDesktop;
 struct WindowData;
 struct SendRecord;
 
@@ -47,8 +46,6 @@ class WindowSystem : private InputSink {
   static WindowSystem* current();
 
   Backend& backend() { return *backend_; }
-  // The installed backend when it is the headless desktop, else null.
-  static HeadlessDesktop* headless();
 
   ~WindowSystem() override;
 

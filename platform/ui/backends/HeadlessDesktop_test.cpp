@@ -1,4 +1,4 @@
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 
 #include <gtest/gtest.h>
 
