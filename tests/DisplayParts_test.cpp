@@ -23,7 +23,7 @@ extern "C" {
 #include "platform/devlink/SnapshotWriter.h"
 #include "platform/devlink/StreamRenderer.h"
 #include "platform/devlink/WireFormat.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "tools/devsim/EncodedLoop.h"
 #include "tools/devsim/G711.h"

@@ -25,7 +25,7 @@ extern "C" {
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/NullAudioSink.h"
 #include "platform/ui/DeviceContext.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowDC.h"
 #include "tools/devsim/DevSimServer.h"

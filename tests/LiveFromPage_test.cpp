@@ -34,7 +34,7 @@
 
 #include "platform/sys/Utf.h"
 #include "platform/ui/Messages.h"
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 #include "platform/ui/WindowSystem.h"
 #include "platform/ui/WindowApi.h"
 #include "shell/app/CKestrovaDlg.h"
@@ -110,7 +110,7 @@ std::string readFile(const std::string& path) {
 class LiveFromPage : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto backend = ui::makeHeadlessBackend();
+    auto backend = std::make_unique<ui::HeadlessDesktop>();
     desktop_ = backend.get();
     ASSERT_TRUE(ui::WindowSystem::install(std::move(backend)));
     devsim::DevSimOptions options;

@@ -23,7 +23,7 @@ extern "C" {
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/StreamRenderer.h"
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/Backends.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/Backends.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowDC.h"

@@ -9,7 +9,7 @@
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/OffscreenBuffer.h"
 #include "platform/ui/PaintScope.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowDC.h"
 

@@ -32,6 +32,8 @@ bool postMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 bool postTask(HWND hwnd, std::function<void()> task) { return ws() && ws()->postTask(hwnd, std::move(task)); }
 
+bool sendTask(HWND hwnd, std::function<void()> task) { return ws() && ws()->sendTask(hwnd, task); }
+
 int runMessageLoop() { return ws() ? ws()->runMessageLoop() : -1; }
 
 void postQuitMessage(int code) {

@@ -31,6 +31,13 @@ HWND getDesktopWindow();
 LRESULT sendMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 bool postMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 bool postTask(HWND hwnd, std::function<void()> task);
+// Runs task on the window's thread and waits for it: directly when that is
+// the calling thread; otherwise the caller keeps handling messages sent to
+// its own windows while it waits, as in sendMessage. False when the window
+// is gone (before the task reached its thread or by the time it got there)
+// and the task did not run. An exception from the task does not cross the
+// thread: it is reported and swallowed there, and the call still answers true.
+bool sendTask(HWND hwnd, std::function<void()> task);
 
 // The message loop of the calling thread: runs until postQuitMessage on
 // this thread, answering its code.

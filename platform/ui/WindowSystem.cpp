@@ -11,7 +11,6 @@
 
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
-#include "platform/ui/HeadlessDesktop.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Window.h"
@@ -103,11 +102,6 @@ void WindowSystem::uninstall() {
 }
 
 WindowSystem* WindowSystem::current() { return gCurrent.load(); }
-
-HeadlessDesktop* WindowSystem::headless() {
-  WindowSystem* ws = current();
-  return ws ? dynamic_cast<HeadlessDesktop*>(ws->backend_.get()) : nullptr;
-}
 
 // ---------------------------------------------------------------- lookup
 
@@ -263,44 +257,40 @@ LRESULT WindowSystem::dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
   return result;
 }
 
-void WindowSystem::processSent(SendRecord* record) {
-  LRESULT result = guarded([&]() -> LRESULT {
-    if (record->task) return record->task();
-    return dispatch(record->hwnd, record->msg, record->wParam, record->lParam);
+LRESULT WindowSystem::runSent(const SendRecord& record) {
+  return guarded([&]() -> LRESULT {
+    if (record.task) return record.task();
+    return dispatch(record.hwnd, record.msg, record.wParam, record.lParam);
   });
-  ThreadQueue::complete(record, result);
 }
 
-void WindowSystem::waitForReply(ThreadQueue& self, SendRecord& record) {
-  std::unique_lock lock(self.mutex_);
-  while (!record.done) {
-    if (!self.sent_.empty()) {
-      // Another thread sends to this thread's windows while it waits (the
-      // handler of our own send calling back): serve it, or both block.
-      SendRecord* incoming = self.sent_.front();
-      self.sent_.pop_front();
-      lock.unlock();
-      processSent(incoming);
-      lock.lock();
-      continue;
-    }
-    self.cv_.wait(lock);
+void WindowSystem::runPosted(PostedItem& item) {
+  // Items of a window destroyed meanwhile are dropped.
+  if (!isWindow(item.hwnd)) return;
+  if (!item.task) {
+    dispatch(item.hwnd, item.msg, item.wParam, item.lParam);
+    return;
   }
+  guarded([&] {
+    item.task();
+    return LRESULT{0};
+  });
 }
+
+void WindowSystem::runTimer(HWND hwnd, uint32_t id) { dispatch(hwnd, WM_TIMER, id, 0); }
+
+void WindowSystem::runPaint(HWND hwnd) { paintWindow(hwnd); }
 
 LRESULT WindowSystem::sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto data = find(hwnd);
   if (!data) return 0;
   if (data->queue.get() == ThreadQueue::currentIfAny()) return dispatch(hwnd, msg, wParam, lParam);
-  auto self = ThreadQueue::current();
   SendRecord record;
   record.hwnd = hwnd;
   record.msg = msg;
   record.wParam = wParam;
   record.lParam = lParam;
-  record.sender = self;
-  if (!data->queue->pushSent(&record)) return 0;
-  waitForReply(*self, record);
+  ThreadQueue::sendAndWait(*data->queue, record, *this);
   return record.result;
 }
 
@@ -308,14 +298,25 @@ LRESULT WindowSystem::runOnWindowThread(HWND hwnd, const std::function<LRESULT()
   auto data = find(hwnd);
   if (!data) return 0;
   if (data->queue.get() == ThreadQueue::currentIfAny()) return guarded(task);
-  auto self = ThreadQueue::current();
   SendRecord record;
   record.hwnd = hwnd;
   record.task = task;
-  record.sender = self;
-  if (!data->queue->pushSent(&record)) return 0;
-  waitForReply(*self, record);
+  ThreadQueue::sendAndWait(*data->queue, record, *this);
   return record.result;
+}
+
+bool WindowSystem::sendTask(HWND hwnd, const std::function<void()>& task) {
+  if (!task) return false;
+  // Set on the window's thread; the wait for the reply orders it before the
+  // read below.
+  bool ran = false;
+  runOnWindowThread(hwnd, [&]() -> LRESULT {
+    if (!isWindow(hwnd)) return 0;  // destroyed while the task was on its way
+    ran = true;
+    task();
+    return 0;
+  });
+  return ran;
 }
 
 bool WindowSystem::postMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -331,99 +332,15 @@ bool WindowSystem::postTask(HWND hwnd, std::function<void()> task) {
   return data->queue->pushPosted({hwnd, 0, 0, 0, std::move(task)});
 }
 
-WindowSystem::Step WindowSystem::pumpOne(ThreadQueue& q, bool honourQuit, bool wait,
-                                         std::optional<std::chrono::steady_clock::time_point> deadline) {
-  std::unique_lock lock(q.mutex_);
-  for (;;) {
-    if (!q.sent_.empty()) {
-      SendRecord* record = q.sent_.front();
-      q.sent_.pop_front();
-      lock.unlock();
-      processSent(record);
-      return Step::Ran;
-    }
-    if (!q.posted_.empty()) {
-      PostedItem item = std::move(q.posted_.front());
-      q.posted_.pop_front();
-      lock.unlock();
-      if (isWindow(item.hwnd)) {
-        if (item.task) {
-          guarded([&] {
-            item.task();
-            return LRESULT{0};
-          });
-        } else {
-          dispatch(item.hwnd, item.msg, item.wParam, item.lParam);
-        }
-      }
-      return Step::Ran;
-    }
-    if (honourQuit && q.quit_) return Step::Quit;
-    auto now = std::chrono::steady_clock::now();
-    TimerEntry* next = nullptr;
-    for (auto& t : q.timers_) {
-      if (!next || t.due < next->due) next = &t;
-    }
-    if (next && next->due <= now) {
-      // Due timers do not pile up: a late timer fires once and restarts.
-      HWND hwnd = next->hwnd;
-      uint32_t id = next->id;
-      next->due = now + next->interval;
-      lock.unlock();
-      dispatch(hwnd, WM_TIMER, id, 0);
-      return Step::Ran;
-    }
-    if (!q.paint_.empty()) {
-      HWND hwnd = q.paint_.front();
-      q.paint_.pop_front();
-      lock.unlock();
-      paintWindow(hwnd);
-      return Step::Ran;
-    }
-    if (!wait) return Step::Idle;
-    if (deadline && now >= *deadline) return Step::Timeout;
-    auto until = deadline;
-    if (next && (!until || next->due < *until)) until = next->due;
-    if (until) {
-      q.cv_.wait_until(lock, *until);
-    } else {
-      q.cv_.wait(lock);
-    }
-  }
-}
-
-int WindowSystem::runMessageLoop() {
-  auto q = ThreadQueue::current();
-  for (;;) {
-    if (pumpOne(*q, true, true, std::nullopt) == Step::Quit) {
-      std::lock_guard lock(q->mutex_);
-      q->quit_ = false;
-      return q->quitCode_;
-    }
-  }
-}
+int WindowSystem::runMessageLoop() { return ThreadQueue::current()->run(*this); }
 
 void WindowSystem::postQuit(int code) { ThreadQueue::current()->postQuit(code); }
 
 bool WindowSystem::pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  auto q = ThreadQueue::current();
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) return done();
-    // Wake now and then: done() may turn true through another thread that
-    // does not post to this one.
-    auto slice = std::min(deadline, now + std::chrono::milliseconds(5));
-    pumpOne(*q, false, true, slice);
-  }
-  return true;
+  return ThreadQueue::current()->pumpUntil(*this, done, timeout);
 }
 
-void WindowSystem::pumpPending() {
-  auto q = ThreadQueue::current();
-  while (pumpOne(*q, false, false, std::nullopt) == Step::Ran) {
-  }
-}
+void WindowSystem::pumpPending() { ThreadQueue::current()->pumpPending(*this); }
 
 // ---------------------------------------------------------------- creation
 

@@ -21,6 +21,7 @@
 
 #include "platform/ui/Backend.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Types.h"
 
 typedef struct _cairo_surface cairo_surface_t;
@@ -28,13 +29,10 @@ typedef struct _cairo_surface cairo_surface_t;
 namespace ui {
 
 class Window;
-class ThreadQueue;
 class DeviceContext;
-class HeadlessDesktop;
 struct WindowData;
-struct SendRecord;
 
-class WindowSystem : private InputSink {
+class WindowSystem : private InputSink, private MessageDispatcher {
  public:
   // Installs the backend; false when one is installed already.
   static bool install(std::unique_ptr<Backend> backend);
@@ -47,8 +45,6 @@ class WindowSystem : private InputSink {
   static WindowSystem* current();
 
   Backend& backend() { return *backend_; }
-  // The installed backend when it is the headless desktop, else null.
-  static HeadlessDesktop* headless();
 
   ~WindowSystem() override;
 
@@ -69,6 +65,10 @@ class WindowSystem : private InputSink {
   // Runs task on hwnd's thread and waits for it (directly when that is the
   // calling thread). Answers the task's result, or 0 when hwnd is gone.
   LRESULT runOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task);
+  // The same for a task without result; false when the window was gone
+  // (before the task reached its thread or when it got there) and the task
+  // did not run.
+  bool sendTask(HWND hwnd, const std::function<void()>& task);
 
   bool showWindow(HWND hwnd, int cmd);
   bool setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
@@ -141,11 +141,11 @@ class WindowSystem : private InputSink {
   void keyInput(UINT virtualKey, bool down) override;
 
   LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  void processSent(SendRecord* record);
-  void waitForReply(ThreadQueue& self, SendRecord& record);
-  enum class Step { Ran, Idle, Quit, Timeout };
-  Step pumpOne(ThreadQueue& q, bool honourQuit, bool wait,
-               std::optional<std::chrono::steady_clock::time_point> deadline);
+  // MessageDispatcher: what this thread's queue takes out.
+  LRESULT runSent(const SendRecord& record) override;
+  void runPosted(PostedItem& item) override;
+  void runTimer(HWND hwnd, uint32_t id) override;
+  void runPaint(HWND hwnd) override;
   void paintWindow(HWND hwnd);
 
   bool showWindowOwned(HWND hwnd, int cmd);

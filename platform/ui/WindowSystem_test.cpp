@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 
 namespace ui {
@@ -284,6 +284,95 @@ TEST_F(ThreadingTest, CrossThreadDockCreationHandshake) {
   command.join();
   EXPECT_EQ(getWindowRect(dock), (Rect{30, 40, 230, 140}));
   EXPECT_FALSE(dialog.docks[0]->wrongThread);
+}
+
+TEST_F(ThreadingTest, SendTaskRunsOnTheOwningThreadAndWaits) {
+  Watchdog dog(10s);
+  EchoWindow own;
+  own.thread = std::this_thread::get_id();
+  HWND mine = own.create(0, {0, 0, 1, 1}, "", 0);
+  // On the owning thread the task runs right away.
+  bool direct = false;
+  EXPECT_TRUE(sendTask(mine, [&] { direct = true; }));
+  EXPECT_TRUE(direct);
+
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    EchoWindow echo;
+    echo.thread = std::this_thread::get_id();
+    HWND theirs = echo.create(0, {0, 0, 1, 1}, "", 0);
+    std::thread::id ranOn;
+    LRESULT echoed = 0;
+    // The task sends back to this thread's window while this thread waits:
+    // the waiting thread serves it.
+    EXPECT_TRUE(sendTask(mine, [&] {
+      ranOn = std::this_thread::get_id();
+      echoed = ui::sendMessage(theirs, kMsgEcho, 0, 4);
+    }));
+    EXPECT_EQ(ranOn, own.thread);
+    EXPECT_EQ(echoed, 8);
+    EXPECT_FALSE(echo.wrongThread);
+    destroyWindow(theirs);
+    done = true;
+  });
+  EXPECT_TRUE(pumpUntil([&] { return done.load(); }));
+  other.join();
+}
+
+TEST_F(ThreadingTest, SendTaskAnswersFalseWhenTheWindowIsGone) {
+  Watchdog dog(10s);
+  EXPECT_FALSE(sendTask(0, [] {}));
+  EchoWindow w;
+  HWND h = w.create(0, {0, 0, 1, 1}, "", 0);
+  EXPECT_FALSE(sendTask(h, nullptr));
+  destroyWindow(h);
+  bool ran = false;
+  EXPECT_FALSE(sendTask(h, [&] { ran = true; }));
+  EXPECT_FALSE(ran);
+
+  // Destroyed while the task waits in its thread's queue: dropped, false.
+  class Doomed : public Window {
+   public:
+    std::atomic<bool> inside{false};
+    std::atomic<bool>* queued = nullptr;
+    LRESULT handleMessage(UINT msg, WPARAM wp, LPARAM lp) override {
+      if (msg == WM_USER) {
+        inside = true;
+        while (!queued->load()) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(50ms);  // the sender's push follows its flag at once
+        destroyWindow();
+        return 0;
+      }
+      return defaultHandle(msg, wp, lp);
+    }
+  } doomed;
+  std::atomic<bool> queued{false};
+  doomed.queued = &queued;
+  HWND d = doomed.create(0, {0, 0, 1, 1}, "", 0);
+  postMessage(d, WM_USER);
+  std::atomic<bool> answered{false};
+  std::atomic<bool> result{true};
+  std::atomic<bool> lateRun{false};
+  std::thread sender([&] {
+    // Sent records go before posted ones: send only once the owner is busy.
+    while (!doomed.inside) std::this_thread::sleep_for(1ms);
+    queued = true;
+    result = sendTask(d, [&] { lateRun = true; });
+    answered = true;
+  });
+  EXPECT_TRUE(pumpUntil([&] { return answered.load(); }));
+  sender.join();
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(lateRun);
+
+  // A window whose thread has ended is gone too.
+  HWND orphan = 0;
+  std::thread([&] {
+    EchoWindow e;
+    orphan = e.create(0, {0, 0, 1, 1}, "", 0);
+  }).join();
+  EXPECT_FALSE(sendTask(orphan, [&] { ran = true; }));
+  EXPECT_FALSE(ran);
 }
 
 }  // namespace

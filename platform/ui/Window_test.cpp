@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/ui/PaintScope.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 
 namespace ui {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/session/testing/CreateRecord.h"
 #include "tests/support/LoopbackClientSocket.h"

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <random>
 
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/webframework/WebServer.h"
 #include "platform/webframework/testing/HttpTestClient.h"
 #include "plugin/files/testing/ScopedTempDir.h"

@@ -1,6 +1,6 @@
 #include "shell/app/CKestrovaApp.h"
 
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/Backends.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
 #include "shell/app/CKestrovaDlg.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/ui/FontRegistry.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "shell/command/ShellState.h"
 
 namespace kestrova {

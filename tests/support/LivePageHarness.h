@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
@@ -56,7 +56,7 @@ class LivePageHarness {
   // The headless desktop, a private temporary folder, the dialog on a free
   // port and the page connected to it. False with the reason in *error.
   bool start(std::string* error) {
-    auto backend = ui::makeHeadlessBackend();
+    auto backend = std::make_unique<ui::HeadlessDesktop>();
     desktop_ = backend.get();
     if (!ui::WindowSystem::install(std::move(backend))) return fail(error, "window system");
     installed_ = true;

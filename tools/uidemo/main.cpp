@@ -11,7 +11,7 @@
 
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 #include "platform/ui/StaticLabel.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
@@ -74,7 +74,7 @@ class Cell : public Window {
 };
 
 int run(const std::string& out) {
-  auto backend = makeHeadlessBackend();
+  auto backend = std::make_unique<HeadlessDesktop>();
   HeadlessDesktop* desktop = backend.get();
   if (!WindowSystem::install(std::move(backend))) return 1;
   int width = kColumns * (kCellWidth + kGap) + kGap;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/ui/Image.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "plugin/session/CDVSDevice.h"
 #include "plugin/session/testing/CreateRecord.h"

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
 
@@ -49,7 +49,7 @@ class Watchdog {
 class HeadlessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto backend = makeHeadlessBackend();
+    auto backend = std::make_unique<HeadlessDesktop>();
     desktop_ = backend.get();
     ASSERT_TRUE(WindowSystem::install(std::move(backend)));
   }

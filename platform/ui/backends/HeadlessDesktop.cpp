@@ -1,8 +1,10 @@
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "platform/ui/backends/Backends.h"
 
 namespace ui {
 
@@ -27,9 +29,7 @@ std::vector<MonitorInfo> defaultMonitors() {
 
 }  // namespace
 
-std::unique_ptr<HeadlessDesktop> makeHeadlessBackend(HeadlessOptions options) {
-  return std::make_unique<HeadlessDesktop>(std::move(options));
-}
+std::unique_ptr<Backend> makeHeadlessBackend() { return std::make_unique<HeadlessDesktop>(); }
 
 HeadlessDesktop::HeadlessDesktop(HeadlessOptions options) : options_(std::move(options)) {
   monitors_ = options_.monitors.empty() ? defaultMonitors() : options_.monitors;

@@ -1,6 +1,7 @@
 #pragma once
 // The headless desktop: a Backend that keeps the whole desktop in memory.
-// It is the default backend and the one tests use. Besides mirroring this
+// It is the default backend and the one tests use; start-up code makes it
+// through makeHeadlessBackend() in Backends.h, tests construct it directly. Besides mirroring this
 // process's windows it lets a test add foreign top-level windows (a browser
 // with a process id, title, class, frame and client rectangles and child
 // windows), change them, inject mouse and keyboard input at screen points,
@@ -161,7 +162,5 @@ class HeadlessDesktop : public Backend {
   int menuCount_ = 0;
   std::optional<SaveDialogRequest> lastFileDialog_;
 };
-
-std::unique_ptr<HeadlessDesktop> makeHeadlessBackend(HeadlessOptions options = {});
 
 }  // namespace ui

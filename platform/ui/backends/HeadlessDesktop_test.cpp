@@ -1,4 +1,4 @@
-#include "platform/ui/HeadlessDesktop.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/StaticLabel.h"
-#include "platform/ui/UiTestSupport.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 
 namespace ui {
