@@ -15,7 +15,10 @@ function(kestrova_add_test)
     KESTROVA_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
     KESTROVA_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
-  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # The one list of outside libraries' process-lifetime allocations that the
+  # leak checker of the sanitizer build must not report.
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/lsan.supp:print_suppressions=0")
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()

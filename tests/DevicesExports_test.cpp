@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "plugin/api/ksplugs.h"
-#include "plugin/session/testing/CreateRecord.h"
 #include "plugin/files/testing/ScopedTempDir.h"
+#include "plugin/session/testing/CreateRecord.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {

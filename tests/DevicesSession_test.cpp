@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "plugin/session/CDVSDevice.h"
 #include "plugin/device/DeviceRegistry.h"
-#include "plugin/session/testing/CreateRecord.h"
 #include "plugin/files/testing/ScopedTempDir.h"
+#include "plugin/session/CDVSDevice.h"
+#include "plugin/session/testing/CreateRecord.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {

@@ -23,8 +23,8 @@ extern "C" {
 #include "platform/devlink/SnapshotWriter.h"
 #include "platform/devlink/StreamRenderer.h"
 #include "platform/devlink/WireFormat.h"
-#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "tools/devsim/EncodedLoop.h"
 #include "tools/devsim/G711.h"
 

@@ -25,16 +25,10 @@ extern "C" {
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/NullAudioSink.h"
 #include "platform/ui/DeviceContext.h"
-#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowDC.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "tools/devsim/DevSimServer.h"
-
-// libx265 keeps a few blocks of every encoder it opened until the process
-// ends; fontconfig keeps its caches. Both are the libraries' own.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libx265.so\nleak:libfontconfig.so\n";
-}
 
 namespace {
 

@@ -14,8 +14,8 @@
 
 #include "platform/webframework/testing/HttpTestClient.h"
 #include "plugin/api/ksplugs.h"
-#include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/device/TcpTable.h"
+#include "plugin/files/testing/ScopedTempDir.h"
 #include "tests/support/Watchdog.h"
 
 namespace {

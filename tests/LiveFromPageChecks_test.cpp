@@ -21,10 +21,6 @@
 #include "tests/support/Watchdog.h"
 #include "tools/devsim/DevSimServer.h"
 
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libx265.so\nleak:libfontconfig.so\n";
-}
-
 namespace {
 
 using namespace std::chrono_literals;

@@ -34,19 +34,15 @@
 
 #include "platform/sys/Utf.h"
 #include "platform/ui/Messages.h"
-#include "platform/ui/backends/HeadlessDesktop.h"
-#include "platform/ui/WindowSystem.h"
 #include "platform/ui/WindowApi.h"
+#include "platform/ui/WindowSystem.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 #include "shell/app/CKestrovaDlg.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LivePageHarness.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WsClient.h"
 #include "tools/devsim/DevSimServer.h"
-
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libx265.so\nleak:libfontconfig.so\n";
-}
 
 namespace {
 

@@ -23,19 +23,15 @@ extern "C" {
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/Menu.h"
 #include "plugin/api/SdkResult.h"
-#include "plugin/session/StreamKind.h"
 #include "plugin/device/DeviceEntry.h"
 #include "plugin/files/WorkFolders.h"
-#include "plugin/video/live/CellGeometry.h"
+#include "plugin/session/StreamKind.h"
 #include "plugin/video/CellOverlay.h"
-#include "plugin/video/live/testing/LiveViewTestSupport.h"
 #include "plugin/video/RecordingSink.h"
 #include "plugin/video/VideoMessages.h"
+#include "plugin/video/live/CellGeometry.h"
+#include "plugin/video/live/testing/LiveViewTestSupport.h"
 #include "tools/devsim/DevSimServer.h"
-
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libx265.so\nleak:libfontconfig.so\n";
-}
 
 namespace ksplugs {
 namespace {

@@ -14,9 +14,9 @@ extern "C" {
 }
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "plugin/video/live/LiveStream.h"
 #include "plugin/files/FileCounter.h"
 #include "plugin/video/RecordingSink.h"
+#include "plugin/video/live/LiveStream.h"
 #include "tools/devsim/EncodedLoop.h"
 
 namespace ksplugs {

@@ -33,10 +33,10 @@ extern "C" {
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/StreamRenderer.h"
-#include "platform/ui/backends/Backends.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
+#include "platform/ui/backends/Backends.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/backends/Backends.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowDC.h"
 #include "platform/ui/WindowSystem.h"
+#include "platform/ui/backends/Backends.h"
 
 namespace {
 

@@ -20,12 +20,6 @@ extern "C" {
 
 #include "platform/sys/TempPath.h"
 
-// libx265 keeps a few allocations from every encoder it opens until the
-// process ends; they are its own and not the parser's.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libx265.so\n";
-}
-
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/WindowApi.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "plugin/session/testing/CreateRecord.h"
 #include "tests/support/LoopbackClientSocket.h"
 

@@ -16,11 +16,12 @@ void DeviceRef::reset() {
   registry_ = nullptr;
 }
 
-std::shared_ptr<DeviceRegistry> DeviceRegistry::make(std::shared_ptr<const VideoServices> services) {
-  return std::shared_ptr<DeviceRegistry>(new DeviceRegistry(std::move(services)));
+std::shared_ptr<DeviceRegistry> DeviceRegistry::make(std::shared_ptr<const VideoServices> services, uint32_t lastId) {
+  return std::shared_ptr<DeviceRegistry>(new DeviceRegistry(std::move(services), lastId));
 }
 
-DeviceRegistry::DeviceRegistry(std::shared_ptr<const VideoServices> services) : services_(std::move(services)) {}
+DeviceRegistry::DeviceRegistry(std::shared_ptr<const VideoServices> services, uint32_t lastId)
+    : services_(std::move(services)), lastId_(lastId) {}
 
 DeviceRegistry::~DeviceRegistry() {
   // Reached only when no supervision thread runs any more, since a running

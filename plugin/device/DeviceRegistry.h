@@ -44,9 +44,12 @@ class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
   static constexpr std::chrono::milliseconds kStopWait{5000};
 
   // A new registry whose devices hand `services` to their docks and cells
-  // (null: services that record nothing and drop events). start() needs it
-  // to be owned by a shared pointer, which this gives.
-  static std::shared_ptr<DeviceRegistry> make(std::shared_ptr<const VideoServices> services = nullptr);
+  // (null: services that record nothing and drop events) and whose ids
+  // continue after `lastId`, so that a library started again in the same
+  // process never hands out an id twice. start() needs the registry to be
+  // owned by a shared pointer, which this gives.
+  static std::shared_ptr<DeviceRegistry> make(std::shared_ptr<const VideoServices> services = nullptr,
+                                              uint32_t lastId = 0);
 
   ~DeviceRegistry();
   DeviceRegistry(const DeviceRegistry&) = delete;
@@ -80,6 +83,8 @@ class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
   void release(DeviceEntry* entry);
 
   int countAlive();
+  // The last id handed out (0 before the first).
+  uint32_t lastId() const { return lastId_.load(std::memory_order_acquire); }
   // Entries in the list, closing ones included.
   size_t listedCount();
   // Audio off and talk stopped on every device, so that only one source plays.
@@ -95,7 +100,7 @@ class DeviceRegistry : public std::enable_shared_from_this<DeviceRegistry> {
   void setBuildHook(std::function<int(DeviceEntry&)> hook) { buildHook_ = std::move(hook); }
 
  private:
-  explicit DeviceRegistry(std::shared_ptr<const VideoServices> services);
+  DeviceRegistry(std::shared_ptr<const VideoServices> services, uint32_t lastId);
 
   static bool recordComplete(const DeviceCreateParam& record);
   int countAliveLocked() const;

@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/session/testing/CreateRecord.h"
-#include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/files/WorkFolders.h"
+#include "plugin/files/testing/ScopedTempDir.h"
+#include "plugin/session/testing/CreateRecord.h"
 
 namespace ksplugs {
 namespace {

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/sys/Utf.h"
-#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "plugin/api/ksplugs.h"
 #include "tests/support/LoopbackClientSocket.h"
 

@@ -20,7 +20,8 @@ namespace {
 constexpr size_t kPathBuffer = 260;
 
 // The library's one process-wide anchor: the running context, if any, and
-// the shell's notify registration, which outlives a restart of the library.
+// what outlives a restart of the library (the shell's notify registration,
+// the last device id).
 // Never freed: an export may still run while the process exits.
 class Library {
  public:
@@ -34,7 +35,9 @@ class Library {
   void start() {
     std::lock_guard guard(lock_);
     if (context_) return;
-    std::shared_ptr<PluginContext> context = PluginContext::make();
+    PluginContext::Options options;
+    options.lastDeviceId = lastDeviceId_;
+    std::shared_ptr<PluginContext> context = PluginContext::make(std::move(options));
     context->events().setCallback(callback_, user_);
     context->start();
     context_ = std::move(context);
@@ -45,6 +48,13 @@ class Library {
   std::shared_ptr<PluginContext> take() {
     std::lock_guard guard(lock_);
     return std::move(context_);
+  }
+
+  // Keeps the last id of a stopped library (a creation still running while
+  // it stopped may have taken one more).
+  void keepLastDeviceId(uint32_t id) {
+    std::lock_guard guard(lock_);
+    if (id > lastDeviceId_) lastDeviceId_ = id;
   }
 
   void setNotify(NotifyCallback callback, void* user) {
@@ -59,6 +69,8 @@ class Library {
   std::shared_ptr<PluginContext> context_;  // guarded by lock_
   NotifyCallback callback_ = nullptr;       // guarded by lock_
   void* user_ = nullptr;                    // guarded by lock_
+  // Device ids are never reused in a process, across restarts too.
+  uint32_t lastDeviceId_ = 0;  // guarded by lock_
 };
 
 Library& library() {
@@ -150,6 +162,7 @@ KSPLUGS_API int KsComGlobalUninit(void) {
     context->stop();
   } catch (...) {
   }
+  library().keepLastDeviceId(context->registry().lastId());
   return KS_OK;
 }
 

@@ -36,7 +36,7 @@ std::shared_ptr<PluginContext> PluginContext::make(Options options) {
 PluginContext::PluginContext(Options options)
     : downloads_(std::make_shared<DownloadServer>()),
       services_(makeServices(options, downloads_)),
-      registry_(DeviceRegistry::make(services_)) {}
+      registry_(DeviceRegistry::make(services_, options.lastDeviceId)) {}
 
 // A started context dropped without stop() still ends its threads.
 PluginContext::~PluginContext() { stop(); }

@@ -14,6 +14,7 @@
 // a shared pointer to it; the key hook reaches it through a weak pointer.
 // Its parts are set in the constructor and never replaced.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -27,14 +28,19 @@
 
 namespace ksplugs {
 
+// What a context is built with; what is left empty gets the library's own.
+// The sink, the factory and the clock are the seams tests fill.
+struct PluginOptions {
+  std::shared_ptr<RecordingSink> recording;
+  CellOverlay::Factory overlays;
+  std::function<sys::CalendarTime()> clock;
+  // Device ids continue after this one.
+  uint32_t lastDeviceId = 0;
+};
+
 class PluginContext {
  public:
-  // The seams a test may fill; what is left empty gets the library's own.
-  struct Options {
-    std::shared_ptr<RecordingSink> recording;
-    CellOverlay::Factory overlays;
-    std::function<sys::CalendarTime()> clock;
-  };
+  using Options = PluginOptions;
 
   static std::shared_ptr<PluginContext> make(Options options = {});
   ~PluginContext();

@@ -95,6 +95,8 @@ unsigned statusFor(const struct stat& info) {
 
 }  // namespace
 
+DownloadServer::DownloadServer() = default;
+
 DownloadServer::~DownloadServer() { stop(); }
 
 bool DownloadServer::start() {

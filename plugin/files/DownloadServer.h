@@ -49,7 +49,7 @@ class DownloadServer {
     std::string image;
   };
 
-  DownloadServer() = default;
+  DownloadServer();
   ~DownloadServer();
   DownloadServer(const DownloadServer&) = delete;
   DownloadServer& operator=(const DownloadServer&) = delete;

@@ -13,8 +13,8 @@
 #include "platform/ui/testing/UiTestSupport.h"
 #include "platform/webframework/WebServer.h"
 #include "platform/webframework/testing/HttpTestClient.h"
-#include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/files/WorkFolders.h"
+#include "plugin/files/testing/ScopedTempDir.h"
 
 namespace ksplugs {
 namespace {

@@ -6,8 +6,6 @@
 // page's TCP port leads the library to them. Devices are device simulators
 // over real TCP, owned by the caller.
 //
-// The plug-in library starts once per process: one harness per process.
-//
 // Threads: everything here runs on the user-interface thread except the
 // client's work inside asPage(), which has that thread pumping messages
 // until it ends. pushes_ is written only by page work and read after it.
@@ -25,15 +23,16 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/ui/backends/HeadlessDesktop.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
+#include "platform/ui/backends/HeadlessDesktop.h"
 #include "shell/app/CKestrovaDlg.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/WsClient.h"
@@ -63,6 +62,7 @@ class LivePageHarness {
     std::string folder = (std::filesystem::temp_directory_path() / "kestrova-livepage-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) return fail(error, "temporary folder");
     tmpDir_ = folder;
+    if (const char* old = std::getenv("TMPDIR")) previousTmpDir_ = old;
     ::setenv("TMPDIR", tmpDir_.c_str(), 1);
     const uint16_t port = freeTcpPort();
     ::setenv("KESTROVA_WS_PORT", std::to_string(port).c_str(), 1);
@@ -83,7 +83,15 @@ class LivePageHarness {
     dialog_.reset();
     ::unsetenv("KESTROVA_WS_PORT");
     std::error_code ignored;
-    if (!tmpDir_.empty()) std::filesystem::remove_all(tmpDir_, ignored);
+    if (!tmpDir_.empty()) {
+      std::filesystem::remove_all(tmpDir_, ignored);
+      // The next harness of the process makes its folder where this one did.
+      if (previousTmpDir_) {
+        ::setenv("TMPDIR", previousTmpDir_->c_str(), 1);
+      } else {
+        ::unsetenv("TMPDIR");
+      }
+    }
     tmpDir_.clear();
     if (installed_) {
       ui::pumpPendingMessages();
@@ -253,6 +261,7 @@ class LivePageHarness {
   bool installed_ = false;
   std::unique_ptr<kestrova::CKestrovaDlg> dialog_;
   std::string tmpDir_;
+  std::optional<std::string> previousTmpDir_;
   WsClient client_;
   std::vector<Json::Value> pushes_;
 };

@@ -2,8 +2,8 @@
 
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
-#include "plugin/video/live/CPreviewer.h"
 #include "plugin/video/VideoMessages.h"
+#include "plugin/video/live/CPreviewer.h"
 
 namespace ksplugs {
 

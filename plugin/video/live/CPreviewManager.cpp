@@ -10,9 +10,10 @@
 #include "plugin/api/ksplugs.h"
 #include "plugin/session/CDVSDevice.h"
 #include "plugin/session/StreamKind.h"
+#include "plugin/video/VideoMessages.h"
+#include "plugin/video/WindowTask.h"
 #include "plugin/video/live/CPreviewer.h"
 #include "plugin/video/live/SplitLayout.h"
-#include "plugin/video/VideoMessages.h"
 
 namespace ksplugs {
 
@@ -61,11 +62,7 @@ int CPreviewManager::setLayout(uint32_t type) {
 }
 
 int CPreviewManager::onWindowThread(int fallback, const std::function<int()>& work) {
-  const ui::HWND hwnd = window();
-  if (hwnd == 0) return fallback;
-  int result = fallback;
-  ui::sendTask(hwnd, [&] { result = work(); });
-  return result;
+  return answerOnWindowThread(window(), fallback, work);
 }
 
 int CPreviewManager::withCell(int channel, bool settings, const std::function<int(CPreviewer&)>& work) {

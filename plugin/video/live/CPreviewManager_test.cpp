@@ -6,15 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/video/live/testing/LiveViewTestSupport.h"
-#include "plugin/video/live/SplitLayout.h"
 #include "plugin/video/VideoMessages.h"
-
-// fontconfig keeps its caches until the process ends; they are the
-// library's own, not leaks of the dock.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\n";
-}
+#include "plugin/video/live/SplitLayout.h"
+#include "plugin/video/live/testing/LiveViewTestSupport.h"
 
 namespace ksplugs {
 namespace {

@@ -11,14 +11,15 @@
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/api/SdkResult.h"
-#include "plugin/session/CDVSDevice.h"
 #include "plugin/files/ConfigFile.h"
-#include "plugin/files/WorkFolders.h"
-#include "plugin/video/live/BitrateTimer.h"
 #include "plugin/files/DownloadUrl.h"
-#include "plugin/video/RecordingSink.h"
 #include "plugin/files/SnapshotPath.h"
+#include "plugin/files/WorkFolders.h"
+#include "plugin/session/CDVSDevice.h"
+#include "plugin/video/RecordingSink.h"
 #include "plugin/video/VideoMessages.h"
+#include "plugin/video/WindowTask.h"
+#include "plugin/video/live/BitrateTimer.h"
 
 namespace ksplugs {
 
@@ -46,11 +47,7 @@ CPreviewer::~CPreviewer() {
 }
 
 int CPreviewer::onWindowThread(int fallback, const std::function<int()>& work) {
-  const ui::HWND window = hwnd();
-  if (window == 0) return fallback;
-  int result = fallback;
-  ui::sendTask(window, [&] { result = work(); });
-  return result;
+  return answerOnWindowThread(hwnd(), fallback, work);
 }
 
 ui::HWND CPreviewer::createCell(ui::HWND parent, bool visible) {

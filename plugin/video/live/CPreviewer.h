@@ -23,11 +23,11 @@
 #include "platform/sys/TimeText.h"
 #include "platform/ui/StaticLabel.h"
 #include "platform/ui/Window.h"
-#include "plugin/video/live/CPlayerWnd.h"
-#include "plugin/video/live/CellGeometry.h"
+#include "plugin/session/StreamKind.h"
 #include "plugin/video/CellOverlay.h"
 #include "plugin/video/VideoServices.h"
-#include "plugin/session/StreamKind.h"
+#include "plugin/video/live/CPlayerWnd.h"
+#include "plugin/video/live/CellGeometry.h"
 #include "plugin/video/live/LiveStream.h"
 
 namespace WebPlug_NCL {

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "platform/ui/Image.h"
-#include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
-#include "plugin/session/CDVSDevice.h"
-#include "plugin/session/testing/CreateRecord.h"
+#include "platform/ui/testing/UiTestSupport.h"
 #include "plugin/files/testing/ScopedTempDir.h"
+#include "plugin/session/CDVSDevice.h"
+#include "plugin/session/NotifyDispatcher.h"
+#include "plugin/session/testing/CreateRecord.h"
+#include "plugin/video/VideoServices.h"
 #include "plugin/video/live/CPreviewManager.h"
 #include "plugin/video/live/CPreviewer.h"
-#include "plugin/session/NotifyDispatcher.h"
-#include "plugin/video/VideoServices.h"
 
 namespace ksplugs::testing {
 
