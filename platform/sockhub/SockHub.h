@@ -10,8 +10,8 @@
 // already received from it was handled.
 //
 // Threads: SetGlobalParam, SetAllowedOrigins, Start and Stop belong to one
-// controlling thread (the shell's user-interface thread). SendData and the two registration
-// calls may come from any thread. Stop waits for callbacks that are running,
+// controlling thread (the shell's user-interface thread). SendData and the
+// two registration calls may come from any thread. Stop waits for callbacks that are running,
 // so a callback must never wait for the thread that calls Stop; Stop called
 // from inside a callback is refused (SOCKHUB_ERR_BUSY).
 //

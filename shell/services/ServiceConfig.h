@@ -36,8 +36,9 @@ struct ServiceConfig {
   // Empty (the variable unset, or without any entry): every origin.
   std::vector<std::string> allowedOrigins;
 
-  // The defaults above with every variable that is set (and not empty)
-  // applied. An interval that is not a positive number keeps the default.
+  // The defaults above with every variable that is set applied. An empty
+  // service address or project keeps its default, and so does an interval
+  // that is not a positive number.
   static ServiceConfig fromEnvironment();
 
   // The entries of a comma-separated origin list, without the blanks around
