@@ -456,7 +456,7 @@ KSPLUGS_API int KsComInitActiveNotify(NotifyCallback callback, void* user);
 /* Devices that exist and are not closing; 0 when not initialised.
  * Contract: any thread; waits only for the registry lock. */
 KSPLUGS_API int KsComGetAliveDeviceCount(void);
-/* Registers a device and writes its id into `uniqueId` (0 on failure); it
+/* Registers a device and writes its id into `uniqueId` (none on failure); it
  * does not contact the device.
  * Contract: a command thread; waits only for the registry lock. The library
  * takes over the malloc block `stream` when it sets the field to null; a
