@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/sys/Base64.h"
-#include "shell/services/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/ShellProcess.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WsClient.h"
@@ -17,7 +17,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using kestrova::test::TestHttpServer;
+using kstest::TestHttpServer;
 using kstest::ShellProcess;
 using kstest::WsClient;
 

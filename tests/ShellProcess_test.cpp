@@ -148,6 +148,26 @@ TEST(ShellProcess, GarbageNeverEndsIt) {
   expectAnswered(client, 99);
 }
 
+// The shell takes its server's port (every ShellProcess passes a free one in
+// KESTROVA_WS_PORT) and its origin list from the environment.
+TEST(ShellProcess, TheEnvironmentSetsThePortAndTheAllowedOrigins) {
+  kstest::Watchdog watchdog(60s, "EnvironmentSetsPortAndOrigins");
+  ShellProcess::Options options;
+  options.extraEnv.push_back("KESTROVA_ALLOWED_ORIGINS=http://192.168.1.64, http://nvr.example:8080");
+  ShellProcess shell(options);
+  ASSERT_TRUE(shell.start());
+  const auto attempt = [&](const std::string& origin) {
+    WsClient client;
+    WsClient::Options connect;
+    connect.origin = origin;
+    return client.connect(shell.port(), connect) ? 101u : client.handshakeStatus();
+  };
+  EXPECT_EQ(attempt("http://192.168.1.64"), 101u);
+  EXPECT_EQ(attempt("http://nvr.example:8080"), 101u);
+  EXPECT_EQ(attempt("http://192.168.1.65"), 403u);
+  EXPECT_EQ(attempt(""), 403u);
+}
+
 TEST(ShellProcess, SecondInstanceLeavesAtOnceAndTheFirstKeepsServing) {
   kstest::Watchdog watchdog(60s, "SecondInstanceLeavesAtOnce");
   ShellProcess first;

@@ -2,8 +2,6 @@
 
 #include <boost/beast/websocket/rfc6455.hpp>
 
-#include <cstdlib>
-
 #include "platform/sys/HostHeader.h"
 
 namespace sockhub {
@@ -13,23 +11,6 @@ using sys::trimBlanks;
 
 HandshakePolicy::HandshakePolicy(std::vector<std::string> allowedOrigins)
     : allowedOrigins_(std::move(allowedOrigins)) {}
-
-HandshakePolicy HandshakePolicy::fromEnvironment() {
-  const char* text = std::getenv("KESTROVA_ALLOWED_ORIGINS");
-  return HandshakePolicy(text == nullptr ? std::vector<std::string>{} : parseOriginList(text));
-}
-
-std::vector<std::string> HandshakePolicy::parseOriginList(std::string_view text) {
-  std::vector<std::string> origins;
-  while (true) {
-    const size_t comma = text.find(',');
-    const std::string_view entry = trimBlanks(text.substr(0, comma));
-    if (!entry.empty()) origins.emplace_back(entry);
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
-  }
-  return origins;
-}
 
 bool HandshakePolicy::isLoopbackHost(std::string_view host) { return sys::isLoopbackHost(host); }
 

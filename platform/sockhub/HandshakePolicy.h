@@ -24,11 +24,6 @@ class HandshakePolicy {
   // `allowedOrigins` empty: every origin (and none) is accepted.
   explicit HandshakePolicy(std::vector<std::string> allowedOrigins = {});
 
-  // Reads KESTROVA_ALLOWED_ORIGINS (comma-separated; blanks around entries
-  // are ignored; unset or without any entry means no restriction).
-  static HandshakePolicy fromEnvironment();
-  static std::vector<std::string> parseOriginList(std::string_view text);
-
   // kAccept, 426 for a request that is not a WebSocket upgrade, 400 for a
   // missing or repeated Host, 403 for a Host that is not a loopback name or
   // an origin that is not allowed.
@@ -39,7 +34,6 @@ class HandshakePolicy {
   static bool isLoopbackHost(std::string_view host);
 
   bool originAllowed(std::string_view origin) const;
-  const std::vector<std::string>& allowedOrigins() const { return allowedOrigins_; }
 
  private:
   std::vector<std::string> allowedOrigins_;  // immutable after construction

@@ -66,18 +66,5 @@ TEST(HandshakePolicy, AnOriginListAdmitsOnlyItsOrigins) {
   EXPECT_EQ(restricted.check(upgradeRequest("evil.example", "http://192.168.1.10")), 403u);
 }
 
-TEST(HandshakePolicy, OriginListIsReadFromTheEnvironment) {
-  EXPECT_EQ(HandshakePolicy::parseOriginList(" http://a , ,http://b:81,"),
-            (std::vector<std::string>{"http://a", "http://b:81"}));
-  EXPECT_TRUE(HandshakePolicy::parseOriginList(" , ").empty());
-
-  ::setenv("KESTROVA_ALLOWED_ORIGINS", "http://a,http://b", 1);
-  EXPECT_EQ(HandshakePolicy::fromEnvironment().allowedOrigins().size(), 2u);
-  ::setenv("KESTROVA_ALLOWED_ORIGINS", "", 1);
-  EXPECT_TRUE(HandshakePolicy::fromEnvironment().allowedOrigins().empty());
-  ::unsetenv("KESTROVA_ALLOWED_ORIGINS");
-  EXPECT_TRUE(HandshakePolicy::fromEnvironment().allowedOrigins().empty());
-}
-
 }  // namespace
 }  // namespace sockhub

@@ -1,9 +1,8 @@
 #include "platform/sockhub/SockHub.h"
 
-#include <charconv>
-#include <cstdlib>
-#include <cstring>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/sockhub/Server.h"
 
@@ -16,20 +15,10 @@ sockhub::Server& server() {
   return *instance;
 }
 
+// The configuration of the next Start, written by the setters.
 std::mutex gParamMutex;
-int32_t gPort = 32858;  // guarded by gParamMutex
-
-// KESTROVA_WS_PORT, when set: 0..65535, or -1 for a text that is no port.
-int portFromEnvironment(bool& set) {
-  const char* text = std::getenv("KESTROVA_WS_PORT");
-  set = text != nullptr;
-  if (!set) return 0;
-  const size_t length = std::strlen(text);
-  int value = -1;
-  const auto [end, ec] = std::from_chars(text, text + length, value);
-  if (ec != std::errc() || end != text + length || length == 0 || value < 0 || value > 65535) return -1;
-  return value;
-}
+int32_t gPort = 32858;                      // guarded by gParamMutex
+std::vector<std::string> gAllowedOrigins;   // guarded by gParamMutex; empty: every origin
 
 }  // namespace
 
@@ -42,17 +31,33 @@ int SockHub_SetGlobalParam(const SockHubGlobalParam* param) {
   return SOCKHUB_OK;
 }
 
+int SockHub_SetAllowedOrigins(const char* const* origins, size_t count) {
+  if (origins == nullptr && count != 0) return SOCKHUB_ERR_INVALID_ARG;
+  try {
+    std::vector<std::string> list;
+    list.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      if (origins[i] == nullptr) return SOCKHUB_ERR_INVALID_ARG;
+      list.emplace_back(origins[i]);
+    }
+    std::lock_guard lock(gParamMutex);
+    gAllowedOrigins = std::move(list);
+    return SOCKHUB_OK;
+  } catch (...) {
+    return SOCKHUB_ERR_RESOURCES;
+  }
+}
+
 int SockHub_Start() {
   try {
-    bool envSet = false;
-    const int envPort = portFromEnvironment(envSet);
-    if (envSet && envPort < 0) return SOCKHUB_ERR_BAD_PORT_ENV;
     int32_t port = 0;
+    std::vector<std::string> origins;
     {
       std::lock_guard lock(gParamMutex);
-      port = envSet ? envPort : gPort;
+      port = gPort;
+      origins = gAllowedOrigins;
     }
-    return server().start(static_cast<uint16_t>(port), sockhub::HandshakePolicy::fromEnvironment());
+    return server().start(static_cast<uint16_t>(port), sockhub::HandshakePolicy(std::move(origins)));
   } catch (...) {
     return SOCKHUB_ERR_RESOURCES;
   }

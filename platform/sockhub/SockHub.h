@@ -9,16 +9,17 @@
 // client-action callback runs once on that same thread, after every message
 // already received from it was handled.
 //
-// Threads: SetGlobalParam, Start and Stop belong to one controlling thread
-// (the shell's user-interface thread). SendData and the two registration
-// calls may come from any thread. Stop waits for callbacks that are running,
+// Threads: SetGlobalParam, SetAllowedOrigins, Start and Stop belong to one
+// controlling thread (the shell's user-interface thread). SendData and the
+// two registration calls may come from any thread. Stop waits for callbacks that are running,
 // so a callback must never wait for the thread that calls Stop; Stop called
 // from inside a callback is refused (SOCKHUB_ERR_BUSY).
 //
 // Messages that arrive before a receive callback is registered are held (the
 // connection's reading pauses once its queue is full) and handed over as soon
 // as one is registered; Stop drops what is still held. Every function here
-// is noexcept and reports failures as result codes.
+// is noexcept and reports failures as result codes. The server reads no
+// environment: its caller passes the whole configuration.
 #include <cstddef>
 #include <cstdint>
 
@@ -49,25 +50,30 @@ struct SockHubClientActionParam {
 // Result codes.
 enum SockHubResult {
   SOCKHUB_OK = 0,
-  SOCKHUB_ERR_INVALID_ARG = 1,       // null record, port out of range, null data
+  SOCKHUB_ERR_INVALID_ARG = 1,       // null record, port out of range, null data or origin
   SOCKHUB_ERR_ALREADY_STARTED = 2,
   SOCKHUB_ERR_NOT_STARTED = 3,
   SOCKHUB_ERR_BIND = 4,              // the port could not be bound
-  SOCKHUB_ERR_BAD_PORT_ENV = 5,      // KESTROVA_WS_PORT is not a port number
   SOCKHUB_ERR_NO_CONNECTION = 6,     // unknown or already closed connection
   SOCKHUB_ERR_TOO_LARGE = 7,         // more than the connection's output bound
   SOCKHUB_ERR_BUSY = 8,              // Stop called from a callback
   SOCKHUB_ERR_RESOURCES = 9,         // memory or threads ran out
 };
 
-// Stores the configuration used by the next Start. Any time; 0 or a code.
+// Stores the configuration used by the next Start (port 32858 until then).
+// Any time; 0 or a code.
 int SockHub_SetGlobalParam(const SockHubGlobalParam* param);
 
-// Binds 127.0.0.1 on the configured port (KESTROVA_WS_PORT overrides it when
-// set) and starts serving. Upgrade requests must name a loopback Host
-// (127.0.0.1, localhost or [::1], any port); when KESTROVA_ALLOWED_ORIGINS
-// (comma-separated origins) is set, their Origin must be one of the list.
-// Both variables are read here, once per start.
+// Stores the origins that the next Start admits: `count` zero-terminated
+// texts, copied, compared without case to the Origin of an upgrade request.
+// With count 0 (as until the first call) every origin is admitted, and so is
+// a request without one. Any time; 0 or a code, and on failure the list
+// stays as it was.
+int SockHub_SetAllowedOrigins(const char* const* origins, size_t count);
+
+// Binds 127.0.0.1 on the configured port and starts serving. Upgrade
+// requests must name a loopback Host (127.0.0.1, localhost or [::1], any
+// port) and, when an origin list is configured, one of its origins.
 int SockHub_Start();
 
 // Registers (or, with a null function, clears) the receive callback. The

@@ -35,8 +35,7 @@ size_t threadCount() {
 class SockHubTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::unsetenv("KESTROVA_WS_PORT");
-    ::unsetenv("KESTROVA_ALLOWED_ORIGINS");
+    ASSERT_EQ(SockHub_SetAllowedOrigins(nullptr, 0), SOCKHUB_OK);
     recorder().reset(&SockHub_SendData, &SockHub_Stop);
     registerCallbacks();
     start();
@@ -45,8 +44,7 @@ class SockHubTest : public ::testing::Test {
     recorder().release();
     SockHub_Stop();
     recorder().reset({});
-    ::unsetenv("KESTROVA_WS_PORT");
-    ::unsetenv("KESTROVA_ALLOWED_ORIGINS");
+    SockHub_SetAllowedOrigins(nullptr, 0);
   }
 
   static CallbackRecorder& recorder() { return CallbackRecorder::instance(); }
@@ -257,7 +255,8 @@ TEST_F(SockHubTest, HandshakesNeedALoopbackHostAndAnAllowedOrigin) {
   }
 
   ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
-  ::setenv("KESTROVA_ALLOWED_ORIGINS", "http://192.168.1.64, http://nvr.example:8080", 1);
+  const char* const origins[] = {"http://192.168.1.64", "http://nvr.example:8080"};
+  ASSERT_EQ(SockHub_SetAllowedOrigins(origins, 2), SOCKHUB_OK);
   start();
   const auto attempt = [&](const std::string& origin) {
     WsClient client;
@@ -270,6 +269,13 @@ TEST_F(SockHubTest, HandshakesNeedALoopbackHostAndAnAllowedOrigin) {
   EXPECT_EQ(attempt("http://nvr.example:8080"), 101u);
   EXPECT_EQ(attempt("http://192.168.1.65"), 403u);
   EXPECT_EQ(attempt(""), 403u);
+
+  // An empty list opens the server to every origin again at the next start.
+  ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
+  ASSERT_EQ(SockHub_SetAllowedOrigins(origins, 0), SOCKHUB_OK);
+  start();
+  EXPECT_EQ(attempt("http://192.168.1.65"), 101u);
+  EXPECT_EQ(attempt(""), 101u);
 }
 
 TEST_F(SockHubTest, AConnectionsEndIsReportedOnceAfterItsMessages) {
@@ -404,23 +410,37 @@ TEST_F(SockHubTest, ResultCodesAndArgumentChecks) {
   EXPECT_EQ(client.receive(), "stop:" + std::to_string(SOCKHUB_ERR_BUSY));
   client.close();
 
-  // The port from the environment wins over the configured one.
+  // Origin lists with a missing text are refused and leave the list alone.
+  const char* const broken[] = {"http://a", nullptr};
+  EXPECT_EQ(SockHub_SetAllowedOrigins(broken, 2), SOCKHUB_ERR_INVALID_ARG);
+  EXPECT_EQ(SockHub_SetAllowedOrigins(nullptr, 1), SOCKHUB_ERR_INVALID_ARG);
+
+  // The configured port is the one bound; the server reads no environment,
+  // so a port variable left in it changes nothing.
+  // The same holds for an origin variable, and the refused lists above left
+  // every origin admitted.
   ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
-  ::setenv("KESTROVA_WS_PORT", "not-a-port", 1);
-  EXPECT_EQ(SockHub_Start(), SOCKHUB_ERR_BAD_PORT_ENV);
-  ::setenv("KESTROVA_WS_PORT", "65536", 1);
-  EXPECT_EQ(SockHub_Start(), SOCKHUB_ERR_BAD_PORT_ENV);
-  ::setenv("KESTROVA_WS_PORT", std::to_string(port_).c_str(), 1);
-  param.port = 1;  // privileged: would fail if it were used
+  param.port = port_;
   ASSERT_EQ(SockHub_SetGlobalParam(&param), SOCKHUB_OK);
-  ASSERT_EQ(SockHub_Start(), SOCKHUB_OK);
+  ::setenv("KESTROVA_WS_PORT", "not-a-port", 1);
+  ::setenv("KESTROVA_ALLOWED_ORIGINS", "http://only.example", 1);
+  EXPECT_EQ(SockHub_Start(), SOCKHUB_OK);
+  ::unsetenv("KESTROVA_WS_PORT");
+  ::unsetenv("KESTROVA_ALLOWED_ORIGINS");
   EXPECT_EQ(SockHub_BoundPort(), port_);
+  {
+    WsClient client;
+    WsClient::Options options;
+    options.origin = "http://anywhere.example";
+    EXPECT_TRUE(client.connect(port_, options));
+  }
   // A port that is taken fails to bind.
   ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
   {
     boost::asio::io_context ioc;
     boost::asio::ip::tcp::acceptor holder(ioc, {boost::asio::ip::make_address_v4("127.0.0.1"), 0});
-    ::setenv("KESTROVA_WS_PORT", std::to_string(holder.local_endpoint().port()).c_str(), 1);
+    param.port = holder.local_endpoint().port();
+    ASSERT_EQ(SockHub_SetGlobalParam(&param), SOCKHUB_OK);
     EXPECT_EQ(SockHub_Start(), SOCKHUB_ERR_BIND);
   }
 }

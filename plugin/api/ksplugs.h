@@ -428,28 +428,77 @@ typedef struct NotifyEvent {
 typedef int (*NotifyCallback)(const NotifyEvent* event, void* user);
 
 /* ---- Exports ------------------------------------------------------------ */
+/* Each export carries its contract: the thread it is for, who owns what it
+ * is given and what it hands back, and what it may wait for. Unless a line
+ * says otherwise, a record and the buffers hung on it stay the caller's, and
+ * the library reads and writes them only during the call. "Waits for the UI
+ * thread" means the call sends work to the dock windows' thread: its caller
+ * must not hold anything that thread may be waiting for. Any export that
+ * looks a device up may, when the device was destroyed meanwhile and this
+ * call held its last reference, tear it down before returning: the device
+ * logout, and a wait for the UI thread. */
 
-/* Starts the library once; later calls do nothing. Always 0. */
+/* Starts the library once; later calls do nothing. Always 0.
+ * Contract: the controlling thread (the shell's UI thread), before any
+ * command and after the window system is installed (for the Escape key
+ * hook); blocks while it starts the device SDK, the supervision and download
+ * threads and clears the work folders of an earlier run. */
 KSPLUGS_API int KsComGlobalInit(void);
-/* Ends the library's working life. Always 0. */
+/* Ends the library's working life. Always 0.
+ * Contract: the controlling thread, after the last command has returned;
+ * blocks while idle devices are torn down (device logout, UI thread), for
+ * the supervision thread (up to five seconds) and for the download server. */
 KSPLUGS_API int KsComGlobalUninit(void);
-/* Stores the event callback (the last one wins). Needs no initialisation. */
+/* Stores the event callback (the last one wins). Needs no initialisation.
+ * Contract: any thread, never blocks; `user` stays the caller's and is only
+ * handed back to the callback, which runs on library threads. */
 KSPLUGS_API int KsComInitActiveNotify(NotifyCallback callback, void* user);
-/* Devices that exist and are not closing; 0 when not initialised. */
+/* Devices that exist and are not closing; 0 when not initialised.
+ * Contract: any thread; waits only for the registry lock. */
 KSPLUGS_API int KsComGetAliveDeviceCount(void);
+/* Registers a device and writes its id into `uniqueId` (none on failure); it
+ * does not contact the device.
+ * Contract: a command thread; waits only for the registry lock. The library
+ * takes over the malloc block `stream` when it sets the field to null; a
+ * block still in the field after the call is the caller's to free. */
 KSPLUGS_API int KsComCreateDevice(DeviceCreateParam* param);
-/* 0 whenever initialised, also when nothing matched. */
+/* 0 whenever initialised, also when nothing matched.
+ * Contract: a command thread; when no command still uses the device, blocks
+ * on its teardown: the device logout, and waits for the UI thread while its
+ * streams close. */
 KSPLUGS_API int KsComDestroyObject(DestroyParam* param);
-/* UI thread only. dockType 1: LiveControlParam*, 2: PlaybackControlParam*. */
+/* UI thread only. dockType 1: LiveControlParam*, 2: PlaybackControlParam*.
+ * Contract: the UI thread that owns the dock windows, in answer to 1010 from
+ * live or playback control, with that command's record (font filled in);
+ * blocks only on the TCP table and window queries that find the browser. */
 KSPLUGS_API int KsComCreatePreviewerDock(int dockType, void* param);
+/* Contract: a command thread; the record, its title and caption texts are
+ * the caller's; may block on the device (login, stream connection, talk)
+ * and waits for the UI thread, which runs the cells' work; 1010 asks the
+ * caller to create the dock on the UI thread and call again. */
 KSPLUGS_API int KsComDeviceLiveControl(LiveControlParam* param);
+/* Contract: a command thread; the record is the caller's; the dock commands
+ * wait for the UI thread, and turning sound on silences every device (talk
+ * stopped on the device). */
 KSPLUGS_API int KsComDevicePlaybackControl(PlaybackControlParam* param);
+/* Contract: a command thread; `path` is the caller's 260-byte buffer, read
+ * and overwritten with the saved file; waits for the UI thread, which writes
+ * the picture. */
 KSPLUGS_API int KsComSnapshot(SnapshotParam* param);
+/* Contract: a command thread; `path` is the caller's 260-byte buffer, cut
+ * back to its folder when recording stops; waits only for the registry lock. */
 KSPLUGS_API int KsComStreamRecord(StreamRecordParam* param);
-/* Always 1001 (record queries are not served); reads neither argument. */
+/* Always 1001 (record queries are not served); reads neither argument.
+ * Contract: any thread, never blocks; nothing changes hands. */
 KSPLUGS_API int KsComPlaybackQuery(void* query, uintptr_t result);
+/* Contract: a command thread; the record and its `path` buffer are the
+ * caller's; waits only for the registry lock. */
 KSPLUGS_API int KsComDownloadControl(DownloadControlParam* param);
-/* `reserved` is passed on to the settings cell (the shell passes 0). */
+/* `reserved` is passed on to the settings cell (the shell passes 0).
+ * Contract: a command thread; the record and the arrays hung on `block` are
+ * the caller's; arrays written into `result` are malloc blocks that become
+ * the caller's (free them with free()); waits for the UI thread to reach the
+ * settings cell. */
 KSPLUGS_API int KsComDeviceSettings(DeviceSettingsParam* param, int reserved);
 
 #ifdef __cplusplus

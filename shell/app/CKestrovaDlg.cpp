@@ -14,12 +14,12 @@
 #include "shell/command/EventPush.h"
 #include "shell/command/ServerBoundary.h"
 #include "shell/command/ShellState.h"
+#include "shell/services/ServiceConfig.h"
 #include "shell/services/UpgradeWatcher.h"
 
 namespace kestrova {
 namespace {
 
-constexpr int32_t kServerPort = 32858;
 constexpr ui::WPARAM kCancelResult = 2;
 
 }  // namespace
@@ -61,17 +61,17 @@ void CKestrovaDlg::onInitDialog() {
   dispatcher_ = std::make_unique<Dispatcher>(std::move(env));
   installDispatcher(dispatcher_.get());
 
-  SockHubGlobalParam param{};
-  param.port = kServerPort;
-  SockHub_SetGlobalParam(&param);
-  SockHub_Start();
+  // A server that cannot start (a bad port, the port taken) leaves the shell
+  // running without its page; the upgrade watcher still works.
+  const ServiceConfig config = ServiceConfig::fromEnvironment();
+  startServer(config);
 
   UpgradeWatcher::Hooks hooks;
   hooks.aliveDeviceCount = [] { return KsComGetAliveDeviceCount(); };
   const ui::HWND self = hwnd();
   hooks.requestClose = [self] { ui::postMessage(self, ui::WM_CLOSE); };
   hooks.setPendingInstaller = [this](const std::string& path) { setPendingInstaller(path); };
-  watcher_ = std::make_unique<UpgradeWatcher>(std::move(hooks), state.upgradePending);
+  watcher_ = std::make_unique<UpgradeWatcher>(std::move(hooks), state.upgradePending, config);
   watcher_->start();
 
   SockHubReceiveDataParam receive{onReceiveData};

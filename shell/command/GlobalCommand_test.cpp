@@ -13,12 +13,12 @@
 #include "shell/command/JsonReading.h"
 #include "shell/command/testing/DispatchFixture.h"
 #include "shell/services/AudioTranscoder.h"
-#include "shell/services/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace kestrova {
 namespace {
 
-using test::TestHttpServer;
+using kstest::TestHttpServer;
 
 class CurlEnvironment : public ::testing::Environment {
  public:

@@ -33,11 +33,7 @@ class HeapBuffer {
 // records keep some JSON ints as u32).
 template <typename Field>
 void readIntInto(const Json::Value& object, std::string_view key, Field& field) {
-  int32_t value = static_cast<int32_t>(field);
-  if (const Json::Value* v = member(object, key); v != nullptr && v->isInt()) {
-    value = v->asInt();
-    field = static_cast<Field>(value);
-  }
+  if (const Json::Value* v = member(object, key); v != nullptr && v->isInt()) field = static_cast<Field>(v->asInt());
 }
 
 // The text of a fixed narrow buffer that the library wrote, never reading

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/sockhub/SockHub.h"
 #include "shell/command/Dispatcher.h"
+#include "shell/services/ServiceConfig.h"
 
 namespace kestrova {
 namespace {
@@ -15,6 +17,17 @@ namespace {
 std::atomic<Dispatcher*> installed{nullptr};
 
 }  // namespace
+
+int startServer(const ServiceConfig& config) {
+  SockHubGlobalParam param{};
+  param.port = config.wsPort;
+  if (const int result = SockHub_SetGlobalParam(&param); result != SOCKHUB_OK) return result;
+  std::vector<const char*> origins;
+  origins.reserve(config.allowedOrigins.size());
+  for (const std::string& origin : config.allowedOrigins) origins.push_back(origin.c_str());
+  if (const int result = SockHub_SetAllowedOrigins(origins.data(), origins.size()); result != SOCKHUB_OK) return result;
+  return SockHub_Start();
+}
 
 void installDispatcher(Dispatcher* dispatcher) { installed.store(dispatcher); }
 

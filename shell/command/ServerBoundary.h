@@ -1,6 +1,7 @@
 #pragma once
-// The callbacks that the WebSocket server calls, and the one dispatcher they
-// run. The application installs the dispatcher before it registers the
+// The shell's side of the WebSocket server: its start from the shell's
+// configuration, the callbacks that the server calls, and the one dispatcher
+// they run. The application installs the dispatcher before it registers the
 // callbacks and removes it after the server has stopped.
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,13 @@
 namespace kestrova {
 
 class Dispatcher;
+struct ServiceConfig;
+
+// Hands the configured port and origin list to the server and starts it; on
+// the controlling thread (SockHub_Start's). A SockHub result code: a port the
+// configuration marks as unusable (-1) is refused with
+// SOCKHUB_ERR_INVALID_ARG and nothing is started.
+int startServer(const ServiceConfig& config);
 
 void installDispatcher(Dispatcher* dispatcher);
 

@@ -11,12 +11,12 @@
 #include <future>
 #include <thread>
 
-#include "shell/services/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace kestrova {
 namespace {
 
-using test::TestHttpServer;
+using kstest::TestHttpServer;
 namespace http = boost::beast::http;
 using namespace std::chrono_literals;
 

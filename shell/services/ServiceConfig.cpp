@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cstdlib>
-#include <string_view>
+#include <cstring>
+
+#include "platform/sys/HostHeader.h"
 
 namespace kestrova {
 namespace {
@@ -17,7 +19,30 @@ void trimSlash(std::string& url) {
   while (!url.empty() && url.back() == '/') url.pop_back();
 }
 
+// KESTROVA_WS_PORT: the default when unset, -1 for a text that is no port.
+int32_t portFromEnvironment(int32_t fallback) {
+  const char* text = std::getenv("KESTROVA_WS_PORT");
+  if (text == nullptr) return fallback;
+  const size_t length = std::strlen(text);
+  int value = -1;
+  const auto [end, ec] = std::from_chars(text, text + length, value);
+  if (ec != std::errc() || end != text + length || length == 0 || value < 0 || value > 65535) return -1;
+  return value;
+}
+
 }  // namespace
+
+std::vector<std::string> ServiceConfig::parseOriginList(std::string_view text) {
+  std::vector<std::string> origins;
+  while (true) {
+    const size_t comma = text.find(',');
+    const std::string_view entry = sys::trimBlanks(text.substr(0, comma));
+    if (!entry.empty()) origins.emplace_back(entry);
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  return origins;
+}
 
 ServiceConfig ServiceConfig::fromEnvironment() {
   ServiceConfig config;
@@ -33,6 +58,10 @@ ServiceConfig ServiceConfig::fromEnvironment() {
     int64_t value = 0;
     const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
     if (error == std::errc() && end == view.data() + view.size() && value > 0) config.upgradeIntervalMs = value;
+  }
+  config.wsPort = portFromEnvironment(config.wsPort);
+  if (const char* text = std::getenv("KESTROVA_ALLOWED_ORIGINS"); text != nullptr) {
+    config.allowedOrigins = parseOriginList(text);
   }
   return config;
 }

@@ -1,9 +1,13 @@
 #pragma once
-// Where the shell's outside services live, and how often the upgrade watcher
-// asks. The shell reads no configuration file, so each value is a compiled
-// default that an environment variable may override; tests point them at
-// loopback servers.
+// Where the shell's outside services live, how often the upgrade watcher
+// asks, and how the page's WebSocket server is set up. The shell reads no
+// configuration file, so each value is a compiled default that an environment
+// variable may override; tests point them at loopback servers. This is the
+// one place that reads these variables: the libraries below the shell get
+// their values passed in.
 //
+//   KESTROVA_WS_PORT              port of the WebSocket command server
+//   KESTROVA_ALLOWED_ORIGINS      comma-separated origins the page may connect from
 //   KESTROVA_UPGRADE_SERVER       scheme://host:port of the upgrade service
 //   KESTROVA_TOKEN_SERVER         scheme://host:port of the speech token service
 //   KESTROVA_TTS_SERVER           scheme://host[:port] of the text-to-speech service
@@ -15,6 +19,8 @@
 // resolved" instead of talking to a stranger's server.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kestrova {
 
@@ -24,10 +30,20 @@ struct ServiceConfig {
   std::string ttsServer = "https://tts.kestrova.invalid";
   std::string ttsProject = "00000000000000000000000000000000";
   int64_t upgradeIntervalMs = 600000;  // ten minutes
+  // -1 when KESTROVA_WS_PORT is set to anything but a number 0..65535 (the
+  // empty text included): the server then does not start. 0 picks a free port.
+  int32_t wsPort = 32858;
+  // Empty (the variable unset, or without any entry): every origin.
+  std::vector<std::string> allowedOrigins;
 
-  // The defaults above with every variable that is set (and not empty)
-  // applied. An interval that is not a positive number keeps the default.
+  // The defaults above with every variable that is set applied. An empty
+  // service address or project keeps its default, and so does an interval
+  // that is not a positive number.
   static ServiceConfig fromEnvironment();
+
+  // The entries of a comma-separated origin list, without the blanks around
+  // them; empty entries are skipped.
+  static std::vector<std::string> parseOriginList(std::string_view text);
 };
 
 }  // namespace kestrova

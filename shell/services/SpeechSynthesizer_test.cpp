@@ -8,12 +8,12 @@
 
 #include "platform/sys/Base64.h"
 #include "shell/services/G711.h"
-#include "shell/services/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace kestrova {
 namespace {
 
-using test::TestHttpServer;
+using kstest::TestHttpServer;
 namespace http = boost::beast::http;
 
 // A value the test thread sets and the server thread reads.

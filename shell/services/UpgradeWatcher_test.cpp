@@ -15,12 +15,12 @@
 #include <mutex>
 #include <thread>
 
-#include "shell/services/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace kestrova {
 namespace {
 
-using test::TestHttpServer;
+using kstest::TestHttpServer;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

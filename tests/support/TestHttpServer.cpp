@@ -1,9 +1,9 @@
-#include "shell/services/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 
-namespace kestrova::test {
+namespace kstest {
 
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
@@ -80,4 +80,4 @@ void TestHttpServer::serve() {
   }
 }
 
-}  // namespace kestrova::test
+}  // namespace kstest

@@ -1,8 +1,13 @@
 #pragma once
-// A small HTTP server on 127.0.0.1 for the services' tests: it listens on a
-// free port, answers each request through a handler and records what it
-// received. Without a handler it accepts connections and never answers,
-// which is what time-out tests need. Test-only.
+// A small HTTP server on 127.0.0.1 for the tests of the shell's services, of
+// its command handlers and of the shell as a process: it listens on a free
+// port, answers each request through a handler and records what it received.
+// Without a handler it accepts connections and never answers, which is what
+// time-out tests need.
+//
+// Threads: one server thread accepts and answers, one connection after
+// another; the handler runs on it. The other members may be called from any
+// thread.
 #include <boost/beast/http.hpp>
 
 #include <atomic>
@@ -14,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-namespace kestrova::test {
+namespace kstest {
 
 class TestHttpServer {
  public:
@@ -39,14 +44,14 @@ class TestHttpServer {
   struct State;
   void serve();
 
-  Handler handler_;
-  std::unique_ptr<State> state_;
-  uint16_t port_ = 0;
+  Handler handler_;                     // set before the server thread starts
+  std::unique_ptr<State> state_;        // the server thread's, once started
+  uint16_t port_ = 0;                   // set before the server thread starts
   std::atomic<bool> stopping_{false};
   std::atomic<size_t> connections_{0};
   mutable std::mutex mutex_;
-  std::vector<Request> requests_;  // guarded by mutex_
-  std::thread thread_;
+  std::vector<Request> requests_;       // guarded by mutex_
+  std::thread thread_;                  // the owning thread's
 };
 
-}  // namespace kestrova::test
+}  // namespace kstest
