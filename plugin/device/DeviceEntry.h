@@ -74,8 +74,9 @@ class DeviceEntry {
   bool leaveFullScreen();
   // Keeps the docks over their browser windows; run by every supervision pass.
   void trackDocks();
-  // Stops everything the device runs and closes its docks. Runs under the
-  // registry lock, after the last reference went.
+  // Stops everything the device runs and closes its docks. Runs after the
+  // last reference went and the entry left the list, without the registry
+  // lock (closing the cells' streams waits for the user-interface thread).
   void teardown();
 
   // The device commands of the exports; the export has looked the device up
