@@ -13,7 +13,7 @@
 #include <random>
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "tools/devsim/G711.h"
+#include "platform/sys/G711.h"
 #include "tools/devsim/HistoryPlayer.h"
 
 namespace devsim {
@@ -124,7 +124,7 @@ DevSimServer::DevSimServer(DevSimOptions options)
     for (int i = 0; i < kAudioBytesPerFrame; ++i) {
       const double t = (f * kAudioBytesPerFrame + i) / 8000.0;
       const int16_t sample = f < 12 ? static_cast<int16_t>(8000 * std::sin(2 * M_PI * 400 * t)) : 0;
-      frame[i] = alaw ? linearToAlaw(sample) : linearToUlaw(sample);
+      frame[i] = alaw ? g711::encodeALaw(sample) : g711::encodeMuLawStandard(sample);
     }
     audioFrames_.push_back(std::move(frame));
   }
