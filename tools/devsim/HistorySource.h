@@ -5,7 +5,6 @@
 // the client reads, keeping a bounded amount queued. Sound goes with the
 // pictures at normal rate only.
 #include <memory>
-#include <optional>
 #include <span>
 #include <vector>
 

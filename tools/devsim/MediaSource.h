@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "platform/devlink/WireFormat.h"
 #include "tools/devsim/EncodedLoop.h"
