@@ -17,16 +17,15 @@ extern "C" {
 }
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "platform/devlink/G711Decoder.h"
 #include "platform/devlink/NullAudioSink.h"
 #include "platform/devlink/PictureScaler.h"
 #include "platform/devlink/SnapshotWriter.h"
 #include "platform/devlink/StreamRenderer.h"
 #include "platform/devlink/WireFormat.h"
+#include "platform/sys/G711.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/testing/UiTestSupport.h"
 #include "tools/devsim/EncodedLoop.h"
-#include "tools/devsim/G711.h"
 
 namespace {
 
@@ -225,7 +224,7 @@ TEST_F(RendererTest, AStalledWindowDropsOldWorkAndRecoversAtAKeyFrame) {
 
 TEST_F(RendererTest, AudioReachesTheSinkOnlyWhileSoundIsOn) {
   std::vector<uint8_t> tone(320);
-  for (size_t i = 0; i < tone.size(); ++i) tone[i] = devsim::linearToUlaw(static_cast<int16_t>(i % 2 ? 8000 : -8000));
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = g711::encodeMuLawStandard(static_cast<int16_t>(i % 2 ? 8000 : -8000));
   auto audio = makeFrame(tone, DLSDK_FRAME_AUDIO, DLSDK_FORMAT_G711U, 1, 0);
   renderer_->onFrame(audio.frame);
   EXPECT_EQ(sink_->samples(), 0u);
@@ -247,12 +246,11 @@ TEST_F(RendererTest, AudioReachesTheSinkOnlyWhileSoundIsOn) {
 }
 
 TEST(G711DecoderTest, DecodesWhatTheEncoderMadeWithinItsStep) {
-  using Law = devlink::G711Decoder::Law;
   for (int v = -32768; v <= 32767; v += 37) {
     const auto sample = static_cast<int16_t>(v);
     const int tolerance = std::max(16, std::abs(v) / 14);
-    EXPECT_NEAR(devlink::G711Decoder::decode(Law::kUlaw, devsim::linearToUlaw(sample)), v, tolerance) << v;
-    EXPECT_NEAR(devlink::G711Decoder::decode(Law::kAlaw, devsim::linearToAlaw(sample)), v, tolerance) << v;
+    EXPECT_NEAR(g711::decodeMuLaw(g711::encodeMuLawStandard(sample)), v, tolerance) << v;
+    EXPECT_NEAR(g711::decodeALaw(g711::encodeALaw(sample)), v, tolerance) << v;
   }
 }
 

@@ -5,15 +5,16 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <span>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 }
 
-#include "platform/devlink/G711Decoder.h"
 #include "platform/devlink/SnapshotWriter.h"
 #include "platform/devlink/WireFormat.h"
+#include "platform/sys/G711.h"
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowDC.h"
@@ -195,11 +196,11 @@ void StreamRenderer::dropOldestLocked() {
 }
 
 void StreamRenderer::onAudio(const DLSDK_MediaFrame& frame, const uint8_t* payload, size_t size) {
-  G711Decoder::Law law;
+  g711::Law law;
   if (frame.formatCode == DLSDK_FORMAT_G711U) {
-    law = G711Decoder::Law::kUlaw;
+    law = g711::Law::kMuLaw;
   } else if (frame.formatCode == DLSDK_FORMAT_G711A) {
-    law = G711Decoder::Law::kAlaw;
+    law = g711::Law::kALaw;
   } else {
     return;
   }
@@ -207,7 +208,7 @@ void StreamRenderer::onAudio(const DLSDK_MediaFrame& frame, const uint8_t* paylo
   std::lock_guard audio(audioMutex_);
   if (!soundOn_ || audioBlocked_ || !sink_) return;
   pcm_.resize(size);
-  G711Decoder::decode(law, payload, size, volume_, pcm_.data());
+  g711::decodeScaled(law, std::span<const uint8_t>(payload, size), volume_, pcm_.data());
   sink_->write(pcm_.data(), size);
   audioFrames_.fetch_add(1);
 }

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "platform/sys/Base64.h"
-#include "shell/services/G711.h"
+#include "platform/sys/G711.h"
 
 namespace kestrova {
 namespace {
@@ -59,7 +59,7 @@ void resampleAndCompand(const Reader& in, size_t frames, uint32_t rate, bool ula
     const size_t k2 = k + 1 < frames ? k + 1 : k;
     const double mixed = fraction * in(k2) + (1.0 - fraction) * in(k);
     const auto value = static_cast<int16_t>(static_cast<int>(mixed));  // truncation toward zero
-    out[i] = ulaw ? encodeUlaw(value) : encodeAlaw(value);
+    out[i] = ulaw ? g711::encodeMuLawDesigned(value) : g711::encodeALaw(value);
   }
 }
 

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "platform/sys/Base64.h"
-#include "shell/services/G711.h"
+#include "platform/sys/G711.h"
 
 namespace kestrova {
 namespace {
@@ -100,26 +100,26 @@ TEST(AudioTranscoder, MixesChannelsAndWidthsToMono) {
   WavLayout stereo;
   stereo.channels = 2;
   ASSERT_EQ(0, transcode(makeWav(stereo, samples16({32767, -32768, 4000, 4000})), bytes));
-  EXPECT_EQ(std::string({'\xD5', static_cast<char>(encodeAlaw(4000))}), bytes);
+  EXPECT_EQ(std::string({'\xD5', static_cast<char>(g711::encodeALaw(4000))}), bytes);
 
   // 8-bit: unsigned around 128, scaled by 256.
   WavLayout mono8;
   mono8.bits = 8;
   ASSERT_EQ(0, transcode(makeWav(mono8, std::string("\x00\x80\xFF", 3)), bytes));
-  EXPECT_EQ(std::string({static_cast<char>(encodeAlaw(-32768)), static_cast<char>(encodeAlaw(0)),
-                         static_cast<char>(encodeAlaw(32512))}),
+  EXPECT_EQ(std::string({static_cast<char>(g711::encodeALaw(-32768)), static_cast<char>(g711::encodeALaw(0)),
+                         static_cast<char>(g711::encodeALaw(32512))}),
             bytes);
 
   WavLayout stereo8 = mono8;
   stereo8.channels = 2;
   ASSERT_EQ(0, transcode(makeWav(stereo8, std::string("\x00\xFF", 2)), bytes));
-  EXPECT_EQ(std::string(1, static_cast<char>(encodeAlaw(-128))), bytes);
+  EXPECT_EQ(std::string(1, static_cast<char>(g711::encodeALaw(-128))), bytes);
 
   // Three channels: the first channel of each frame.
   WavLayout three;
   three.channels = 3;
   ASSERT_EQ(0, transcode(makeWav(three, samples16({-9000, 1, 2, 12000, 3, 4})), bytes, true));
-  EXPECT_EQ(std::string({static_cast<char>(encodeUlaw(-9000)), static_cast<char>(encodeUlaw(12000))}), bytes);
+  EXPECT_EQ(std::string({static_cast<char>(g711::encodeMuLawDesigned(-9000)), static_cast<char>(g711::encodeMuLawDesigned(12000))}), bytes);
 }
 
 TEST(AudioTranscoder, ResamplesLinearly) {
@@ -128,8 +128,8 @@ TEST(AudioTranscoder, ResamplesLinearly) {
   WavLayout fast;
   fast.rate = 16000;
   ASSERT_EQ(0, transcode(makeWav(fast, samples16({-20000, 5, 1000, 7, 20000, 9})), bytes));
-  EXPECT_EQ(std::string({static_cast<char>(encodeAlaw(-20000)), static_cast<char>(encodeAlaw(1000)),
-                         static_cast<char>(encodeAlaw(20000))}),
+  EXPECT_EQ(std::string({static_cast<char>(g711::encodeALaw(-20000)), static_cast<char>(g711::encodeALaw(1000)),
+                         static_cast<char>(g711::encodeALaw(20000))}),
             bytes);
 
   // 4 kHz to 8 kHz puts the midpoint between neighbours; the last sample has
@@ -137,8 +137,8 @@ TEST(AudioTranscoder, ResamplesLinearly) {
   WavLayout slow;
   slow.rate = 4000;
   ASSERT_EQ(0, transcode(makeWav(slow, samples16({0, 10000})), bytes, true));
-  EXPECT_EQ(std::string({static_cast<char>(encodeUlaw(0)), static_cast<char>(encodeUlaw(5000)),
-                         static_cast<char>(encodeUlaw(10000)), static_cast<char>(encodeUlaw(10000))}),
+  EXPECT_EQ(std::string({static_cast<char>(g711::encodeMuLawDesigned(0)), static_cast<char>(g711::encodeMuLawDesigned(5000)),
+                         static_cast<char>(g711::encodeMuLawDesigned(10000)), static_cast<char>(g711::encodeMuLawDesigned(10000))}),
             bytes);
 }
 
@@ -281,19 +281,19 @@ std::vector<int> ranks(Decode decode) {
 }
 
 TEST(G711, AlawIsStandardAndMatchesFfmpeg) {
-  EXPECT_EQ(0x86, encodeAlaw(5000));
-  EXPECT_EQ(0xD5, encodeAlaw(0));
-  EXPECT_EQ(0x55, encodeAlaw(-1));
-  EXPECT_EQ(0xAA, encodeAlaw(32767));
-  EXPECT_EQ(0x2A, encodeAlaw(-32768));
+  EXPECT_EQ(0x86, g711::encodeALaw(5000));
+  EXPECT_EQ(0xD5, g711::encodeALaw(0));
+  EXPECT_EQ(0x55, g711::encodeALaw(-1));
+  EXPECT_EQ(0xAA, g711::encodeALaw(32767));
+  EXPECT_EQ(0x2A, g711::encodeALaw(-32768));
   if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
   TempFolder folder;
   const std::string reference = ffmpegCodes(folder, "pcm_alaw", "alaw");
   ASSERT_EQ(65536u, reference.size());
-  const auto rank = ranks(decodeAlaw);
+  const auto rank = ranks(g711::decodeALaw);
   int differ = 0;
   for (int v = -32768; v <= 32767; ++v) {
-    const uint8_t ours = encodeAlaw(static_cast<int16_t>(v));
+    const uint8_t ours = g711::encodeALaw(static_cast<int16_t>(v));
     const auto theirs = static_cast<uint8_t>(reference[v + 32768]);
     if (ours != theirs) {
       ++differ;
@@ -303,24 +303,24 @@ TEST(G711, AlawIsStandardAndMatchesFfmpeg) {
     // in the two lowest segments and double with each segment above.
     const int segment = ((ours ^ 0x55) & 0x70) >> 4;
     const int step = segment < 2 ? 16 : 16 << (segment - 1);
-    ASSERT_LE(std::abs(decodeAlaw(ours) - v), step) << "input " << v;
+    ASSERT_LE(std::abs(g711::decodeALaw(ours) - v), step) << "input " << v;
   }
   std::printf("A-law inputs that differ from ffmpeg (adjacent codes): %d\n", differ);
   EXPECT_LT(differ, 65536 * 2 / 100);
 }
 
 TEST(G711, UlawMatchesFfmpegExceptNearSilence) {
-  EXPECT_EQ(0xF7, encodeUlaw(0));
-  EXPECT_EQ(0x80, encodeUlaw(32767));
-  EXPECT_EQ(0x00, encodeUlaw(-32768));
+  EXPECT_EQ(0xF7, g711::encodeMuLawDesigned(0));
+  EXPECT_EQ(0x80, g711::encodeMuLawDesigned(32767));
+  EXPECT_EQ(0x00, g711::encodeMuLawDesigned(-32768));
   if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
   TempFolder folder;
   const std::string reference = ffmpegCodes(folder, "pcm_mulaw", "mulaw");
   ASSERT_EQ(65536u, reference.size());
-  const auto rank = ranks(decodeUlaw);
+  const auto rank = ranks(g711::decodeMuLaw);
   std::set<int> differing;
   for (int v = -32768; v <= 32767; ++v) {
-    const uint8_t ours = encodeUlaw(static_cast<int16_t>(v));
+    const uint8_t ours = g711::encodeMuLawDesigned(static_cast<int16_t>(v));
     const auto theirs = static_cast<uint8_t>(reference[v + 32768]);
     if (ours == theirs) continue;
     differing.insert(v);
@@ -329,7 +329,7 @@ TEST(G711, UlawMatchesFfmpegExceptNearSilence) {
     if (std::abs(v) >= 124) {
       ASSERT_EQ(1, std::abs(rank[ours] - rank[theirs])) << "input " << v;
     } else {
-      ASSERT_LE(std::abs(decodeUlaw(ours) - v), 128) << "input " << v;
+      ASSERT_LE(std::abs(g711::decodeMuLaw(ours) - v), 128) << "input " << v;
     }
   }
   // Report the inputs that differ by range.

@@ -7,8 +7,13 @@
 #include <mutex>
 
 #include "platform/sys/Base64.h"
+<<<<<<< HEAD
 #include "shell/services/G711.h"
 #include "tests/support/TestHttpServer.h"
+=======
+#include "platform/sys/G711.h"
+#include "shell/services/TestHttpServer.h"
+>>>>>>> house-devsim
 
 namespace kestrova {
 namespace {
@@ -170,7 +175,7 @@ TEST_F(SpeechSynthesizerTest, TranscodesTheSpeechWhenAsked) {
   ASSERT_EQ(0, synthesize(request));
   const auto bytes = sys::base64Decode(request.audioBase64);
   ASSERT_TRUE(bytes.has_value());
-  EXPECT_EQ((std::vector<uint8_t>{encodeAlaw(0), encodeAlaw(1000), encodeAlaw(-1000)}), *bytes);
+  EXPECT_EQ((std::vector<uint8_t>{g711::encodeALaw(0), g711::encodeALaw(1000), g711::encodeALaw(-1000)}), *bytes);
 
   ttsReply_ = R"({"result": {"data": "not base64!"}})";
   EXPECT_EQ(1003, synthesize(request));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "tools/devsim/DevSimOptions.h"
-#include "tools/devsim/G711.h"
 
 namespace {
 
@@ -73,15 +72,6 @@ TEST(DevSimOptions, CommandLine) {
                                        {"devsim", "--bogus", "1"}}) {
     EXPECT_FALSE(devsim::parseDevSimArgs(static_cast<int>(bad.size()), bad.data(), &error)) << bad[1];
   }
-}
-
-TEST(G711, KnownCodeWords) {
-  EXPECT_EQ(devsim::linearToUlaw(0), 0xFF);
-  EXPECT_EQ(devsim::linearToUlaw(32767), 0x80);
-  EXPECT_EQ(devsim::linearToUlaw(-32768), 0x00);
-  EXPECT_EQ(devsim::linearToAlaw(0), 0xD5);
-  EXPECT_EQ(devsim::linearToAlaw(32767), 0xAA);
-  EXPECT_EQ(devsim::linearToAlaw(-32768), 0x2A);
 }
 
 }  // namespace

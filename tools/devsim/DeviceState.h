@@ -1,0 +1,73 @@
+#pragma once
+// What every connection of the simulated device shares: its settings, the
+// session table, the encoded picture loops, the key-frame requests per
+// channel, the stream slots, the sound, and the counters that tests read.
+//
+// Threads: every connection thread uses one DeviceState at once. The
+// settings and the sound are read-only; the session table and the loop
+// cache lock themselves; everything else here is atomic.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tools/devsim/AudioTone.h"
+#include "tools/devsim/DevSimOptions.h"
+#include "tools/devsim/EncodedLoop.h"
+#include "tools/devsim/LoopCache.h"
+#include "tools/devsim/SessionTable.h"
+
+namespace devsim {
+
+class DeviceState {
+ public:
+  // A client must say what it wants this soon after connecting.
+  static constexpr int kHelloTimeoutMs = 10000;
+
+  explicit DeviceState(DevSimOptions options);
+  DeviceState(const DeviceState&) = delete;
+  DeviceState& operator=(const DeviceState&) = delete;
+
+  const DevSimOptions& options() const { return options_; }
+  SessionTable& sessions() { return sessions_; }
+  const SessionTable& sessions() const { return sessions_; }
+  const AudioTone& tone() const { return tone_; }
+
+  // The encoded loop of a channel's stream kind (see LoopCache); a failed
+  // encoding is logged.
+  std::shared_ptr<const EncodedLoop> loopFor(int channel, int streamType);
+
+  // Key-frame requests: each bumps the channel's counter, which live
+  // streams compare with the value they last saw. `channel` must be valid.
+  void requestKeyFrame(int channel);
+  uint32_t keyFrameCounter(int channel) const { return forceCounters_[channel].load(); }
+
+  // A stream slot, while fewer than the maximum are taken.
+  bool reserveStream();
+  void releaseStream() { activeStreams_.fetch_sub(1); }
+
+  void countTalkBytes(uint64_t n) { talkBytes_.fetch_add(n); }
+  void countFrameSent() { framesSent_.fetch_add(1); }
+
+  uint64_t talkBytes() const { return talkBytes_.load(); }
+  uint64_t framesSent() const { return framesSent_.load(); }
+  uint64_t keyFrameRequests() const { return keyFrameRequests_.load(); }
+  int streamCount() const { return activeStreams_.load(); }
+
+  // One line to stderr when the device runs verbose.
+  void log(const std::string& text) const;
+
+ private:
+  const DevSimOptions options_;
+  SessionTable sessions_;
+  LoopCache loops_;
+  const AudioTone tone_;
+  // One counter per channel; fixed size, so lock-free.
+  std::unique_ptr<std::atomic<uint32_t>[]> forceCounters_;
+  std::atomic<int> activeStreams_{0};
+  std::atomic<uint64_t> talkBytes_{0};
+  std::atomic<uint64_t> framesSent_{0};
+  std::atomic<uint64_t> keyFrameRequests_{0};
+};
+
+}  // namespace devsim
