@@ -3,7 +3,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/ui/Backend.h"
 #include "platform/ui/Messages.h"
@@ -24,12 +23,10 @@ struct WindowData {
   HWND hwnd = 0;
   std::shared_ptr<ThreadQueue> queue;  // the owning thread's queue; fixed at creation
 
-  // Guarded by WindowSystem::mutex_.
+  // Guarded by WindowSystem::mutex_. Parent, owner, children and the visible
+  // bit live in WindowSystem::tree_; style keeps WS_VISIBLE in step with it.
   Window* object = nullptr;
   State state = State::Creating;
-  HWND parent = 0;
-  HWND owner = 0;
-  std::vector<HWND> children;  // Z order, top first
   std::string className;
   std::string title;
   uint32_t style = 0;

@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <cstdio>
-#include <exception>
 
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
+#include "platform/ui/HandlerGuard.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Window.h"
@@ -30,25 +28,14 @@ std::atomic<WindowSystem*> gCurrent{nullptr};
 // so a stale handle can never name a newer window.
 std::atomic<HWND> gNextHandle{0x00010000};
 
-constexpr auto kDoubleClickTime = std::chrono::milliseconds(500);
-constexpr int kDoubleClickSlop = 2;
 constexpr uint32_t kMinTimerMs = 10;
 constexpr int kMaxExtent = 16384;
 
 int clampExtent(int v) { return std::clamp(v, 0, kMaxExtent); }
 
-// Handlers are a callback boundary: an exception never leaves the message
-// loop. It is reported on stderr since the layer has no other channel.
 template <typename F>
 LRESULT guarded(F&& f) {
-  try {
-    return f();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "ui: handler raised: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "ui: handler raised an unknown exception\n");
-  }
-  return 0;
+  return guardedCall(std::forward<F>(f));
 }
 
 }  // namespace
@@ -67,7 +54,7 @@ bool WindowSystem::install(std::unique_ptr<Backend> backend) {
   std::lock_guard lock(gInstallMutex);
   if (gOwned || !backend) return false;
   gOwned.reset(new WindowSystem(std::move(backend)));
-  gOwned->backend_->attach(gOwned.get());
+  gOwned->backend_->attach(&gOwned->input_);
   gCurrent = gOwned.get();
   return true;
 }
@@ -83,8 +70,8 @@ void WindowSystem::destroyThreadWindows() {
     std::lock_guard lock(mutex_);
     for (auto& [h, d] : windows_) {
       if (d->queue.get() != self) continue;
-      auto parent = windows_.find(d->parent);
-      if (d->parent == 0 || parent == windows_.end() || parent->second->queue.get() != self) mine.push_back(h);
+      auto parent = windows_.find(tree_.parent(h));
+      if (parent == windows_.end() || parent->second->queue.get() != self) mine.push_back(h);
     }
   }
   for (HWND h : mine) destroyWindow(h);
@@ -124,28 +111,36 @@ void WindowSystem::detachObject(HWND hwnd) {
   if (it != windows_.end()) it->second->object = nullptr;
 }
 
-bool WindowSystem::isVisibleLocked(const WindowData& w) const {
-  const WindowData* cur = &w;
-  while (cur) {
-    if (!(cur->style & WS_VISIBLE)) return false;
-    if (cur->parent == 0) return true;
-    auto it = windows_.find(cur->parent);
-    cur = it == windows_.end() ? nullptr : it->second.get();
-  }
-  return false;
-}
-
-Point WindowSystem::clientOriginLocked(const WindowData& w) const {
-  Point p{w.rect.left, w.rect.top};
-  HWND parent = w.parent;
-  while (parent) {
-    auto it = windows_.find(parent);
+Point WindowSystem::clientOriginLocked(HWND hwnd) const {
+  Point p;
+  for (HWND h = hwnd; h; h = tree_.parent(h)) {
+    auto it = windows_.find(h);
     if (it == windows_.end()) break;
     p.x += it->second->rect.left;
     p.y += it->second->rect.top;
-    parent = it->second->parent;
   }
   return p;
+}
+
+HWND WindowSystem::parentOf(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  return tree_.parent(hwnd);
+}
+
+bool WindowSystem::maximizesToWorkArea(HWND hwnd) {
+  // A window with neither a parent nor the child style, and no owner it
+  // pops up from, fills its monitor's work area when maximised.
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end() || tree_.parent(hwnd)) return false;
+  uint32_t style = it->second->style;
+  if (style & WS_CHILD) return false;
+  return !((style & WS_POPUP) && tree_.owner(hwnd));
+}
+
+void WindowSystem::setStyleLocked(WindowData& w, uint32_t style) {
+  w.style = style;
+  tree_.setVisible(w.hwnd, (style & WS_VISIBLE) != 0);
 }
 
 Point WindowSystem::clientOrigin(HWND hwnd) {
@@ -155,7 +150,7 @@ Point WindowSystem::clientOrigin(HWND hwnd) {
   }
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
-  return it == windows_.end() ? Point{} : clientOriginLocked(*it->second);
+  return it == windows_.end() ? Point{} : clientOriginLocked(hwnd);
 }
 
 Rect WindowSystem::windowRectScreen(HWND hwnd) {
@@ -166,7 +161,7 @@ Rect WindowSystem::windowRectScreen(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
   if (it == windows_.end()) return {};
-  Point o = clientOriginLocked(*it->second);
+  Point o = clientOriginLocked(hwnd);
   return Rect::fromSize(o.x, o.y, it->second->rect.width(), it->second->rect.height());
 }
 
@@ -185,17 +180,17 @@ std::optional<DesktopWindowInfo> WindowSystem::windowInfo(HWND hwnd) {
   const WindowData& w = *it->second;
   DesktopWindowInfo info;
   info.hwnd = hwnd;
-  info.parent = w.parent;
-  info.owner = w.owner;
+  info.parent = tree_.parent(hwnd);
+  info.owner = tree_.owner(hwnd);
   info.processId = static_cast<uint32_t>(::getpid());
-  info.visible = isVisibleLocked(w);
+  info.visible = tree_.isVisible(hwnd);
   info.minimized = (w.style & WS_MINIMIZE) != 0;
   info.maximized = (w.style & WS_MAXIMIZE) != 0;
   info.title = w.title;
   info.className = w.className;
   info.style = w.style;
   info.exStyle = w.exStyle;
-  Point o = clientOriginLocked(w);
+  Point o = clientOriginLocked(hwnd);
   info.windowRect = Rect::fromSize(o.x, o.y, w.rect.width(), w.rect.height());
   // This process's windows draw no frame of their own.
   info.frameBounds = info.windowRect;
@@ -207,15 +202,14 @@ std::vector<HWND> WindowSystem::children(HWND hwnd) {
   if (hwnd == kDesktopWindow) return backend_->topLevelWindows();
   if (isForeignHandle(hwnd)) return backend_->childWindows(hwnd);
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  return it == windows_.end() ? std::vector<HWND>{} : it->second->children;
+  return tree_.children(hwnd);
 }
 
 SurfaceDesc WindowSystem::describeLocked(const WindowData& w) const {
   SurfaceDesc d;
   d.hwnd = w.hwnd;
-  d.parent = w.parent;
-  d.owner = w.owner;
+  d.parent = tree_.parent(w.hwnd);
+  d.owner = tree_.owner(w.hwnd);
   d.rect = w.rect;
   d.style = w.style;
   d.exStyle = w.exStyle;
@@ -381,8 +375,6 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
     if (hwnd >= kForeignHandleBit) return 0;
     data->hwnd = hwnd;
     data->object = object;
-    data->parent = parent;
-    data->owner = owner;
     data->className = className ? className : "KestrovaWindow";
     data->title = std::string(title);
     data->style = style;
@@ -394,10 +386,7 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
     data->rect = r;
     data->normalRect = r;
     windows_[hwnd] = data;
-    if (parent) {
-      auto& siblings = windows_[parent]->children;
-      siblings.insert(siblings.begin(), hwnd);
-    }
+    tree_.add(hwnd, parent, owner, false);
     object->hwnd_ = hwnd;
     desc = describeLocked(*data);
   }
@@ -482,15 +471,13 @@ bool WindowSystem::destroyWindow(HWND hwnd) {
     if (data->state == WindowData::State::Destroying) return false;
     data->state = WindowData::State::Destroying;
     runFinal = !data->finalSuppressed;
-    for (auto& [h, d] : windows_) {
-      if (d->owner == hwnd && d->parent == 0) owned.push_back(h);
-    }
+    owned = tree_.ownedBy(hwnd);
   }
   // Owned windows go first, as their owner's life bounds theirs.
   for (HWND h : owned) destroyWindow(h);
   {
     std::lock_guard lock(mutex_);
-    data->style &= ~WS_VISIBLE;
+    setStyleLocked(*data, data->style & ~WS_VISIBLE);
   }
   syncSurface(hwnd);
   // WM_DESTROY to the window first and then its children, which all still
@@ -499,7 +486,7 @@ bool WindowSystem::destroyWindow(HWND hwnd) {
   std::vector<HWND> kids;
   {
     std::lock_guard lock(mutex_);
-    kids = data->children;
+    kids = tree_.children(hwnd);
   }
   for (HWND child : kids) sendDestroyMessages(child);
   destroyTree(hwnd, runFinal);
@@ -518,7 +505,7 @@ void WindowSystem::sendDestroyMessages(HWND hwnd) {
   std::vector<HWND> kids;
   {
     std::lock_guard lock(mutex_);
-    kids = data->children;
+    kids = tree_.children(hwnd);
   }
   for (HWND child : kids) sendDestroyMessages(child);
 }
@@ -527,9 +514,8 @@ void WindowSystem::destroyTree(HWND hwnd, bool runFinal) {
   std::vector<HWND> kids;
   {
     std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return;
-    kids = it->second->children;
+    if (!windows_.count(hwnd)) return;
+    kids = tree_.children(hwnd);
   }
   for (HWND child : kids) destroyTree(child, true);
   auto data = find(hwnd);
@@ -554,14 +540,11 @@ void WindowSystem::finishWindow(HWND hwnd, bool runFinal) {
     if (it == windows_.end()) return;
     data = it->second;
     windows_.erase(it);
-    if (data->parent) {
-      auto p = windows_.find(data->parent);
-      if (p != windows_.end()) std::erase(p->second->children, hwnd);
-    }
-    forgetInputLocked(hwnd);
+    tree_.remove(hwnd);
     object = data->object;
     data->object = nullptr;
   }
+  input_.forgetWindow(hwnd);
   data->queue->forgetWindow(hwnd);
   backend_->surfaceDestroyed(hwnd);
   if (!object) return;
@@ -572,15 +555,6 @@ void WindowSystem::finishWindow(HWND hwnd, bool runFinal) {
   } else {
     object->onFinalMessage(hwnd);
   }
-}
-
-void WindowSystem::forgetInputLocked(HWND hwnd) {
-  if (focus_ == hwnd) focus_ = 0;
-  if (capture_ == hwnd) {
-    capture_ = 0;
-    implicitCapture_ = false;
-  }
-  if (lastClickWindow_ == hwnd) lastClickWindow_ = 0;
 }
 
 // ---------------------------------------------------------------- geometry
@@ -613,14 +587,14 @@ bool WindowSystem::showWindowOwned(HWND hwnd, int cmd) {
       case SW_MINIMIZE:
       case SW_SHOWMINIMIZED:
       case SW_SHOWMINNOACTIVE:
-        w.style = (w.style | WS_MINIMIZE) & ~WS_MAXIMIZE;
+        setStyleLocked(w, (w.style | WS_MINIMIZE) & ~WS_MAXIMIZE);
         swp |= SWP_FRAMECHANGED;
         break;
       case SW_MAXIMIZE: {
         if (!(w.style & (WS_MAXIMIZE | WS_MINIMIZE))) w.normalRect = w.rect;
-        w.style = (w.style | WS_MAXIMIZE) & ~WS_MINIMIZE;
-        if (w.parent) {
-          auto p = windows_.find(w.parent);
+        setStyleLocked(w, (w.style | WS_MAXIMIZE) & ~WS_MINIMIZE);
+        if (HWND parent = tree_.parent(hwnd)) {
+          auto p = windows_.find(parent);
           target = p == windows_.end() ? w.rect : Rect{0, 0, p->second->rect.width(), p->second->rect.height()};
         } else {
           target = w.rect;  // replaced below by the monitor's work area
@@ -631,7 +605,7 @@ bool WindowSystem::showWindowOwned(HWND hwnd, int cmd) {
       case SW_RESTORE:
       case SW_SHOWNORMAL:
         if (w.style & (WS_MAXIMIZE | WS_MINIMIZE)) {
-          w.style &= ~(WS_MAXIMIZE | WS_MINIMIZE);
+          setStyleLocked(w, w.style & ~(WS_MAXIMIZE | WS_MINIMIZE));
           target = w.normalRect;
           swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
         } else if (style & WS_VISIBLE) {
@@ -643,9 +617,9 @@ bool WindowSystem::showWindowOwned(HWND hwnd, int cmd) {
         break;
     }
   }
-  if (cmd == SW_MAXIMIZE && getParent(hwnd) == 0) {
+  if (cmd == SW_MAXIMIZE && maximizesToWorkArea(hwnd)) {
     Rect wr = windowRectScreen(hwnd);
-    target = monitorFromPoint({wr.left + wr.width() / 2, wr.top + wr.height() / 2}).workArea;
+    target = pickMonitor(backend_->monitors(), {wr.left + wr.width() / 2, wr.top + wr.height() / 2}, true).workArea;
   }
   bool wasVisible = (style & WS_VISIBLE) != 0;
   if (show != wasVisible) dispatch(hwnd, WM_SHOWWINDOW, show ? 1 : 0, 0);
@@ -669,26 +643,6 @@ bool WindowSystem::setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int c
            }) != 0;
   }
   return setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
-}
-
-void WindowSystem::restackLocked(WindowData& w, HWND insertAfter) {
-  if (insertAfter == HWND_TOPMOST) w.exStyle |= WS_EX_TOPMOST;
-  if (insertAfter == HWND_NOTOPMOST) w.exStyle &= ~WS_EX_TOPMOST;
-  if (!w.parent) return;  // the desktop's Z order belongs to the backend
-  auto p = windows_.find(w.parent);
-  if (p == windows_.end()) return;
-  auto& siblings = p->second->children;
-  std::erase(siblings, w.hwnd);
-  if (insertAfter == HWND_BOTTOM) {
-    siblings.push_back(w.hwnd);
-    return;
-  }
-  auto after = std::find(siblings.begin(), siblings.end(), insertAfter);
-  if (after == siblings.end()) {
-    siblings.insert(siblings.begin(), w.hwnd);
-  } else {
-    siblings.insert(after + 1, w.hwnd);
-  }
 }
 
 bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
@@ -723,29 +677,25 @@ bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, 
     w.rect = r;
     if (!(w.style & (WS_MINIMIZE | WS_MAXIMIZE))) w.normalRect = r;
     if (!(flags & SWP_NOZORDER)) {
-      restackLocked(w, wp.hwndInsertAfter);
+      if (wp.hwndInsertAfter == HWND_TOPMOST) w.exStyle |= WS_EX_TOPMOST;
+      if (wp.hwndInsertAfter == HWND_NOTOPMOST) w.exStyle &= ~WS_EX_TOPMOST;
+      // Among top-level windows the backend's Z order is the one that counts.
+      if (tree_.parent(hwnd)) tree_.restack(hwnd, wp.hwndInsertAfter);
       restacked = true;
     }
     bool visible = (w.style & WS_VISIBLE) != 0;
     // When a handler leaves both bits set, showing wins.
     if ((flags & SWP_SHOWWINDOW) && !visible) {
-      w.style |= WS_VISIBLE;
+      setStyleLocked(w, w.style | WS_VISIBLE);
       shown = true;
     } else if (!(flags & SWP_SHOWWINDOW) && (flags & SWP_HIDEWINDOW) && visible) {
-      w.style &= ~WS_VISIBLE;
+      setStyleLocked(w, w.style & ~WS_VISIBLE);
       hidden = true;
     }
     desc = describeLocked(w);
     now = r;
   }
-  if (hidden) {
-    // A hidden window gives up the mouse it captured.
-    std::lock_guard lock(mutex_);
-    if (capture_ == hwnd) {
-      capture_ = 0;
-      implicitCapture_ = false;
-    }
-  }
+  if (hidden) input_.releaseCaptureOf(hwnd);
   if (sized) resizeImage(*data, now.width(), now.height());
   backend_->surfaceChanged(desc);
   if (restacked) backend_->surfaceRestacked(hwnd, wp.hwndInsertAfter);
@@ -784,24 +734,9 @@ HWND WindowSystem::setParent(HWND hwnd, HWND parent) {
   SurfaceDesc desc;
   {
     std::lock_guard lock(mutex_);
-    if (parent) {
-      // Refuse a parent that is gone or lies inside the window itself.
-      for (HWND p = parent; p;) {
-        auto it = windows_.find(p);
-        if (it == windows_.end() || p == hwnd) return 0;
-        p = it->second->parent;
-      }
-    }
-    old = data->parent;
-    if (old) {
-      auto p = windows_.find(old);
-      if (p != windows_.end()) std::erase(p->second->children, hwnd);
-    }
-    data->parent = parent;
-    if (parent) {
-      auto& siblings = windows_[parent]->children;
-      siblings.insert(siblings.begin(), hwnd);
-    }
+    old = tree_.parent(hwnd);
+    // Refused when the parent is gone or lies inside the window itself.
+    if (!tree_.setParent(hwnd, parent)) return 0;
     desc = describeLocked(*data);
   }
   backend_->surfaceDestroyed(hwnd);
@@ -819,7 +754,7 @@ bool WindowSystem::setOwner(HWND hwnd, HWND owner) {
     auto it = windows_.find(hwnd);
     if (it == windows_.end() || owner == hwnd) return false;
     if (owner && !isForeignHandle(owner) && !windows_.count(owner)) return false;
-    it->second->owner = owner;
+    tree_.setOwner(hwnd, owner);
     desc = describeLocked(*it->second);
   }
   backend_->surfaceChanged(desc);
@@ -831,7 +766,11 @@ bool WindowSystem::setStyle(HWND hwnd, uint32_t style, bool extended) {
     std::lock_guard lock(mutex_);
     auto it = windows_.find(hwnd);
     if (it == windows_.end()) return false;
-    (extended ? it->second->exStyle : it->second->style) = style;
+    if (extended) {
+      it->second->exStyle = style;
+    } else {
+      setStyleLocked(*it->second, style);
+    }
   }
   syncSurface(hwnd);
   return true;
@@ -852,12 +791,7 @@ bool WindowSystem::setForeground(HWND hwnd) {
   HWND top = hwnd;
   {
     std::lock_guard lock(mutex_);
-    for (;;) {
-      auto it = windows_.find(top);
-      if (it == windows_.end()) break;
-      if (!it->second->parent) break;
-      top = it->second->parent;
-    }
+    if (tree_.contains(hwnd)) top = tree_.topLevelOf(hwnd);
   }
   if (!isWindow(top)) return false;
   backend_->setForeground(top);
@@ -878,7 +812,7 @@ bool WindowSystem::invalidate(HWND hwnd, const Rect* rect, bool erase) {
     if (r.isEmpty()) return true;
     w.invalid = w.invalid.unite(r);
     if (erase) w.eraseNeeded = true;
-    if (!isVisibleLocked(w)) return true;  // painted when shown
+    if (!tree_.isVisible(hwnd)) return true;  // painted when shown
     q = w.queue;
   }
   q->requestPaint(hwnd);
@@ -912,7 +846,7 @@ void WindowSystem::paintWindow(HWND hwnd) {
   {
     std::lock_guard lock(mutex_);
     auto it = windows_.find(hwnd);
-    if (it == windows_.end() || it->second->invalid.isEmpty() || !isVisibleLocked(*it->second)) return;
+    if (it == windows_.end() || it->second->invalid.isEmpty() || !tree_.isVisible(hwnd)) return;
   }
   dispatch(hwnd, WM_PAINT, 0, 0);
   // A handler that painted nothing must not cause an endless stream of
@@ -1011,55 +945,14 @@ bool WindowSystem::killTimer(HWND hwnd, uint32_t id) {
 
 // ---------------------------------------------------------------- input
 
-HWND WindowSystem::setFocus(HWND hwnd) {
-  HWND old = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (hwnd && !windows_.count(hwnd)) return 0;
-    old = focus_;
-    if (old == hwnd) return old;
-    focus_ = hwnd;
-  }
-  if (old) sendMessage(old, WM_KILLFOCUS, hwnd, 0);
-  if (hwnd) sendMessage(hwnd, WM_SETFOCUS, old, 0);
-  return old;
-}
-
-HWND WindowSystem::focus() {
+HWND WindowSystem::hitTest(HWND top, Point screen) {
   std::lock_guard lock(mutex_);
-  return focus_;
-}
-
-HWND WindowSystem::setCapture(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  if (hwnd && !windows_.count(hwnd)) return 0;
-  HWND old = capture_;
-  capture_ = hwnd;
-  implicitCapture_ = false;
-  return old;
-}
-
-bool WindowSystem::releaseCapture() {
-  std::lock_guard lock(mutex_);
-  capture_ = 0;
-  implicitCapture_ = false;
-  return true;
-}
-
-HWND WindowSystem::capture() {
-  std::lock_guard lock(mutex_);
-  return capture_;
-}
-
-HWND WindowSystem::hitTestLocked(HWND top, Point screen) const {
-  auto it = windows_.find(top);
-  if (it == windows_.end()) return 0;
+  if (!windows_.count(top)) return 0;
   HWND current = top;
-  Point origin = clientOriginLocked(*it->second);
+  Point origin = clientOriginLocked(top);
   for (;;) {
-    const WindowData& w = *windows_.at(current);
     bool descended = false;
-    for (HWND child : w.children) {
+    for (HWND child : tree_.children(current)) {
       auto c = windows_.find(child);
       if (c == windows_.end()) continue;
       const WindowData& cd = *c->second;
@@ -1076,118 +969,10 @@ HWND WindowSystem::hitTestLocked(HWND top, Point screen) const {
   }
 }
 
-void WindowSystem::mouseInput(HWND topLevel, Point screen, MouseAction action) {
-  HWND target = 0;
-  UINT msg = WM_MOUSEMOVE;
-  WPARAM keys = 0;
-  LPARAM lParam = 0;
-  bool captured = false;
-  std::shared_ptr<ThreadQueue> q;
-  {
-    std::lock_guard lock(mutex_);
-    if (capture_ && windows_.count(capture_)) {
-      target = capture_;
-      captured = true;
-    } else if (topLevel && windows_.count(topLevel)) {
-      target = hitTestLocked(topLevel, screen);
-    }
-    switch (action) {
-      case MouseAction::Move:
-        msg = WM_MOUSEMOVE;
-        break;
-      case MouseAction::LeftDown: {
-        leftDown_ = true;
-        msg = WM_LBUTTONDOWN;
-        auto now = std::chrono::steady_clock::now();
-        auto t = target ? windows_.find(target) : windows_.end();
-        bool dblclks = t != windows_.end() && (t->second->classStyle & CS_DBLCLKS);
-        if (dblclks && !lastWasDoubleClick_ && lastClickWindow_ == target && now - lastClickTime_ <= kDoubleClickTime &&
-            std::abs(screen.x - lastClickPoint_.x) <= kDoubleClickSlop &&
-            std::abs(screen.y - lastClickPoint_.y) <= kDoubleClickSlop) {
-          msg = WM_LBUTTONDBLCLK;
-          lastWasDoubleClick_ = true;
-        } else {
-          lastWasDoubleClick_ = false;
-        }
-        lastClickWindow_ = target;
-        lastClickPoint_ = screen;
-        lastClickTime_ = now;
-        break;
-      }
-      case MouseAction::LeftUp:
-        leftDown_ = false;
-        msg = WM_LBUTTONUP;
-        break;
-      case MouseAction::RightDown:
-        rightDown_ = true;
-        msg = WM_RBUTTONDOWN;
-        break;
-      case MouseAction::RightUp:
-        rightDown_ = false;
-        msg = WM_RBUTTONUP;
-        break;
-    }
-    keys = (leftDown_ ? MK_LBUTTON : 0) | (rightDown_ ? MK_RBUTTON : 0);
-    // A pressed button keeps the mouse with the window it went down on.
-    bool down = action == MouseAction::LeftDown || action == MouseAction::RightDown;
-    if (down && target && !capture_) {
-      capture_ = target;
-      implicitCapture_ = true;
-    } else if (!leftDown_ && !rightDown_ && implicitCapture_) {
-      capture_ = 0;
-      implicitCapture_ = false;
-    }
-    if (!target) return;
-    auto t = windows_.find(target);
-    Point origin = clientOriginLocked(*t->second);
-    lParam = MAKELPARAM(screen.x - origin.x, screen.y - origin.y);
-    q = t->second->queue;
-  }
-  q->pushPosted({target, 0, 0, 0, [this, target, msg, keys, lParam, captured] {
-                   if (!captured) dispatch(target, WM_SETCURSOR, target, MAKELPARAM(HTCLIENT, msg));
-                   dispatch(target, msg, keys, lParam);
-                 }});
-}
-
-void WindowSystem::keyInput(UINT virtualKey, bool down) {
-  UINT msg = down ? WM_KEYDOWN : WM_KEYUP;
-  std::vector<KeyHook> hooks;
-  HWND target = 0;
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& [id, hook] : keyHooks_) hooks.push_back(hook);
-    target = focus_;
-  }
-  for (auto& hook : hooks) {
-    bool swallowed = guarded([&] { return LRESULT{hook(msg, virtualKey)}; }) != 0;
-    if (swallowed) return;
-  }
-  if (target) postMessage(target, msg, virtualKey, down ? 1 : static_cast<LPARAM>(0xC0000001u));
-}
-
-int WindowSystem::addKeyHook(KeyHook hook) {
-  if (!hook) return 0;
-  bool first = false;
-  int id = 0;
-  {
-    std::lock_guard lock(mutex_);
-    first = keyHooks_.empty();
-    id = nextHookId_++;
-    keyHooks_[id] = std::move(hook);
-  }
-  if (first) backend_->setKeyHookActive(true);
-  return id;
-}
-
-bool WindowSystem::removeKeyHook(int id) {
-  bool last = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (!keyHooks_.erase(id)) return false;
-    last = keyHooks_.empty();
-  }
-  if (last) backend_->setKeyHookActive(false);
-  return true;
+uint32_t WindowSystem::classStyle(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? 0 : it->second->classStyle;
 }
 
 // ---------------------------------------------------------------- default processing
@@ -1214,21 +999,11 @@ LRESULT WindowSystem::defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       return 0;
     }
     case WM_CONTEXTMENU: {
-      HWND parent = 0;
-      {
-        std::lock_guard lock(mutex_);
-        auto it = windows_.find(hwnd);
-        if (it != windows_.end()) parent = it->second->parent;
-      }
+      HWND parent = parentOf(hwnd);
       return parent ? sendMessage(parent, WM_CONTEXTMENU, wParam, lParam) : 0;
     }
     case WM_SETCURSOR: {
-      HWND parent = 0;
-      {
-        std::lock_guard lock(mutex_);
-        auto it = windows_.find(hwnd);
-        if (it != windows_.end()) parent = it->second->parent;
-      }
+      HWND parent = parentOf(hwnd);
       if (parent && sendMessage(parent, WM_SETCURSOR, wParam, lParam)) return 1;
       // A parent asked on behalf of a child leaves the child's own cursor
       // alone unless its handler decides otherwise.
@@ -1256,7 +1031,12 @@ LRESULT WindowSystem::defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (!wp) return 0;
       if (!(wp->flags & SWP_NOCLIENTMOVE)) dispatch(hwnd, WM_MOVE, 0, MAKELPARAM(wp->x, wp->y));
       if (!(wp->flags & SWP_NOCLIENTSIZE)) {
-        uint32_t style = getWindowStyle(hwnd);
+        uint32_t style = 0;
+        {
+          std::lock_guard lock(mutex_);
+          auto it = windows_.find(hwnd);
+          if (it != windows_.end()) style = it->second->style;
+        }
         WPARAM kind = (style & WS_MAXIMIZE) ? SIZE_MAXIMIZED : (style & WS_MINIMIZE) ? SIZE_MINIMIZED : SIZE_RESTORED;
         dispatch(hwnd, WM_SIZE, kind, MAKELPARAM(wp->cx, wp->cy));
       }
