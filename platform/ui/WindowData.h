@@ -12,6 +12,10 @@ typedef struct _cairo_surface cairo_surface_t;
 
 namespace ui {
 
+// The largest width or height of a window and its backing image.
+constexpr int kMaxWindowExtent = 16384;
+inline int clampExtent(int v) { return v < 0 ? 0 : (v > kMaxWindowExtent ? kMaxWindowExtent : v); }
+
 class Window;
 class ThreadQueue;
 

@@ -6,10 +6,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/HandlerGuard.h"
-#include "platform/ui/PaintScope.h"
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
@@ -29,14 +27,6 @@ std::atomic<WindowSystem*> gCurrent{nullptr};
 std::atomic<HWND> gNextHandle{0x00010000};
 
 constexpr uint32_t kMinTimerMs = 10;
-constexpr int kMaxExtent = 16384;
-
-int clampExtent(int v) { return std::clamp(v, 0, kMaxExtent); }
-
-template <typename F>
-LRESULT guarded(F&& f) {
-  return guardedCall(std::forward<F>(f));
-}
 
 }  // namespace
 
@@ -239,9 +229,9 @@ LRESULT WindowSystem::dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     if (it == windows_.end()) return 0;
     object = it->second->object;
   }
-  if (!object) return guarded([&] { return defaultProc(hwnd, msg, wParam, lParam); });
+  if (!object) return guardedCall([&] { return defaultProc(hwnd, msg, wParam, lParam); });
   ++object->dispatchDepth_;
-  LRESULT result = guarded([&] { return object->handleMessage(msg, wParam, lParam); });
+  LRESULT result = guardedCall([&] { return object->handleMessage(msg, wParam, lParam); });
   if (--object->dispatchDepth_ == 0 && object->finalPending_) {
     // The window went away inside this handler; its final message runs now
     // that the handler is done with the object.
@@ -252,7 +242,7 @@ LRESULT WindowSystem::dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 }
 
 LRESULT WindowSystem::runSent(const SendRecord& record) {
-  return guarded([&]() -> LRESULT {
+  return guardedCall([&]() -> LRESULT {
     if (record.task) return record.task();
     return dispatch(record.hwnd, record.msg, record.wParam, record.lParam);
   });
@@ -265,7 +255,7 @@ void WindowSystem::runPosted(PostedItem& item) {
     dispatch(item.hwnd, item.msg, item.wParam, item.lParam);
     return;
   }
-  guarded([&] {
+  guardedCall([&] {
     item.task();
     return LRESULT{0};
   });
@@ -291,7 +281,7 @@ LRESULT WindowSystem::sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 LRESULT WindowSystem::runOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task) {
   auto data = find(hwnd);
   if (!data) return 0;
-  if (data->queue.get() == ThreadQueue::currentIfAny()) return guarded(task);
+  if (data->queue.get() == ThreadQueue::currentIfAny()) return guardedCall(task);
   SendRecord record;
   record.hwnd = hwnd;
   record.task = task;
@@ -430,32 +420,6 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
   return isWindow(hwnd) ? hwnd : 0;
 }
 
-void WindowSystem::resizeImage(WindowData& w, int cx, int cy) {
-  cx = clampExtent(cx);
-  cy = clampExtent(cy);
-  std::lock_guard imageLock(w.imageMutex);
-  if (w.image && cairo_image_surface_get_width(w.image) == cx && cairo_image_surface_get_height(w.image) == cy) {
-    return;
-  }
-  cairo_surface_t* fresh = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
-  cairo_t* cr = cairo_create(fresh);
-  COLORREF bg = RGB(255, 255, 255);
-  {
-    std::lock_guard lock(mutex_);
-    if (w.hasBackground) bg = w.background;
-  }
-  cairo_set_source_rgb(cr, GetRValue(bg) / 255.0, GetGValue(bg) / 255.0, GetBValue(bg) / 255.0);
-  cairo_paint(cr);
-  if (w.image) {
-    // Keep what was drawn so a grown window does not flash until repainted.
-    cairo_set_source_surface(cr, w.image, 0, 0);
-    cairo_paint(cr);
-    cairo_surface_destroy(w.image);
-  }
-  cairo_destroy(cr);
-  w.image = fresh;
-}
-
 // ---------------------------------------------------------------- destruction
 
 bool WindowSystem::destroyWindow(HWND hwnd) {
@@ -557,376 +521,6 @@ void WindowSystem::finishWindow(HWND hwnd, bool runFinal) {
   }
 }
 
-// ---------------------------------------------------------------- geometry
-
-bool WindowSystem::showWindow(HWND hwnd, int cmd) {
-  auto data = find(hwnd);
-  if (!data) return false;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    return runOnWindowThread(hwnd, [this, hwnd, cmd] { return LRESULT{showWindowOwned(hwnd, cmd)}; }) != 0;
-  }
-  return showWindowOwned(hwnd, cmd);
-}
-
-bool WindowSystem::showWindowOwned(HWND hwnd, int cmd) {
-  uint32_t style = 0;
-  Rect target;
-  UINT swp = SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER;
-  bool show = true;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    WindowData& w = *it->second;
-    style = w.style;
-    switch (cmd) {
-      case SW_HIDE:
-        if (!(style & WS_VISIBLE)) return false;
-        show = false;
-        break;
-      case SW_MINIMIZE:
-      case SW_SHOWMINIMIZED:
-      case SW_SHOWMINNOACTIVE:
-        setStyleLocked(w, (w.style | WS_MINIMIZE) & ~WS_MAXIMIZE);
-        swp |= SWP_FRAMECHANGED;
-        break;
-      case SW_MAXIMIZE: {
-        if (!(w.style & (WS_MAXIMIZE | WS_MINIMIZE))) w.normalRect = w.rect;
-        setStyleLocked(w, (w.style | WS_MAXIMIZE) & ~WS_MINIMIZE);
-        if (HWND parent = tree_.parent(hwnd)) {
-          auto p = windows_.find(parent);
-          target = p == windows_.end() ? w.rect : Rect{0, 0, p->second->rect.width(), p->second->rect.height()};
-        } else {
-          target = w.rect;  // replaced below by the monitor's work area
-        }
-        swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
-        break;
-      }
-      case SW_RESTORE:
-      case SW_SHOWNORMAL:
-        if (w.style & (WS_MAXIMIZE | WS_MINIMIZE)) {
-          setStyleLocked(w, w.style & ~(WS_MAXIMIZE | WS_MINIMIZE));
-          target = w.normalRect;
-          swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
-        } else if (style & WS_VISIBLE) {
-          return true;
-        }
-        break;
-      default:
-        if (style & WS_VISIBLE) return true;
-        break;
-    }
-  }
-  if (cmd == SW_MAXIMIZE && maximizesToWorkArea(hwnd)) {
-    Rect wr = windowRectScreen(hwnd);
-    target = pickMonitor(backend_->monitors(), {wr.left + wr.width() / 2, wr.top + wr.height() / 2}, true).workArea;
-  }
-  bool wasVisible = (style & WS_VISIBLE) != 0;
-  if (show != wasVisible) dispatch(hwnd, WM_SHOWWINDOW, show ? 1 : 0, 0);
-  swp |= show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
-  setWindowPosOwned(hwnd, 0, target.left, target.top, target.width(), target.height(), swp);
-  return wasVisible;
-}
-
-bool WindowSystem::setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
-  if (isForeignHandle(hwnd)) return false;
-  auto data = find(hwnd);
-  if (!data) return false;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    if (flags & SWP_ASYNCWINDOWPOS) {
-      return postTask(hwnd, [this, hwnd, insertAfter, x, y, cx, cy, flags] {
-        setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
-      });
-    }
-    return runOnWindowThread(hwnd, [=, this] {
-             return LRESULT{setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags)};
-           }) != 0;
-  }
-  return setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
-}
-
-bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
-  WINDOWPOS wp{hwnd, insertAfter, x, y, cx, cy, flags};
-  if (!(flags & SWP_NOSENDCHANGING)) {
-    dispatch(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&wp));
-  }
-  // Whatever the handler left in the change is what happens.
-  flags = wp.flags;
-  std::shared_ptr<WindowData> data;
-  bool moved = false;
-  bool sized = false;
-  bool shown = false;
-  bool hidden = false;
-  bool restacked = false;
-  SurfaceDesc desc;
-  Rect now;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    data = it->second;
-    WindowData& w = *data;
-    Rect r = w.rect;
-    if (!(flags & SWP_NOMOVE)) r = Rect::fromSize(wp.x, wp.y, r.width(), r.height());
-    if (!(flags & SWP_NOSIZE)) {
-      r.right = r.left + clampExtent(wp.cx);
-      r.bottom = r.top + clampExtent(wp.cy);
-    }
-    moved = r.left != w.rect.left || r.top != w.rect.top;
-    sized = r.width() != w.rect.width() || r.height() != w.rect.height();
-    w.rect = r;
-    if (!(w.style & (WS_MINIMIZE | WS_MAXIMIZE))) w.normalRect = r;
-    if (!(flags & SWP_NOZORDER)) {
-      if (wp.hwndInsertAfter == HWND_TOPMOST) w.exStyle |= WS_EX_TOPMOST;
-      if (wp.hwndInsertAfter == HWND_NOTOPMOST) w.exStyle &= ~WS_EX_TOPMOST;
-      // Among top-level windows the backend's Z order is the one that counts.
-      if (tree_.parent(hwnd)) tree_.restack(hwnd, wp.hwndInsertAfter);
-      restacked = true;
-    }
-    bool visible = (w.style & WS_VISIBLE) != 0;
-    // When a handler leaves both bits set, showing wins.
-    if ((flags & SWP_SHOWWINDOW) && !visible) {
-      setStyleLocked(w, w.style | WS_VISIBLE);
-      shown = true;
-    } else if (!(flags & SWP_SHOWWINDOW) && (flags & SWP_HIDEWINDOW) && visible) {
-      setStyleLocked(w, w.style & ~WS_VISIBLE);
-      hidden = true;
-    }
-    desc = describeLocked(w);
-    now = r;
-  }
-  if (hidden) input_.releaseCaptureOf(hwnd);
-  if (sized) resizeImage(*data, now.width(), now.height());
-  backend_->surfaceChanged(desc);
-  if (restacked) backend_->surfaceRestacked(hwnd, wp.hwndInsertAfter);
-  if (sized || shown) {
-    // The backend's copy must match the new size and show current pixels.
-    present(hwnd, nullptr);
-  }
-  if (!(flags & SWP_NOREDRAW) && (sized || (flags & SWP_FRAMECHANGED))) invalidate(hwnd, nullptr, true);
-  if (shown) {
-    // Windows below a hidden ancestor never got painted; paint the subtree.
-    std::vector<HWND> stack{hwnd};
-    while (!stack.empty()) {
-      HWND h = stack.back();
-      stack.pop_back();
-      invalidate(h, nullptr, true);
-      for (HWND c : children(h)) stack.push_back(c);
-    }
-  }
-  wp.x = now.left;
-  wp.y = now.top;
-  wp.cx = now.width();
-  wp.cy = now.height();
-  wp.flags = flags | (moved ? 0 : SWP_NOCLIENTMOVE) | (sized ? 0 : SWP_NOCLIENTSIZE);
-  dispatch(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&wp));
-  return true;
-}
-
-HWND WindowSystem::setParent(HWND hwnd, HWND parent) {
-  if (parent == kDesktopWindow) parent = 0;
-  auto data = find(hwnd);
-  if (!data || isForeignHandle(parent)) return 0;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    return static_cast<HWND>(runOnWindowThread(hwnd, [=, this] { return LRESULT{setParent(hwnd, parent)}; }));
-  }
-  HWND old = 0;
-  SurfaceDesc desc;
-  {
-    std::lock_guard lock(mutex_);
-    old = tree_.parent(hwnd);
-    // Refused when the parent is gone or lies inside the window itself.
-    if (!tree_.setParent(hwnd, parent)) return 0;
-    desc = describeLocked(*data);
-  }
-  backend_->surfaceDestroyed(hwnd);
-  backend_->surfaceCreated(desc);
-  present(hwnd, nullptr);
-  invalidate(hwnd, nullptr, true);
-  return old ? old : kDesktopWindow;
-}
-
-bool WindowSystem::setOwner(HWND hwnd, HWND owner) {
-  if (owner == kDesktopWindow) owner = 0;
-  SurfaceDesc desc;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end() || owner == hwnd) return false;
-    if (owner && !isForeignHandle(owner) && !windows_.count(owner)) return false;
-    tree_.setOwner(hwnd, owner);
-    desc = describeLocked(*it->second);
-  }
-  backend_->surfaceChanged(desc);
-  return true;
-}
-
-bool WindowSystem::setStyle(HWND hwnd, uint32_t style, bool extended) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    if (extended) {
-      it->second->exStyle = style;
-    } else {
-      setStyleLocked(*it->second, style);
-    }
-  }
-  syncSurface(hwnd);
-  return true;
-}
-
-bool WindowSystem::setTitle(HWND hwnd, std::string_view title) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    it->second->title = std::string(title);
-  }
-  syncSurface(hwnd);
-  return true;
-}
-
-bool WindowSystem::setForeground(HWND hwnd) {
-  HWND top = hwnd;
-  {
-    std::lock_guard lock(mutex_);
-    if (tree_.contains(hwnd)) top = tree_.topLevelOf(hwnd);
-  }
-  if (!isWindow(top)) return false;
-  backend_->setForeground(top);
-  return true;
-}
-
-// ---------------------------------------------------------------- painting
-
-bool WindowSystem::invalidate(HWND hwnd, const Rect* rect, bool erase) {
-  std::shared_ptr<ThreadQueue> q;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    WindowData& w = *it->second;
-    Rect client{0, 0, w.rect.width(), w.rect.height()};
-    Rect r = rect ? rect->intersect(client) : client;
-    if (r.isEmpty()) return true;
-    w.invalid = w.invalid.unite(r);
-    if (erase) w.eraseNeeded = true;
-    if (!tree_.isVisible(hwnd)) return true;  // painted when shown
-    q = w.queue;
-  }
-  q->requestPaint(hwnd);
-  return true;
-}
-
-bool WindowSystem::validate(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end()) return false;
-  it->second->invalid = {};
-  it->second->eraseNeeded = false;
-  return true;
-}
-
-Rect WindowSystem::takeInvalid(HWND hwnd, bool& erase) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end()) {
-    erase = false;
-    return {};
-  }
-  Rect r = it->second->invalid;
-  erase = it->second->eraseNeeded;
-  it->second->invalid = {};
-  it->second->eraseNeeded = false;
-  return r;
-}
-
-void WindowSystem::paintWindow(HWND hwnd) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end() || it->second->invalid.isEmpty() || !tree_.isVisible(hwnd)) return;
-  }
-  dispatch(hwnd, WM_PAINT, 0, 0);
-  // A handler that painted nothing must not cause an endless stream of
-  // WM_PAINT; what it left invalid is dropped.
-  validate(hwnd);
-}
-
-bool WindowSystem::updateWindow(HWND hwnd) {
-  auto data = find(hwnd);
-  if (!data) return false;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    return runOnWindowThread(hwnd, [this, hwnd] { return LRESULT{updateWindow(hwnd)}; }) != 0;
-  }
-  paintWindow(hwnd);
-  return true;
-}
-
-WindowSystem::ImageAccess WindowSystem::lockImage(HWND hwnd) {
-  ImageAccess access;
-  access.data = find(hwnd);
-  if (!access.data) return access;
-  access.data->imageMutex.lock();
-  access.surface = access.data->image;
-  if (!access.surface) {
-    access.data->imageMutex.unlock();
-    access.data.reset();
-  }
-  return access;
-}
-
-void WindowSystem::unlockImage(ImageAccess& access) {
-  if (!access.data) return;
-  cairo_surface_flush(access.surface);
-  access.surface = nullptr;
-  access.data->imageMutex.unlock();
-  access.data.reset();
-}
-
-bool WindowSystem::present(HWND hwnd, const Rect* dirty) {
-  auto data = find(hwnd);
-  if (!data) return false;
-  std::lock_guard imageLock(data->imageMutex);
-  if (!data->image) return false;
-  cairo_surface_flush(data->image);
-  ImageView view;
-  view.data = cairo_image_surface_get_data(data->image);
-  view.width = cairo_image_surface_get_width(data->image);
-  view.height = cairo_image_surface_get_height(data->image);
-  view.stride = cairo_image_surface_get_stride(data->image);
-  Rect all{0, 0, view.width, view.height};
-  Rect r = dirty ? dirty->intersect(all) : all;
-  backend_->present(hwnd, view, r);
-  return true;
-}
-
-uint32_t WindowSystem::classBackground(HWND hwnd, bool& has) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  has = it != windows_.end() && it->second->hasBackground;
-  return has ? it->second->background : 0;
-}
-
-CursorShape WindowSystem::classCursor(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  return it == windows_.end() ? CursorShape::Arrow : it->second->cursor;
-}
-
-HFONT WindowSystem::windowFont(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  return it == windows_.end() ? 0 : it->second->font;
-}
-
-void WindowSystem::setWindowFont(HWND hwnd, HFONT font) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it != windows_.end()) it->second->font = font;
-}
-
 // ---------------------------------------------------------------- timers
 
 uint32_t WindowSystem::setTimer(HWND hwnd, uint32_t id, uint32_t ms) {
@@ -973,88 +567,6 @@ uint32_t WindowSystem::classStyle(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
   return it == windows_.end() ? 0 : it->second->classStyle;
-}
-
-// ---------------------------------------------------------------- default processing
-
-LRESULT WindowSystem::defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_CLOSE:
-      destroyWindow(hwnd);
-      return 0;
-    case WM_SETFONT:
-      setWindowFont(hwnd, static_cast<HFONT>(wParam));
-      if (LOWORD(static_cast<uintptr_t>(lParam))) invalidate(hwnd, nullptr, true);
-      return 0;
-    case WM_GETFONT:
-      return static_cast<LRESULT>(windowFont(hwnd));
-    case WM_SETTEXT: {
-      const char* text = reinterpret_cast<const char*>(lParam);
-      return setTitle(hwnd, text ? std::string_view(text) : std::string_view()) ? 1 : 0;
-    }
-    case WM_RBUTTONUP: {
-      Point o = clientOrigin(hwnd);
-      sendMessage(hwnd, WM_CONTEXTMENU, hwnd,
-                  MAKELPARAM(o.x + GET_X_LPARAM(lParam), o.y + GET_Y_LPARAM(lParam)));
-      return 0;
-    }
-    case WM_CONTEXTMENU: {
-      HWND parent = parentOf(hwnd);
-      return parent ? sendMessage(parent, WM_CONTEXTMENU, wParam, lParam) : 0;
-    }
-    case WM_SETCURSOR: {
-      HWND parent = parentOf(hwnd);
-      if (parent && sendMessage(parent, WM_SETCURSOR, wParam, lParam)) return 1;
-      // A parent asked on behalf of a child leaves the child's own cursor
-      // alone unless its handler decides otherwise.
-      if (LOWORD(static_cast<uintptr_t>(lParam)) == HTCLIENT && static_cast<HWND>(wParam) == hwnd) {
-        backend_->setCursorShape(classCursor(hwnd));
-        return 1;
-      }
-      return 0;
-    }
-    case WM_ERASEBKGND: {
-      bool has = false;
-      COLORREF color = classBackground(hwnd, has);
-      auto* dc = reinterpret_cast<DeviceContext*>(wParam);
-      if (!has || !dc) return 0;
-      Size s = dc->size();
-      dc->fillRect(Rect{0, 0, s.cx, s.cy}, color);
-      return 1;
-    }
-    case WM_PAINT: {
-      PaintScope paint(hwnd);
-      return 0;
-    }
-    case WM_WINDOWPOSCHANGED: {
-      const auto* wp = reinterpret_cast<const WINDOWPOS*>(lParam);
-      if (!wp) return 0;
-      if (!(wp->flags & SWP_NOCLIENTMOVE)) dispatch(hwnd, WM_MOVE, 0, MAKELPARAM(wp->x, wp->y));
-      if (!(wp->flags & SWP_NOCLIENTSIZE)) {
-        uint32_t style = 0;
-        {
-          std::lock_guard lock(mutex_);
-          auto it = windows_.find(hwnd);
-          if (it != windows_.end()) style = it->second->style;
-        }
-        WPARAM kind = (style & WS_MAXIMIZE) ? SIZE_MAXIMIZED : (style & WS_MINIMIZE) ? SIZE_MINIMIZED : SIZE_RESTORED;
-        dispatch(hwnd, WM_SIZE, kind, MAKELPARAM(wp->cx, wp->cy));
-      }
-      return 0;
-    }
-    case WM_CTLCOLORSTATIC:
-      return static_cast<LRESULT>(createSolidBrush(RGB(240, 240, 240)));
-    case WM_DPICHANGED: {
-      const auto* suggested = reinterpret_cast<const Rect*>(lParam);
-      if (suggested) {
-        setWindowPos(hwnd, 0, suggested->left, suggested->top, suggested->width(), suggested->height(),
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-      }
-      return 0;
-    }
-    default:
-      return 0;
-  }
 }
 
 }  // namespace ui

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/ui/Backend.h"
+#include "platform/ui/DefaultWindowProc.h"
 #include "platform/ui/InputRouter.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ThreadQueue.h"
@@ -111,6 +112,8 @@ class WindowSystem : private MessageDispatcher {
   // The restored rectangle (the parent's client coordinates).
   Rect normalRect(HWND hwnd);
   Point clientOrigin(HWND hwnd);
+  // This process's window's parent, 0 for a top-level one.
+  HWND parentOf(HWND hwnd);
   // The deepest visible, enabled window of top's tree under a screen point.
   HWND hitTest(HWND top, Point screen);
   uint32_t classStyle(HWND hwnd);
@@ -132,7 +135,9 @@ class WindowSystem : private MessageDispatcher {
   void setWindowFont(HWND hwnd, HFONT font);
 
   // Default processing (Window::defaultHandle).
-  LRESULT defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return defaultProc_.handle(hwnd, msg, wParam, lParam);
+  }
 
  private:
   explicit WindowSystem(std::unique_ptr<Backend> backend);
@@ -152,7 +157,6 @@ class WindowSystem : private MessageDispatcher {
   void finishWindow(HWND hwnd, bool runFinal);
   // Sets the style and keeps the tree's visible bit in step.
   void setStyleLocked(WindowData& w, uint32_t style);
-  HWND parentOf(HWND hwnd);
   bool maximizesToWorkArea(HWND hwnd);
   void resizeImage(WindowData& w, int cx, int cy);
   SurfaceDesc describeLocked(const WindowData& w) const;
@@ -168,6 +172,7 @@ class WindowSystem : private MessageDispatcher {
 
   // Has its own lock; see InputRouter.h for the order.
   InputRouter input_{*this};
+  DefaultWindowProc defaultProc_{*this};
 };
 
 }  // namespace ui
