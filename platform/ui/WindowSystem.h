@@ -163,7 +163,7 @@ class WindowSystem : private MessageDispatcher {
   void syncSurface(HWND hwnd);
   Point clientOriginLocked(HWND hwnd) const;
 
-  std::unique_ptr<Backend> backend_;
+  std::unique_ptr<Backend> backend_;  // fixed from install to uninstall; has its own lock
 
   std::mutex mutex_;
   // Guarded by mutex_.
