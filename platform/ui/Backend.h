@@ -70,6 +70,9 @@ struct MonitorInfo {
   UINT dpi = 96;
 };
 
+// The monitor holding p; else, when nearest, the closest one; else an empty one.
+MonitorInfo pickMonitor(const std::vector<MonitorInfo>& monitors, Point p, bool nearest);
+
 struct MenuItemView {
   UINT id = 0;
   std::string text;

@@ -224,15 +224,15 @@ uint32_t setTimer(HWND hwnd, uint32_t id, uint32_t ms) { return ws() ? ws()->set
 
 bool killTimer(HWND hwnd, uint32_t id) { return ws() && ws()->killTimer(hwnd, id); }
 
-HWND setFocus(HWND hwnd) { return ws() ? ws()->setFocus(hwnd) : 0; }
+HWND setFocus(HWND hwnd) { return ws() ? ws()->input().setFocus(hwnd) : 0; }
 
-HWND getFocus() { return ws() ? ws()->focus() : 0; }
+HWND getFocus() { return ws() ? ws()->input().focus() : 0; }
 
-HWND setCapture(HWND hwnd) { return ws() ? ws()->setCapture(hwnd) : 0; }
+HWND setCapture(HWND hwnd) { return ws() ? ws()->input().setCapture(hwnd) : 0; }
 
-bool releaseCapture() { return ws() && ws()->releaseCapture(); }
+bool releaseCapture() { return ws() && ws()->input().releaseCapture(); }
 
-HWND getCapture() { return ws() ? ws()->capture() : 0; }
+HWND getCapture() { return ws() ? ws()->input().capture() : 0; }
 
 void setCursor(CursorShape shape) {
   if (ws()) ws()->backend().setCursorShape(shape);
@@ -257,8 +257,9 @@ Size getPrimaryScreenSize() {
   return {};
 }
 
-MonitorInfo monitorFromPoint(Point p, bool nearest) {
-  auto monitors = getMonitors();
+MonitorInfo monitorFromPoint(Point p, bool nearest) { return pickMonitor(getMonitors(), p, nearest); }
+
+MonitorInfo pickMonitor(const std::vector<MonitorInfo>& monitors, Point p, bool nearest) {
   const MonitorInfo* best = nullptr;
   long long bestDistance = LLONG_MAX;
   for (const MonitorInfo& m : monitors) {
@@ -283,9 +284,11 @@ Point clampToWorkArea(Point p) {
 
 UINT getDpiForWindow(HWND hwnd) { return ws() ? ws()->backend().dpiForWindow(hwnd) : 96; }
 
-int installKeyHook(std::function<bool(UINT, UINT)> hook) { return ws() ? ws()->addKeyHook(std::move(hook)) : 0; }
+int installKeyHook(std::function<bool(UINT, UINT)> hook) {
+  return ws() ? ws()->input().addKeyHook(std::move(hook)) : 0;
+}
 
-bool removeKeyHook(int id) { return ws() && ws()->removeKeyHook(id); }
+bool removeKeyHook(int id) { return ws() && ws()->input().removeKeyHook(id); }
 
 std::optional<std::string> showSaveFileDialog(const SaveDialogRequest& request) {
   return ws() ? ws()->backend().saveFileDialog(request) : std::nullopt;

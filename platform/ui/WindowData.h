@@ -3,7 +3,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "platform/ui/Backend.h"
 #include "platform/ui/Messages.h"
@@ -12,6 +11,10 @@
 typedef struct _cairo_surface cairo_surface_t;
 
 namespace ui {
+
+// The largest width or height of a window and its backing image.
+constexpr int kMaxWindowExtent = 16384;
+inline int clampExtent(int v) { return v < 0 ? 0 : (v > kMaxWindowExtent ? kMaxWindowExtent : v); }
 
 class Window;
 class ThreadQueue;
@@ -24,12 +27,10 @@ struct WindowData {
   HWND hwnd = 0;
   std::shared_ptr<ThreadQueue> queue;  // the owning thread's queue; fixed at creation
 
-  // Guarded by WindowSystem::mutex_.
+  // Guarded by WindowSystem::mutex_. Parent, owner, children and the visible
+  // bit live in WindowSystem::tree_; style keeps WS_VISIBLE in step with it.
   Window* object = nullptr;
   State state = State::Creating;
-  HWND parent = 0;
-  HWND owner = 0;
-  std::vector<HWND> children;  // Z order, top first
   std::string className;
   std::string title;
   uint32_t style = 0;

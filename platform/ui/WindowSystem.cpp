@@ -5,13 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <cstdio>
-#include <exception>
 
-#include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
-#include "platform/ui/PaintScope.h"
+#include "platform/ui/HandlerGuard.h"
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowApi.h"
@@ -30,26 +26,7 @@ std::atomic<WindowSystem*> gCurrent{nullptr};
 // so a stale handle can never name a newer window.
 std::atomic<HWND> gNextHandle{0x00010000};
 
-constexpr auto kDoubleClickTime = std::chrono::milliseconds(500);
-constexpr int kDoubleClickSlop = 2;
 constexpr uint32_t kMinTimerMs = 10;
-constexpr int kMaxExtent = 16384;
-
-int clampExtent(int v) { return std::clamp(v, 0, kMaxExtent); }
-
-// Handlers are a callback boundary: an exception never leaves the message
-// loop. It is reported on stderr since the layer has no other channel.
-template <typename F>
-LRESULT guarded(F&& f) {
-  try {
-    return f();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "ui: handler raised: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "ui: handler raised an unknown exception\n");
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -67,7 +44,7 @@ bool WindowSystem::install(std::unique_ptr<Backend> backend) {
   std::lock_guard lock(gInstallMutex);
   if (gOwned || !backend) return false;
   gOwned.reset(new WindowSystem(std::move(backend)));
-  gOwned->backend_->attach(gOwned.get());
+  gOwned->backend_->attach(&gOwned->input_);
   gCurrent = gOwned.get();
   return true;
 }
@@ -83,8 +60,8 @@ void WindowSystem::destroyThreadWindows() {
     std::lock_guard lock(mutex_);
     for (auto& [h, d] : windows_) {
       if (d->queue.get() != self) continue;
-      auto parent = windows_.find(d->parent);
-      if (d->parent == 0 || parent == windows_.end() || parent->second->queue.get() != self) mine.push_back(h);
+      auto parent = windows_.find(tree_.parent(h));
+      if (parent == windows_.end() || parent->second->queue.get() != self) mine.push_back(h);
     }
   }
   for (HWND h : mine) destroyWindow(h);
@@ -124,28 +101,36 @@ void WindowSystem::detachObject(HWND hwnd) {
   if (it != windows_.end()) it->second->object = nullptr;
 }
 
-bool WindowSystem::isVisibleLocked(const WindowData& w) const {
-  const WindowData* cur = &w;
-  while (cur) {
-    if (!(cur->style & WS_VISIBLE)) return false;
-    if (cur->parent == 0) return true;
-    auto it = windows_.find(cur->parent);
-    cur = it == windows_.end() ? nullptr : it->second.get();
-  }
-  return false;
-}
-
-Point WindowSystem::clientOriginLocked(const WindowData& w) const {
-  Point p{w.rect.left, w.rect.top};
-  HWND parent = w.parent;
-  while (parent) {
-    auto it = windows_.find(parent);
+Point WindowSystem::clientOriginLocked(HWND hwnd) const {
+  Point p;
+  for (HWND h = hwnd; h; h = tree_.parent(h)) {
+    auto it = windows_.find(h);
     if (it == windows_.end()) break;
     p.x += it->second->rect.left;
     p.y += it->second->rect.top;
-    parent = it->second->parent;
   }
   return p;
+}
+
+HWND WindowSystem::parentOf(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  return tree_.parent(hwnd);
+}
+
+bool WindowSystem::maximizesToWorkArea(HWND hwnd) {
+  // A window with neither a parent nor the child style, and no owner it
+  // pops up from, fills its monitor's work area when maximised.
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  if (it == windows_.end() || tree_.parent(hwnd)) return false;
+  uint32_t style = it->second->style;
+  if (style & WS_CHILD) return false;
+  return !((style & WS_POPUP) && tree_.owner(hwnd));
+}
+
+void WindowSystem::setStyleLocked(WindowData& w, uint32_t style) {
+  w.style = style;
+  tree_.setVisible(w.hwnd, (style & WS_VISIBLE) != 0);
 }
 
 Point WindowSystem::clientOrigin(HWND hwnd) {
@@ -155,7 +140,7 @@ Point WindowSystem::clientOrigin(HWND hwnd) {
   }
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
-  return it == windows_.end() ? Point{} : clientOriginLocked(*it->second);
+  return it == windows_.end() ? Point{} : clientOriginLocked(hwnd);
 }
 
 Rect WindowSystem::windowRectScreen(HWND hwnd) {
@@ -166,7 +151,7 @@ Rect WindowSystem::windowRectScreen(HWND hwnd) {
   std::lock_guard lock(mutex_);
   auto it = windows_.find(hwnd);
   if (it == windows_.end()) return {};
-  Point o = clientOriginLocked(*it->second);
+  Point o = clientOriginLocked(hwnd);
   return Rect::fromSize(o.x, o.y, it->second->rect.width(), it->second->rect.height());
 }
 
@@ -185,17 +170,17 @@ std::optional<DesktopWindowInfo> WindowSystem::windowInfo(HWND hwnd) {
   const WindowData& w = *it->second;
   DesktopWindowInfo info;
   info.hwnd = hwnd;
-  info.parent = w.parent;
-  info.owner = w.owner;
+  info.parent = tree_.parent(hwnd);
+  info.owner = tree_.owner(hwnd);
   info.processId = static_cast<uint32_t>(::getpid());
-  info.visible = isVisibleLocked(w);
+  info.visible = tree_.isVisible(hwnd);
   info.minimized = (w.style & WS_MINIMIZE) != 0;
   info.maximized = (w.style & WS_MAXIMIZE) != 0;
   info.title = w.title;
   info.className = w.className;
   info.style = w.style;
   info.exStyle = w.exStyle;
-  Point o = clientOriginLocked(w);
+  Point o = clientOriginLocked(hwnd);
   info.windowRect = Rect::fromSize(o.x, o.y, w.rect.width(), w.rect.height());
   // This process's windows draw no frame of their own.
   info.frameBounds = info.windowRect;
@@ -207,15 +192,14 @@ std::vector<HWND> WindowSystem::children(HWND hwnd) {
   if (hwnd == kDesktopWindow) return backend_->topLevelWindows();
   if (isForeignHandle(hwnd)) return backend_->childWindows(hwnd);
   std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  return it == windows_.end() ? std::vector<HWND>{} : it->second->children;
+  return tree_.children(hwnd);
 }
 
 SurfaceDesc WindowSystem::describeLocked(const WindowData& w) const {
   SurfaceDesc d;
   d.hwnd = w.hwnd;
-  d.parent = w.parent;
-  d.owner = w.owner;
+  d.parent = tree_.parent(w.hwnd);
+  d.owner = tree_.owner(w.hwnd);
   d.rect = w.rect;
   d.style = w.style;
   d.exStyle = w.exStyle;
@@ -245,9 +229,9 @@ LRESULT WindowSystem::dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     if (it == windows_.end()) return 0;
     object = it->second->object;
   }
-  if (!object) return guarded([&] { return defaultProc(hwnd, msg, wParam, lParam); });
+  if (!object) return guardedCall([&] { return defaultProc(hwnd, msg, wParam, lParam); });
   ++object->dispatchDepth_;
-  LRESULT result = guarded([&] { return object->handleMessage(msg, wParam, lParam); });
+  LRESULT result = guardedCall([&] { return object->handleMessage(msg, wParam, lParam); });
   if (--object->dispatchDepth_ == 0 && object->finalPending_) {
     // The window went away inside this handler; its final message runs now
     // that the handler is done with the object.
@@ -258,7 +242,7 @@ LRESULT WindowSystem::dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 }
 
 LRESULT WindowSystem::runSent(const SendRecord& record) {
-  return guarded([&]() -> LRESULT {
+  return guardedCall([&]() -> LRESULT {
     if (record.task) return record.task();
     return dispatch(record.hwnd, record.msg, record.wParam, record.lParam);
   });
@@ -271,7 +255,7 @@ void WindowSystem::runPosted(PostedItem& item) {
     dispatch(item.hwnd, item.msg, item.wParam, item.lParam);
     return;
   }
-  guarded([&] {
+  guardedCall([&] {
     item.task();
     return LRESULT{0};
   });
@@ -297,7 +281,7 @@ LRESULT WindowSystem::sendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
 LRESULT WindowSystem::runOnWindowThread(HWND hwnd, const std::function<LRESULT()>& task) {
   auto data = find(hwnd);
   if (!data) return 0;
-  if (data->queue.get() == ThreadQueue::currentIfAny()) return guarded(task);
+  if (data->queue.get() == ThreadQueue::currentIfAny()) return guardedCall(task);
   SendRecord record;
   record.hwnd = hwnd;
   record.task = task;
@@ -381,8 +365,6 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
     if (hwnd >= kForeignHandleBit) return 0;
     data->hwnd = hwnd;
     data->object = object;
-    data->parent = parent;
-    data->owner = owner;
     data->className = className ? className : "KestrovaWindow";
     data->title = std::string(title);
     data->style = style;
@@ -394,10 +376,7 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
     data->rect = r;
     data->normalRect = r;
     windows_[hwnd] = data;
-    if (parent) {
-      auto& siblings = windows_[parent]->children;
-      siblings.insert(siblings.begin(), hwnd);
-    }
+    tree_.add(hwnd, parent, owner, false);
     object->hwnd_ = hwnd;
     desc = describeLocked(*data);
   }
@@ -441,32 +420,6 @@ HWND WindowSystem::createWindow(Window* object, HWND parentOrOwner, const Rect& 
   return isWindow(hwnd) ? hwnd : 0;
 }
 
-void WindowSystem::resizeImage(WindowData& w, int cx, int cy) {
-  cx = clampExtent(cx);
-  cy = clampExtent(cy);
-  std::lock_guard imageLock(w.imageMutex);
-  if (w.image && cairo_image_surface_get_width(w.image) == cx && cairo_image_surface_get_height(w.image) == cy) {
-    return;
-  }
-  cairo_surface_t* fresh = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
-  cairo_t* cr = cairo_create(fresh);
-  COLORREF bg = RGB(255, 255, 255);
-  {
-    std::lock_guard lock(mutex_);
-    if (w.hasBackground) bg = w.background;
-  }
-  cairo_set_source_rgb(cr, GetRValue(bg) / 255.0, GetGValue(bg) / 255.0, GetBValue(bg) / 255.0);
-  cairo_paint(cr);
-  if (w.image) {
-    // Keep what was drawn so a grown window does not flash until repainted.
-    cairo_set_source_surface(cr, w.image, 0, 0);
-    cairo_paint(cr);
-    cairo_surface_destroy(w.image);
-  }
-  cairo_destroy(cr);
-  w.image = fresh;
-}
-
 // ---------------------------------------------------------------- destruction
 
 bool WindowSystem::destroyWindow(HWND hwnd) {
@@ -482,15 +435,13 @@ bool WindowSystem::destroyWindow(HWND hwnd) {
     if (data->state == WindowData::State::Destroying) return false;
     data->state = WindowData::State::Destroying;
     runFinal = !data->finalSuppressed;
-    for (auto& [h, d] : windows_) {
-      if (d->owner == hwnd && d->parent == 0) owned.push_back(h);
-    }
+    owned = tree_.ownedBy(hwnd);
   }
   // Owned windows go first, as their owner's life bounds theirs.
   for (HWND h : owned) destroyWindow(h);
   {
     std::lock_guard lock(mutex_);
-    data->style &= ~WS_VISIBLE;
+    setStyleLocked(*data, data->style & ~WS_VISIBLE);
   }
   syncSurface(hwnd);
   // WM_DESTROY to the window first and then its children, which all still
@@ -499,7 +450,7 @@ bool WindowSystem::destroyWindow(HWND hwnd) {
   std::vector<HWND> kids;
   {
     std::lock_guard lock(mutex_);
-    kids = data->children;
+    kids = tree_.children(hwnd);
   }
   for (HWND child : kids) sendDestroyMessages(child);
   destroyTree(hwnd, runFinal);
@@ -518,7 +469,7 @@ void WindowSystem::sendDestroyMessages(HWND hwnd) {
   std::vector<HWND> kids;
   {
     std::lock_guard lock(mutex_);
-    kids = data->children;
+    kids = tree_.children(hwnd);
   }
   for (HWND child : kids) sendDestroyMessages(child);
 }
@@ -527,9 +478,8 @@ void WindowSystem::destroyTree(HWND hwnd, bool runFinal) {
   std::vector<HWND> kids;
   {
     std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return;
-    kids = it->second->children;
+    if (!windows_.count(hwnd)) return;
+    kids = tree_.children(hwnd);
   }
   for (HWND child : kids) destroyTree(child, true);
   auto data = find(hwnd);
@@ -554,14 +504,11 @@ void WindowSystem::finishWindow(HWND hwnd, bool runFinal) {
     if (it == windows_.end()) return;
     data = it->second;
     windows_.erase(it);
-    if (data->parent) {
-      auto p = windows_.find(data->parent);
-      if (p != windows_.end()) std::erase(p->second->children, hwnd);
-    }
-    forgetInputLocked(hwnd);
+    tree_.remove(hwnd);
     object = data->object;
     data->object = nullptr;
   }
+  input_.forgetWindow(hwnd);
   data->queue->forgetWindow(hwnd);
   backend_->surfaceDestroyed(hwnd);
   if (!object) return;
@@ -572,425 +519,6 @@ void WindowSystem::finishWindow(HWND hwnd, bool runFinal) {
   } else {
     object->onFinalMessage(hwnd);
   }
-}
-
-void WindowSystem::forgetInputLocked(HWND hwnd) {
-  if (focus_ == hwnd) focus_ = 0;
-  if (capture_ == hwnd) {
-    capture_ = 0;
-    implicitCapture_ = false;
-  }
-  if (lastClickWindow_ == hwnd) lastClickWindow_ = 0;
-}
-
-// ---------------------------------------------------------------- geometry
-
-bool WindowSystem::showWindow(HWND hwnd, int cmd) {
-  auto data = find(hwnd);
-  if (!data) return false;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    return runOnWindowThread(hwnd, [this, hwnd, cmd] { return LRESULT{showWindowOwned(hwnd, cmd)}; }) != 0;
-  }
-  return showWindowOwned(hwnd, cmd);
-}
-
-bool WindowSystem::showWindowOwned(HWND hwnd, int cmd) {
-  uint32_t style = 0;
-  Rect target;
-  UINT swp = SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER;
-  bool show = true;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    WindowData& w = *it->second;
-    style = w.style;
-    switch (cmd) {
-      case SW_HIDE:
-        if (!(style & WS_VISIBLE)) return false;
-        show = false;
-        break;
-      case SW_MINIMIZE:
-      case SW_SHOWMINIMIZED:
-      case SW_SHOWMINNOACTIVE:
-        w.style = (w.style | WS_MINIMIZE) & ~WS_MAXIMIZE;
-        swp |= SWP_FRAMECHANGED;
-        break;
-      case SW_MAXIMIZE: {
-        if (!(w.style & (WS_MAXIMIZE | WS_MINIMIZE))) w.normalRect = w.rect;
-        w.style = (w.style | WS_MAXIMIZE) & ~WS_MINIMIZE;
-        if (w.parent) {
-          auto p = windows_.find(w.parent);
-          target = p == windows_.end() ? w.rect : Rect{0, 0, p->second->rect.width(), p->second->rect.height()};
-        } else {
-          target = w.rect;  // replaced below by the monitor's work area
-        }
-        swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
-        break;
-      }
-      case SW_RESTORE:
-      case SW_SHOWNORMAL:
-        if (w.style & (WS_MAXIMIZE | WS_MINIMIZE)) {
-          w.style &= ~(WS_MAXIMIZE | WS_MINIMIZE);
-          target = w.normalRect;
-          swp &= ~(SWP_NOSIZE | SWP_NOMOVE);
-        } else if (style & WS_VISIBLE) {
-          return true;
-        }
-        break;
-      default:
-        if (style & WS_VISIBLE) return true;
-        break;
-    }
-  }
-  if (cmd == SW_MAXIMIZE && getParent(hwnd) == 0) {
-    Rect wr = windowRectScreen(hwnd);
-    target = monitorFromPoint({wr.left + wr.width() / 2, wr.top + wr.height() / 2}).workArea;
-  }
-  bool wasVisible = (style & WS_VISIBLE) != 0;
-  if (show != wasVisible) dispatch(hwnd, WM_SHOWWINDOW, show ? 1 : 0, 0);
-  swp |= show ? SWP_SHOWWINDOW : SWP_HIDEWINDOW;
-  setWindowPosOwned(hwnd, 0, target.left, target.top, target.width(), target.height(), swp);
-  return wasVisible;
-}
-
-bool WindowSystem::setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
-  if (isForeignHandle(hwnd)) return false;
-  auto data = find(hwnd);
-  if (!data) return false;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    if (flags & SWP_ASYNCWINDOWPOS) {
-      return postTask(hwnd, [this, hwnd, insertAfter, x, y, cx, cy, flags] {
-        setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
-      });
-    }
-    return runOnWindowThread(hwnd, [=, this] {
-             return LRESULT{setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags)};
-           }) != 0;
-  }
-  return setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
-}
-
-void WindowSystem::restackLocked(WindowData& w, HWND insertAfter) {
-  if (insertAfter == HWND_TOPMOST) w.exStyle |= WS_EX_TOPMOST;
-  if (insertAfter == HWND_NOTOPMOST) w.exStyle &= ~WS_EX_TOPMOST;
-  if (!w.parent) return;  // the desktop's Z order belongs to the backend
-  auto p = windows_.find(w.parent);
-  if (p == windows_.end()) return;
-  auto& siblings = p->second->children;
-  std::erase(siblings, w.hwnd);
-  if (insertAfter == HWND_BOTTOM) {
-    siblings.push_back(w.hwnd);
-    return;
-  }
-  auto after = std::find(siblings.begin(), siblings.end(), insertAfter);
-  if (after == siblings.end()) {
-    siblings.insert(siblings.begin(), w.hwnd);
-  } else {
-    siblings.insert(after + 1, w.hwnd);
-  }
-}
-
-bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
-  WINDOWPOS wp{hwnd, insertAfter, x, y, cx, cy, flags};
-  if (!(flags & SWP_NOSENDCHANGING)) {
-    dispatch(hwnd, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&wp));
-  }
-  // Whatever the handler left in the change is what happens.
-  flags = wp.flags;
-  std::shared_ptr<WindowData> data;
-  bool moved = false;
-  bool sized = false;
-  bool shown = false;
-  bool hidden = false;
-  bool restacked = false;
-  SurfaceDesc desc;
-  Rect now;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    data = it->second;
-    WindowData& w = *data;
-    Rect r = w.rect;
-    if (!(flags & SWP_NOMOVE)) r = Rect::fromSize(wp.x, wp.y, r.width(), r.height());
-    if (!(flags & SWP_NOSIZE)) {
-      r.right = r.left + clampExtent(wp.cx);
-      r.bottom = r.top + clampExtent(wp.cy);
-    }
-    moved = r.left != w.rect.left || r.top != w.rect.top;
-    sized = r.width() != w.rect.width() || r.height() != w.rect.height();
-    w.rect = r;
-    if (!(w.style & (WS_MINIMIZE | WS_MAXIMIZE))) w.normalRect = r;
-    if (!(flags & SWP_NOZORDER)) {
-      restackLocked(w, wp.hwndInsertAfter);
-      restacked = true;
-    }
-    bool visible = (w.style & WS_VISIBLE) != 0;
-    // When a handler leaves both bits set, showing wins.
-    if ((flags & SWP_SHOWWINDOW) && !visible) {
-      w.style |= WS_VISIBLE;
-      shown = true;
-    } else if (!(flags & SWP_SHOWWINDOW) && (flags & SWP_HIDEWINDOW) && visible) {
-      w.style &= ~WS_VISIBLE;
-      hidden = true;
-    }
-    desc = describeLocked(w);
-    now = r;
-  }
-  if (hidden) {
-    // A hidden window gives up the mouse it captured.
-    std::lock_guard lock(mutex_);
-    if (capture_ == hwnd) {
-      capture_ = 0;
-      implicitCapture_ = false;
-    }
-  }
-  if (sized) resizeImage(*data, now.width(), now.height());
-  backend_->surfaceChanged(desc);
-  if (restacked) backend_->surfaceRestacked(hwnd, wp.hwndInsertAfter);
-  if (sized || shown) {
-    // The backend's copy must match the new size and show current pixels.
-    present(hwnd, nullptr);
-  }
-  if (!(flags & SWP_NOREDRAW) && (sized || (flags & SWP_FRAMECHANGED))) invalidate(hwnd, nullptr, true);
-  if (shown) {
-    // Windows below a hidden ancestor never got painted; paint the subtree.
-    std::vector<HWND> stack{hwnd};
-    while (!stack.empty()) {
-      HWND h = stack.back();
-      stack.pop_back();
-      invalidate(h, nullptr, true);
-      for (HWND c : children(h)) stack.push_back(c);
-    }
-  }
-  wp.x = now.left;
-  wp.y = now.top;
-  wp.cx = now.width();
-  wp.cy = now.height();
-  wp.flags = flags | (moved ? 0 : SWP_NOCLIENTMOVE) | (sized ? 0 : SWP_NOCLIENTSIZE);
-  dispatch(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&wp));
-  return true;
-}
-
-HWND WindowSystem::setParent(HWND hwnd, HWND parent) {
-  if (parent == kDesktopWindow) parent = 0;
-  auto data = find(hwnd);
-  if (!data || isForeignHandle(parent)) return 0;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    return static_cast<HWND>(runOnWindowThread(hwnd, [=, this] { return LRESULT{setParent(hwnd, parent)}; }));
-  }
-  HWND old = 0;
-  SurfaceDesc desc;
-  {
-    std::lock_guard lock(mutex_);
-    if (parent) {
-      // Refuse a parent that is gone or lies inside the window itself.
-      for (HWND p = parent; p;) {
-        auto it = windows_.find(p);
-        if (it == windows_.end() || p == hwnd) return 0;
-        p = it->second->parent;
-      }
-    }
-    old = data->parent;
-    if (old) {
-      auto p = windows_.find(old);
-      if (p != windows_.end()) std::erase(p->second->children, hwnd);
-    }
-    data->parent = parent;
-    if (parent) {
-      auto& siblings = windows_[parent]->children;
-      siblings.insert(siblings.begin(), hwnd);
-    }
-    desc = describeLocked(*data);
-  }
-  backend_->surfaceDestroyed(hwnd);
-  backend_->surfaceCreated(desc);
-  present(hwnd, nullptr);
-  invalidate(hwnd, nullptr, true);
-  return old ? old : kDesktopWindow;
-}
-
-bool WindowSystem::setOwner(HWND hwnd, HWND owner) {
-  if (owner == kDesktopWindow) owner = 0;
-  SurfaceDesc desc;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end() || owner == hwnd) return false;
-    if (owner && !isForeignHandle(owner) && !windows_.count(owner)) return false;
-    it->second->owner = owner;
-    desc = describeLocked(*it->second);
-  }
-  backend_->surfaceChanged(desc);
-  return true;
-}
-
-bool WindowSystem::setStyle(HWND hwnd, uint32_t style, bool extended) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    (extended ? it->second->exStyle : it->second->style) = style;
-  }
-  syncSurface(hwnd);
-  return true;
-}
-
-bool WindowSystem::setTitle(HWND hwnd, std::string_view title) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    it->second->title = std::string(title);
-  }
-  syncSurface(hwnd);
-  return true;
-}
-
-bool WindowSystem::setForeground(HWND hwnd) {
-  HWND top = hwnd;
-  {
-    std::lock_guard lock(mutex_);
-    for (;;) {
-      auto it = windows_.find(top);
-      if (it == windows_.end()) break;
-      if (!it->second->parent) break;
-      top = it->second->parent;
-    }
-  }
-  if (!isWindow(top)) return false;
-  backend_->setForeground(top);
-  return true;
-}
-
-// ---------------------------------------------------------------- painting
-
-bool WindowSystem::invalidate(HWND hwnd, const Rect* rect, bool erase) {
-  std::shared_ptr<ThreadQueue> q;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end()) return false;
-    WindowData& w = *it->second;
-    Rect client{0, 0, w.rect.width(), w.rect.height()};
-    Rect r = rect ? rect->intersect(client) : client;
-    if (r.isEmpty()) return true;
-    w.invalid = w.invalid.unite(r);
-    if (erase) w.eraseNeeded = true;
-    if (!isVisibleLocked(w)) return true;  // painted when shown
-    q = w.queue;
-  }
-  q->requestPaint(hwnd);
-  return true;
-}
-
-bool WindowSystem::validate(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end()) return false;
-  it->second->invalid = {};
-  it->second->eraseNeeded = false;
-  return true;
-}
-
-Rect WindowSystem::takeInvalid(HWND hwnd, bool& erase) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it == windows_.end()) {
-    erase = false;
-    return {};
-  }
-  Rect r = it->second->invalid;
-  erase = it->second->eraseNeeded;
-  it->second->invalid = {};
-  it->second->eraseNeeded = false;
-  return r;
-}
-
-void WindowSystem::paintWindow(HWND hwnd) {
-  {
-    std::lock_guard lock(mutex_);
-    auto it = windows_.find(hwnd);
-    if (it == windows_.end() || it->second->invalid.isEmpty() || !isVisibleLocked(*it->second)) return;
-  }
-  dispatch(hwnd, WM_PAINT, 0, 0);
-  // A handler that painted nothing must not cause an endless stream of
-  // WM_PAINT; what it left invalid is dropped.
-  validate(hwnd);
-}
-
-bool WindowSystem::updateWindow(HWND hwnd) {
-  auto data = find(hwnd);
-  if (!data) return false;
-  if (data->queue.get() != ThreadQueue::currentIfAny()) {
-    return runOnWindowThread(hwnd, [this, hwnd] { return LRESULT{updateWindow(hwnd)}; }) != 0;
-  }
-  paintWindow(hwnd);
-  return true;
-}
-
-WindowSystem::ImageAccess WindowSystem::lockImage(HWND hwnd) {
-  ImageAccess access;
-  access.data = find(hwnd);
-  if (!access.data) return access;
-  access.data->imageMutex.lock();
-  access.surface = access.data->image;
-  if (!access.surface) {
-    access.data->imageMutex.unlock();
-    access.data.reset();
-  }
-  return access;
-}
-
-void WindowSystem::unlockImage(ImageAccess& access) {
-  if (!access.data) return;
-  cairo_surface_flush(access.surface);
-  access.surface = nullptr;
-  access.data->imageMutex.unlock();
-  access.data.reset();
-}
-
-bool WindowSystem::present(HWND hwnd, const Rect* dirty) {
-  auto data = find(hwnd);
-  if (!data) return false;
-  std::lock_guard imageLock(data->imageMutex);
-  if (!data->image) return false;
-  cairo_surface_flush(data->image);
-  ImageView view;
-  view.data = cairo_image_surface_get_data(data->image);
-  view.width = cairo_image_surface_get_width(data->image);
-  view.height = cairo_image_surface_get_height(data->image);
-  view.stride = cairo_image_surface_get_stride(data->image);
-  Rect all{0, 0, view.width, view.height};
-  Rect r = dirty ? dirty->intersect(all) : all;
-  backend_->present(hwnd, view, r);
-  return true;
-}
-
-uint32_t WindowSystem::classBackground(HWND hwnd, bool& has) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  has = it != windows_.end() && it->second->hasBackground;
-  return has ? it->second->background : 0;
-}
-
-CursorShape WindowSystem::classCursor(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  return it == windows_.end() ? CursorShape::Arrow : it->second->cursor;
-}
-
-HFONT WindowSystem::windowFont(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  return it == windows_.end() ? 0 : it->second->font;
-}
-
-void WindowSystem::setWindowFont(HWND hwnd, HFONT font) {
-  std::lock_guard lock(mutex_);
-  auto it = windows_.find(hwnd);
-  if (it != windows_.end()) it->second->font = font;
 }
 
 // ---------------------------------------------------------------- timers
@@ -1011,55 +539,14 @@ bool WindowSystem::killTimer(HWND hwnd, uint32_t id) {
 
 // ---------------------------------------------------------------- input
 
-HWND WindowSystem::setFocus(HWND hwnd) {
-  HWND old = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (hwnd && !windows_.count(hwnd)) return 0;
-    old = focus_;
-    if (old == hwnd) return old;
-    focus_ = hwnd;
-  }
-  if (old) sendMessage(old, WM_KILLFOCUS, hwnd, 0);
-  if (hwnd) sendMessage(hwnd, WM_SETFOCUS, old, 0);
-  return old;
-}
-
-HWND WindowSystem::focus() {
+HWND WindowSystem::hitTest(HWND top, Point screen) {
   std::lock_guard lock(mutex_);
-  return focus_;
-}
-
-HWND WindowSystem::setCapture(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  if (hwnd && !windows_.count(hwnd)) return 0;
-  HWND old = capture_;
-  capture_ = hwnd;
-  implicitCapture_ = false;
-  return old;
-}
-
-bool WindowSystem::releaseCapture() {
-  std::lock_guard lock(mutex_);
-  capture_ = 0;
-  implicitCapture_ = false;
-  return true;
-}
-
-HWND WindowSystem::capture() {
-  std::lock_guard lock(mutex_);
-  return capture_;
-}
-
-HWND WindowSystem::hitTestLocked(HWND top, Point screen) const {
-  auto it = windows_.find(top);
-  if (it == windows_.end()) return 0;
+  if (!windows_.count(top)) return 0;
   HWND current = top;
-  Point origin = clientOriginLocked(*it->second);
+  Point origin = clientOriginLocked(top);
   for (;;) {
-    const WindowData& w = *windows_.at(current);
     bool descended = false;
-    for (HWND child : w.children) {
+    for (HWND child : tree_.children(current)) {
       auto c = windows_.find(child);
       if (c == windows_.end()) continue;
       const WindowData& cd = *c->second;
@@ -1076,205 +563,10 @@ HWND WindowSystem::hitTestLocked(HWND top, Point screen) const {
   }
 }
 
-void WindowSystem::mouseInput(HWND topLevel, Point screen, MouseAction action) {
-  HWND target = 0;
-  UINT msg = WM_MOUSEMOVE;
-  WPARAM keys = 0;
-  LPARAM lParam = 0;
-  bool captured = false;
-  std::shared_ptr<ThreadQueue> q;
-  {
-    std::lock_guard lock(mutex_);
-    if (capture_ && windows_.count(capture_)) {
-      target = capture_;
-      captured = true;
-    } else if (topLevel && windows_.count(topLevel)) {
-      target = hitTestLocked(topLevel, screen);
-    }
-    switch (action) {
-      case MouseAction::Move:
-        msg = WM_MOUSEMOVE;
-        break;
-      case MouseAction::LeftDown: {
-        leftDown_ = true;
-        msg = WM_LBUTTONDOWN;
-        auto now = std::chrono::steady_clock::now();
-        auto t = target ? windows_.find(target) : windows_.end();
-        bool dblclks = t != windows_.end() && (t->second->classStyle & CS_DBLCLKS);
-        if (dblclks && !lastWasDoubleClick_ && lastClickWindow_ == target && now - lastClickTime_ <= kDoubleClickTime &&
-            std::abs(screen.x - lastClickPoint_.x) <= kDoubleClickSlop &&
-            std::abs(screen.y - lastClickPoint_.y) <= kDoubleClickSlop) {
-          msg = WM_LBUTTONDBLCLK;
-          lastWasDoubleClick_ = true;
-        } else {
-          lastWasDoubleClick_ = false;
-        }
-        lastClickWindow_ = target;
-        lastClickPoint_ = screen;
-        lastClickTime_ = now;
-        break;
-      }
-      case MouseAction::LeftUp:
-        leftDown_ = false;
-        msg = WM_LBUTTONUP;
-        break;
-      case MouseAction::RightDown:
-        rightDown_ = true;
-        msg = WM_RBUTTONDOWN;
-        break;
-      case MouseAction::RightUp:
-        rightDown_ = false;
-        msg = WM_RBUTTONUP;
-        break;
-    }
-    keys = (leftDown_ ? MK_LBUTTON : 0) | (rightDown_ ? MK_RBUTTON : 0);
-    // A pressed button keeps the mouse with the window it went down on.
-    bool down = action == MouseAction::LeftDown || action == MouseAction::RightDown;
-    if (down && target && !capture_) {
-      capture_ = target;
-      implicitCapture_ = true;
-    } else if (!leftDown_ && !rightDown_ && implicitCapture_) {
-      capture_ = 0;
-      implicitCapture_ = false;
-    }
-    if (!target) return;
-    auto t = windows_.find(target);
-    Point origin = clientOriginLocked(*t->second);
-    lParam = MAKELPARAM(screen.x - origin.x, screen.y - origin.y);
-    q = t->second->queue;
-  }
-  q->pushPosted({target, 0, 0, 0, [this, target, msg, keys, lParam, captured] {
-                   if (!captured) dispatch(target, WM_SETCURSOR, target, MAKELPARAM(HTCLIENT, msg));
-                   dispatch(target, msg, keys, lParam);
-                 }});
-}
-
-void WindowSystem::keyInput(UINT virtualKey, bool down) {
-  UINT msg = down ? WM_KEYDOWN : WM_KEYUP;
-  std::vector<KeyHook> hooks;
-  HWND target = 0;
-  {
-    std::lock_guard lock(mutex_);
-    for (auto& [id, hook] : keyHooks_) hooks.push_back(hook);
-    target = focus_;
-  }
-  for (auto& hook : hooks) {
-    bool swallowed = guarded([&] { return LRESULT{hook(msg, virtualKey)}; }) != 0;
-    if (swallowed) return;
-  }
-  if (target) postMessage(target, msg, virtualKey, down ? 1 : static_cast<LPARAM>(0xC0000001u));
-}
-
-int WindowSystem::addKeyHook(KeyHook hook) {
-  if (!hook) return 0;
-  bool first = false;
-  int id = 0;
-  {
-    std::lock_guard lock(mutex_);
-    first = keyHooks_.empty();
-    id = nextHookId_++;
-    keyHooks_[id] = std::move(hook);
-  }
-  if (first) backend_->setKeyHookActive(true);
-  return id;
-}
-
-bool WindowSystem::removeKeyHook(int id) {
-  bool last = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (!keyHooks_.erase(id)) return false;
-    last = keyHooks_.empty();
-  }
-  if (last) backend_->setKeyHookActive(false);
-  return true;
-}
-
-// ---------------------------------------------------------------- default processing
-
-LRESULT WindowSystem::defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_CLOSE:
-      destroyWindow(hwnd);
-      return 0;
-    case WM_SETFONT:
-      setWindowFont(hwnd, static_cast<HFONT>(wParam));
-      if (LOWORD(static_cast<uintptr_t>(lParam))) invalidate(hwnd, nullptr, true);
-      return 0;
-    case WM_GETFONT:
-      return static_cast<LRESULT>(windowFont(hwnd));
-    case WM_SETTEXT: {
-      const char* text = reinterpret_cast<const char*>(lParam);
-      return setTitle(hwnd, text ? std::string_view(text) : std::string_view()) ? 1 : 0;
-    }
-    case WM_RBUTTONUP: {
-      Point o = clientOrigin(hwnd);
-      sendMessage(hwnd, WM_CONTEXTMENU, hwnd,
-                  MAKELPARAM(o.x + GET_X_LPARAM(lParam), o.y + GET_Y_LPARAM(lParam)));
-      return 0;
-    }
-    case WM_CONTEXTMENU: {
-      HWND parent = 0;
-      {
-        std::lock_guard lock(mutex_);
-        auto it = windows_.find(hwnd);
-        if (it != windows_.end()) parent = it->second->parent;
-      }
-      return parent ? sendMessage(parent, WM_CONTEXTMENU, wParam, lParam) : 0;
-    }
-    case WM_SETCURSOR: {
-      HWND parent = 0;
-      {
-        std::lock_guard lock(mutex_);
-        auto it = windows_.find(hwnd);
-        if (it != windows_.end()) parent = it->second->parent;
-      }
-      if (parent && sendMessage(parent, WM_SETCURSOR, wParam, lParam)) return 1;
-      // A parent asked on behalf of a child leaves the child's own cursor
-      // alone unless its handler decides otherwise.
-      if (LOWORD(static_cast<uintptr_t>(lParam)) == HTCLIENT && static_cast<HWND>(wParam) == hwnd) {
-        backend_->setCursorShape(classCursor(hwnd));
-        return 1;
-      }
-      return 0;
-    }
-    case WM_ERASEBKGND: {
-      bool has = false;
-      COLORREF color = classBackground(hwnd, has);
-      auto* dc = reinterpret_cast<DeviceContext*>(wParam);
-      if (!has || !dc) return 0;
-      Size s = dc->size();
-      dc->fillRect(Rect{0, 0, s.cx, s.cy}, color);
-      return 1;
-    }
-    case WM_PAINT: {
-      PaintScope paint(hwnd);
-      return 0;
-    }
-    case WM_WINDOWPOSCHANGED: {
-      const auto* wp = reinterpret_cast<const WINDOWPOS*>(lParam);
-      if (!wp) return 0;
-      if (!(wp->flags & SWP_NOCLIENTMOVE)) dispatch(hwnd, WM_MOVE, 0, MAKELPARAM(wp->x, wp->y));
-      if (!(wp->flags & SWP_NOCLIENTSIZE)) {
-        uint32_t style = getWindowStyle(hwnd);
-        WPARAM kind = (style & WS_MAXIMIZE) ? SIZE_MAXIMIZED : (style & WS_MINIMIZE) ? SIZE_MINIMIZED : SIZE_RESTORED;
-        dispatch(hwnd, WM_SIZE, kind, MAKELPARAM(wp->cx, wp->cy));
-      }
-      return 0;
-    }
-    case WM_CTLCOLORSTATIC:
-      return static_cast<LRESULT>(createSolidBrush(RGB(240, 240, 240)));
-    case WM_DPICHANGED: {
-      const auto* suggested = reinterpret_cast<const Rect*>(lParam);
-      if (suggested) {
-        setWindowPos(hwnd, 0, suggested->left, suggested->top, suggested->width(), suggested->height(),
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-      }
-      return 0;
-    }
-    default:
-      return 0;
-  }
+uint32_t WindowSystem::classStyle(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? 0 : it->second->classStyle;
 }
 
 }  // namespace ui

@@ -1,15 +1,17 @@
 #pragma once
 // The window system of the process: this process's windows, their threads'
-// message queues, geometry, painting and input routing, on top of one
-// Backend that main installs once (tests install the headless desktop).
+// message queues, geometry and painting, on top of one Backend that main
+// installs once (tests install the headless desktop). Input routing lives in
+// InputRouter, the links between windows in a WindowTree, each thread's
+// queue and pump in ThreadQueue.
 //
 // Threads: a window belongs to the thread that created it; its handler runs
 // only there. Calls that change a window from another thread run on the
 // owning thread through a cross-thread send (or are queued with
 // SWP_ASYNCWINDOWPOS). Reads (rectangles, styles, titles) work from any
-// thread. mutex_ guards the window table and every window's fields except
-// its backing image, which its own imageMutex guards; handlers and the
-// backend are never called with mutex_ held.
+// thread. mutex_ guards the window table, the tree and every window's fields
+// except its backing image, which its own imageMutex guards; handlers, the
+// backend and the input router are never called with mutex_ held.
 #include <chrono>
 #include <functional>
 #include <map>
@@ -20,9 +22,12 @@
 #include <vector>
 
 #include "platform/ui/Backend.h"
+#include "platform/ui/DefaultWindowProc.h"
+#include "platform/ui/InputRouter.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Types.h"
+#include "platform/ui/WindowTree.h"
 
 typedef struct _cairo_surface cairo_surface_t;
 
@@ -32,7 +37,7 @@ class Window;
 class DeviceContext;
 struct WindowData;
 
-class WindowSystem : private InputSink, private MessageDispatcher {
+class WindowSystem : private MessageDispatcher {
  public:
   // Installs the backend; false when one is installed already.
   static bool install(std::unique_ptr<Backend> backend);
@@ -45,6 +50,7 @@ class WindowSystem : private InputSink, private MessageDispatcher {
   static WindowSystem* current();
 
   Backend& backend() { return *backend_; }
+  InputRouter& input() { return input_; }
 
   ~WindowSystem() override;
 
@@ -93,17 +99,10 @@ class WindowSystem : private InputSink, private MessageDispatcher {
   bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   void pumpPending();
 
-  HWND setFocus(HWND hwnd);
-  HWND focus();
-  HWND setCapture(HWND hwnd);
-  bool releaseCapture();
-  HWND capture();
-
-  // Key hooks run on the thread that delivers key input; answering true
-  // swallows the key.
-  using KeyHook = std::function<bool(UINT msg, UINT virtualKey)>;
-  int addKeyHook(KeyHook hook);
-  bool removeKeyHook(int id);
+  // Key hooks (see InputRouter).
+  using KeyHook = InputRouter::KeyHook;
+  int addKeyHook(KeyHook hook) { return input_.addKeyHook(std::move(hook)); }
+  bool removeKeyHook(int id) { return input_.removeKeyHook(id); }
 
   // Queries that answer for this process's windows from the window table and
   // for foreign ones from the backend.
@@ -113,6 +112,11 @@ class WindowSystem : private InputSink, private MessageDispatcher {
   // The restored rectangle (the parent's client coordinates).
   Rect normalRect(HWND hwnd);
   Point clientOrigin(HWND hwnd);
+  // This process's window's parent, 0 for a top-level one.
+  HWND parentOf(HWND hwnd);
+  // The deepest visible, enabled window of top's tree under a screen point.
+  HWND hitTest(HWND top, Point screen);
+  uint32_t classStyle(HWND hwnd);
 
   // Painting support for DeviceContext users: locks the window's image and
   // gives its surface (null when the window is gone).
@@ -131,14 +135,12 @@ class WindowSystem : private InputSink, private MessageDispatcher {
   void setWindowFont(HWND hwnd, HFONT font);
 
   // Default processing (Window::defaultHandle).
-  LRESULT defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT defaultProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    return defaultProc_.handle(hwnd, msg, wParam, lParam);
+  }
 
  private:
   explicit WindowSystem(std::unique_ptr<Backend> backend);
-
-  // InputSink.
-  void mouseInput(HWND topLevel, Point screen, MouseAction action) override;
-  void keyInput(UINT virtualKey, bool down) override;
 
   LRESULT dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   // MessageDispatcher: what this thread's queue takes out.
@@ -153,31 +155,24 @@ class WindowSystem : private InputSink, private MessageDispatcher {
   void destroyTree(HWND hwnd, bool runFinal);
   void sendDestroyMessages(HWND hwnd);
   void finishWindow(HWND hwnd, bool runFinal);
-  void restackLocked(WindowData& w, HWND insertAfter);
+  // Sets the style and keeps the tree's visible bit in step.
+  void setStyleLocked(WindowData& w, uint32_t style);
+  bool maximizesToWorkArea(HWND hwnd);
   void resizeImage(WindowData& w, int cx, int cy);
   SurfaceDesc describeLocked(const WindowData& w) const;
   void syncSurface(HWND hwnd);
-  bool isVisibleLocked(const WindowData& w) const;
-  Point clientOriginLocked(const WindowData& w) const;
-  HWND hitTestLocked(HWND top, Point screen) const;
-  void forgetInputLocked(HWND hwnd);
+  Point clientOriginLocked(HWND hwnd) const;
 
-  std::unique_ptr<Backend> backend_;
+  std::unique_ptr<Backend> backend_;  // fixed from install to uninstall; has its own lock
 
   std::mutex mutex_;
   // Guarded by mutex_.
   std::map<HWND, std::shared_ptr<WindowData>> windows_;
-  HWND focus_ = 0;
-  HWND capture_ = 0;
-  bool implicitCapture_ = false;
-  bool leftDown_ = false;
-  bool rightDown_ = false;
-  HWND lastClickWindow_ = 0;
-  Point lastClickPoint_;
-  std::chrono::steady_clock::time_point lastClickTime_;
-  bool lastWasDoubleClick_ = false;
-  std::map<int, KeyHook> keyHooks_;
-  int nextHookId_ = 1;
+  WindowTree tree_;
+
+  // Has its own lock; see InputRouter.h for the order.
+  InputRouter input_{*this};
+  DefaultWindowProc defaultProc_{*this};
 };
 
 }  // namespace ui

@@ -48,8 +48,8 @@ HeadlessDesktop::Node* HeadlessDesktop::findLocked(HWND hwnd) {
 }
 
 void HeadlessDesktop::applyDesc(Node& n, const SurfaceDesc& desc) {
-  n.parent = desc.parent;
-  n.owner = desc.owner;
+  tree_.setOwner(n.hwnd, desc.owner);
+  tree_.setVisible(n.hwnd, (desc.style & WS_VISIBLE) != 0);
   n.rect = desc.rect;
   n.style = desc.style;
   n.exStyle = desc.exStyle;
@@ -63,18 +63,16 @@ void HeadlessDesktop::applyDesc(Node& n, const SurfaceDesc& desc) {
 
 void HeadlessDesktop::surfaceCreated(const SurfaceDesc& desc) {
   std::lock_guard lock(mutex_);
+  eraseLocked(desc.hwnd);
+  // A child of a window the desktop does not know stays out of the tree, as
+  // it would stay out of every capture.
+  if (!tree_.add(desc.hwnd, desc.parent, desc.owner, false) && desc.parent) return;
   Node& n = nodes_[desc.hwnd];
-  n = Node{};
   n.hwnd = desc.hwnd;
   n.processId = static_cast<uint32_t>(::getpid());
   applyDesc(n, desc);
   n.pixels = Image(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
-  if (desc.parent) {
-    if (Node* p = findLocked(desc.parent)) p->children.insert(p->children.begin(), desc.hwnd);
-  } else {
-    zOrder_.insert(zOrder_.begin(), desc.hwnd);
-    normalizeLocked();
-  }
+  if (!desc.parent) normalizeLocked();
 }
 
 void HeadlessDesktop::surfaceChanged(const SurfaceDesc& desc) {
@@ -82,7 +80,7 @@ void HeadlessDesktop::surfaceChanged(const SurfaceDesc& desc) {
   Node* n = findLocked(desc.hwnd);
   if (!n || n->foreign) return;
   bool bandChanged = (n->exStyle ^ desc.exStyle) & WS_EX_TOPMOST;
-  bool ownerChanged = n->owner != desc.owner;
+  bool ownerChanged = tree_.owner(desc.hwnd) != desc.owner;
   applyDesc(*n, desc);
   if (n->pixels.width() != desc.rect.width() || n->pixels.height() != desc.rect.height()) {
     Image resized(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
@@ -101,14 +99,11 @@ void HeadlessDesktop::surfaceRestacked(HWND hwnd, HWND insertAfter) {
 
 void HeadlessDesktop::surfaceDestroyed(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  Node* n = findLocked(hwnd);
-  if (!n) return;
-  if (n->parent) {
-    if (Node* p = findLocked(n->parent)) std::erase(p->children, hwnd);
-  } else {
-    std::erase(zOrder_, hwnd);
-  }
-  nodes_.erase(hwnd);
+  eraseLocked(hwnd);
+}
+
+void HeadlessDesktop::eraseLocked(HWND hwnd) {
+  for (HWND h : tree_.remove(hwnd)) nodes_.erase(h);
 }
 
 void HeadlessDesktop::present(HWND hwnd, const ImageView& image, const Rect& dirty) {
@@ -136,56 +131,43 @@ void HeadlessDesktop::setForeground(HWND hwnd) {
 void HeadlessDesktop::restackLocked(HWND hwnd, HWND insertAfter) {
   Node* n = findLocked(hwnd);
   if (!n) return;
-  std::vector<HWND>* list = &zOrder_;
-  if (n->parent) {
-    Node* p = findLocked(n->parent);
-    if (!p) return;
-    list = &p->children;
-  }
   if (insertAfter == HWND_TOPMOST) n->exStyle |= WS_EX_TOPMOST;
   if (insertAfter == HWND_NOTOPMOST) n->exStyle &= ~WS_EX_TOPMOST;
-  std::erase(*list, hwnd);
-  if (insertAfter == HWND_BOTTOM) {
-    list->push_back(hwnd);
-  } else {
-    auto after = std::find(list->begin(), list->end(), insertAfter);
-    if (after == list->end() || insertAfter == HWND_TOP) {
-      list->insert(list->begin(), hwnd);
-    } else {
-      list->insert(after + 1, hwnd);
-    }
-  }
-  if (!n->parent) normalizeLocked();
+  tree_.restack(hwnd, insertAfter);
+  if (!tree_.parent(hwnd)) normalizeLocked();
 }
 
 void HeadlessDesktop::normalizeLocked() {
+  std::vector<HWND> zOrder = tree_.topLevels();
   // Topmost windows stay above all others.
-  std::stable_partition(zOrder_.begin(), zOrder_.end(), [this](HWND h) {
+  std::stable_partition(zOrder.begin(), zOrder.end(), [this](HWND h) {
     Node* n = findLocked(h);
     return n && (n->exStyle & WS_EX_TOPMOST);
   });
   // An owned window stays above its owner, as a window manager keeps a
   // transient window above the one it belongs to. Bounded passes: an owner
   // cycle cannot loop forever.
-  for (size_t pass = 0; pass < zOrder_.size(); ++pass) {
+  for (size_t pass = 0; pass < zOrder.size(); ++pass) {
     bool moved = false;
-    for (size_t i = 0; i < zOrder_.size(); ++i) {
-      Node* n = findLocked(zOrder_[i]);
-      if (!n || !n->owner) continue;
-      auto owner = std::find(zOrder_.begin(), zOrder_.end(), n->owner);
-      if (owner == zOrder_.end()) continue;
-      size_t ownerIndex = static_cast<size_t>(owner - zOrder_.begin());
-      Node* o = findLocked(n->owner);
+    for (size_t i = 0; i < zOrder.size(); ++i) {
+      Node* n = findLocked(zOrder[i]);
+      HWND ownerHandle = tree_.owner(zOrder[i]);
+      if (!n || !ownerHandle) continue;
+      auto owner = std::find(zOrder.begin(), zOrder.end(), ownerHandle);
+      if (owner == zOrder.end()) continue;
+      size_t ownerIndex = static_cast<size_t>(owner - zOrder.begin());
+      Node* o = findLocked(ownerHandle);
       bool sameBand = o && ((o->exStyle ^ n->exStyle) & WS_EX_TOPMOST) == 0;
       if (sameBand && ownerIndex < i) {
-        HWND h = zOrder_[i];
-        zOrder_.erase(zOrder_.begin() + static_cast<long>(i));
-        zOrder_.insert(zOrder_.begin() + static_cast<long>(ownerIndex), h);
+        HWND h = zOrder[i];
+        zOrder.erase(zOrder.begin() + static_cast<long>(i));
+        zOrder.insert(zOrder.begin() + static_cast<long>(ownerIndex), h);
         moved = true;
       }
     }
     if (!moved) break;
   }
+  tree_.setTopLevelOrder(std::move(zOrder));
 }
 
 bool HeadlessDesktop::restack(HWND hwnd, HWND insertAfter) {
@@ -200,29 +182,19 @@ bool HeadlessDesktop::restack(HWND hwnd, HWND insertAfter) {
 Rect HeadlessDesktop::screenRectLocked(const Node& n) {
   if (n.foreign) return n.rect;
   Rect r = n.rect;
-  HWND parent = n.parent;
-  while (parent) {
+  for (HWND parent = tree_.parent(n.hwnd); parent; parent = tree_.parent(parent)) {
     Node* p = findLocked(parent);
     if (!p) break;
     r = r.offset(p->rect.left, p->rect.top);
-    parent = p->parent;
   }
   return r;
 }
 
-bool HeadlessDesktop::visibleLocked(const Node& n) {
-  const Node* cur = &n;
-  while (cur) {
-    if (!(cur->style & WS_VISIBLE)) return false;
-    if (!cur->parent) return true;
-    cur = findLocked(cur->parent);
-  }
-  return false;
-}
+bool HeadlessDesktop::visibleLocked(const Node& n) { return tree_.isVisible(n.hwnd); }
 
 std::vector<HWND> HeadlessDesktop::topLevelWindows() {
   std::lock_guard lock(mutex_);
-  return zOrder_;
+  return tree_.topLevels();
 }
 
 std::optional<DesktopWindowInfo> HeadlessDesktop::windowInfo(HWND hwnd) {
@@ -231,8 +203,8 @@ std::optional<DesktopWindowInfo> HeadlessDesktop::windowInfo(HWND hwnd) {
   if (!n) return std::nullopt;
   DesktopWindowInfo info;
   info.hwnd = hwnd;
-  info.parent = n->parent;
-  info.owner = n->owner;
+  info.parent = tree_.parent(hwnd);
+  info.owner = tree_.owner(hwnd);
   info.processId = n->processId;
   info.visible = visibleLocked(*n);
   info.minimized = n->minimized;
@@ -249,8 +221,7 @@ std::optional<DesktopWindowInfo> HeadlessDesktop::windowInfo(HWND hwnd) {
 
 std::vector<HWND> HeadlessDesktop::childWindows(HWND hwnd) {
   std::lock_guard lock(mutex_);
-  Node* n = findLocked(hwnd);
-  return n ? n->children : std::vector<HWND>{};
+  return tree_.children(hwnd);
 }
 
 std::vector<MonitorInfo> HeadlessDesktop::monitors() {
@@ -286,11 +257,12 @@ HWND HeadlessDesktop::addForeignWindow(const ForeignWindowSpec& spec) {
   std::lock_guard lock(mutex_);
   if (spec.parent && !findLocked(spec.parent)) return 0;
   HWND h = nextForeign_++;
+  // A foreign child goes below its siblings; a top-level window on top.
+  tree_.add(h, spec.parent, spec.owner, (spec.style & WS_VISIBLE) != 0,
+            spec.parent ? WindowTree::Place::Bottom : WindowTree::Place::Top);
   Node& n = nodes_[h];
   n.hwnd = h;
   n.foreign = true;
-  n.parent = spec.parent;
-  n.owner = spec.owner;
   n.processId = spec.processId;
   n.title = spec.title;
   n.className = spec.className;
@@ -300,12 +272,7 @@ HWND HeadlessDesktop::addForeignWindow(const ForeignWindowSpec& spec) {
   n.frameBounds = spec.frameBounds.value_or(spec.frame);
   n.client = spec.client.value_or(spec.frame);
   n.color = spec.color;
-  if (spec.parent) {
-    findLocked(spec.parent)->children.push_back(h);
-  } else {
-    zOrder_.insert(zOrder_.begin(), h);
-    normalizeLocked();
-  }
+  if (!spec.parent) normalizeLocked();
   return h;
 }
 
@@ -313,18 +280,7 @@ bool HeadlessDesktop::removeForeignWindow(HWND hwnd) {
   std::lock_guard lock(mutex_);
   Node* n = findLocked(hwnd);
   if (!n || !n->foreign) return false;
-  std::vector<HWND> doomed{hwnd};
-  for (size_t i = 0; i < doomed.size(); ++i) {
-    if (Node* d = findLocked(doomed[i])) {
-      for (HWND c : d->children) doomed.push_back(c);
-    }
-  }
-  if (n->parent) {
-    if (Node* p = findLocked(n->parent)) std::erase(p->children, hwnd);
-  } else {
-    std::erase(zOrder_, hwnd);
-  }
-  for (HWND h : doomed) nodes_.erase(h);
+  eraseLocked(hwnd);
   return true;
 }
 
@@ -339,7 +295,7 @@ bool HeadlessDesktop::moveForeignWindow(HWND hwnd, const Rect& frame, std::optio
   n->frameBounds = frameBounds.value_or(n->frameBounds.offset(dx, dy));
   n->client = client.value_or(n->client.offset(dx, dy));
   n->rect = frame;
-  std::vector<HWND> stack = n->children;
+  std::vector<HWND> stack = tree_.children(hwnd);
   while (!stack.empty()) {
     Node* c = findLocked(stack.back());
     stack.pop_back();
@@ -347,7 +303,7 @@ bool HeadlessDesktop::moveForeignWindow(HWND hwnd, const Rect& frame, std::optio
     c->rect = c->rect.offset(dx, dy);
     c->frameBounds = c->frameBounds.offset(dx, dy);
     c->client = c->client.offset(dx, dy);
-    for (HWND g : c->children) stack.push_back(g);
+    for (HWND g : tree_.children(c->hwnd)) stack.push_back(g);
   }
   return true;
 }
@@ -376,13 +332,14 @@ bool HeadlessDesktop::setForeignVisible(HWND hwnd, bool visible) {
   Node* n = findLocked(hwnd);
   if (!n || !n->foreign) return false;
   n->style = visible ? (n->style | WS_VISIBLE) : (n->style & ~WS_VISIBLE);
+  tree_.setVisible(hwnd, visible);
   return true;
 }
 
 // ---------------------------------------------------------------- input
 
 HWND HeadlessDesktop::topLevelAtLocked(Point p) {
-  for (HWND h : zOrder_) {
+  for (HWND h : tree_.topLevels()) {
     Node* n = findLocked(h);
     if (!n || !visibleLocked(*n) || n->minimized) continue;
     if (screenRectLocked(*n).contains(p)) return h;
@@ -551,7 +508,8 @@ void HeadlessDesktop::drawLocked(Image& out, const Node& n, Point origin, const 
     out.fill(frame, frameOf(n.color));
     Rect client = n.client.offset(origin.x, origin.y).intersect(clip);
     out.fill(client, rgbOf(n.color));
-    for (auto it = n.children.rbegin(); it != n.children.rend(); ++it) {
+    const std::vector<HWND>& children = tree_.children(n.hwnd);
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
       Node* c = findLocked(*it);
       if (c) drawLocked(out, *c, origin, client, false);
     }
@@ -563,7 +521,8 @@ void HeadlessDesktop::drawLocked(Image& out, const Node& n, Point origin, const 
   out.blit(reinterpret_cast<const uint8_t*>(n.pixels.row(0)), n.pixels.width(), n.pixels.height(),
            n.pixels.width() * 4, {r.left, r.top}, visible);
   // Children bottom first, so the top of the Z order lands last.
-  for (auto it = n.children.rbegin(); it != n.children.rend(); ++it) {
+  const std::vector<HWND>& children = tree_.children(n.hwnd);
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
     Node* c = findLocked(*it);
     if (!c) continue;
     Point childOrigin{r.left + c->rect.left, r.top + c->rect.top};
@@ -578,7 +537,8 @@ Image HeadlessDesktop::captureDesktop() {
   Image out(all.width(), all.height(), rgbOf(options_.desktopColor));
   Point shift{-all.left, -all.top};
   Rect clip{0, 0, all.width(), all.height()};
-  for (auto it = zOrder_.rbegin(); it != zOrder_.rend(); ++it) {
+  const std::vector<HWND>& zOrder = tree_.topLevels();
+  for (auto it = zOrder.rbegin(); it != zOrder.rend(); ++it) {
     Node* n = findLocked(*it);
     if (!n) continue;
     if (n->foreign) {

@@ -22,6 +22,7 @@
 #include "platform/ui/Backend.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/WindowTree.h"
 
 namespace ui {
 
@@ -114,11 +115,10 @@ class HeadlessDesktop : public Backend {
   Image captureWindow(HWND hwnd);
 
  private:
+  // What the desktop knows of a window besides its links, which tree_ keeps.
   struct Node {
     HWND hwnd = 0;
     bool foreign = false;
-    HWND parent = 0;
-    HWND owner = 0;
     uint32_t processId = 0;
     std::string title;
     std::string className;
@@ -131,13 +131,13 @@ class HeadlessDesktop : public Backend {
     bool maximized = false;
     COLORREF color = 0;
     Image pixels;  // ours: what the window presented
-    std::vector<HWND> children;  // Z order, top first
   };
 
   Node* findLocked(HWND hwnd);
   Rect screenRectLocked(const Node& n);
   bool visibleLocked(const Node& n);
   void restackLocked(HWND hwnd, HWND insertAfter);
+  void eraseLocked(HWND hwnd);
   void normalizeLocked();
   void drawLocked(Image& out, const Node& n, Point origin, const Rect& clip, bool forceVisible);
   HWND topLevelAtLocked(Point p);
@@ -148,7 +148,7 @@ class HeadlessDesktop : public Backend {
   // Guarded by mutex_.
   InputSink* sink_ = nullptr;
   std::map<HWND, Node> nodes_;
-  std::vector<HWND> zOrder_;  // top-level windows, top first
+  WindowTree tree_;  // every window of the desktop, top-level Z order included
   std::vector<MonitorInfo> monitors_;
   HWND nextForeign_ = kForeignHandleBit | 0x100;
   Point cursor_;

@@ -8,6 +8,7 @@
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/StaticLabel.h"
+#include "platform/ui/testing/InputLog.h"
 #include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
 
@@ -22,31 +23,7 @@ class Swatch : public Window {
   explicit Swatch(COLORREF c) { setClassBackground(c); }
 };
 
-// Logs input messages with their parameters.
-class InputLog : public Window {
- public:
-  struct Msg {
-    UINT msg;
-    WPARAM w;
-    LPARAM l;
-  };
-  std::vector<Msg> log;
-  LRESULT setCursorAnswer = -1;  // -1: default processing
-  LRESULT handleMessage(UINT msg, WPARAM w, LPARAM l) override {
-    if ((msg >= WM_MOUSEMOVE && msg <= WM_RBUTTONDBLCLK) || msg == WM_SETCURSOR || msg == WM_KEYUP ||
-        msg == WM_KEYDOWN || msg == WM_CONTEXTMENU || msg == WM_COMMAND) {
-      log.push_back({msg, w, l});
-    }
-    if (msg == WM_SETCURSOR && setCursorAnswer >= 0) return setCursorAnswer;
-    return defaultHandle(msg, w, l);
-  }
-  std::vector<UINT> ids(bool withCursor = false) const {
-    std::vector<UINT> out;
-    for (auto& m : log)
-      if (withCursor || m.msg != WM_SETCURSOR) out.push_back(m.msg);
-    return out;
-  }
-};
+using test::InputLog;
 
 using DesktopTest = HeadlessTest;
 
@@ -192,58 +169,6 @@ TEST_F(DesktopTest, OwnedToolWindowStaysAboveItsOwner) {
   EXPECT_EQ(getWindowOwner(d), browser);
 }
 
-TEST_F(DesktopTest, MouseInputIsRoutedToTheChildUnderThePointAndCaptured) {
-  InputLog parent;
-  InputLog a;
-  InputLog b;
-  HWND p = parent.create(0, {100, 100, 400, 300}, "", WS_VISIBLE);
-  HWND ha = a.create(p, {0, 0, 100, 100}, "", WS_CHILD | WS_VISIBLE);
-  b.create(p, {150, 0, 250, 100}, "", WS_CHILD | WS_VISIBLE);
-  desktop_->mouse({120, 130}, MouseAction::Move);
-  desktop_->mouse({120, 130}, MouseAction::LeftDown);
-  pumpPendingMessages();
-  ASSERT_EQ(a.ids(), (std::vector<UINT>{WM_MOUSEMOVE, WM_LBUTTONDOWN}));
-  EXPECT_EQ(a.log[0].msg, WM_SETCURSOR);
-  EXPECT_EQ(a.log[0].w, ha);
-  EXPECT_EQ(LOWORD(a.log[0].l), HTCLIENT);
-  EXPECT_EQ(a.log.back().l, MAKELPARAM(20, 30));
-  EXPECT_EQ(a.log.back().w, MK_LBUTTON);
-  // While the button is held, the mouse stays with the window it went down
-  // on, with coordinates relative to it (negative when left of it).
-  desktop_->mouse({300, 130}, MouseAction::Move);
-  desktop_->mouse({50, 90}, MouseAction::Move);
-  desktop_->mouse({300, 130}, MouseAction::LeftUp);
-  pumpPendingMessages();
-  EXPECT_TRUE(b.log.empty());
-  ASSERT_GE(a.log.size(), 3u);
-  auto up = a.log.back();
-  EXPECT_EQ(up.msg, WM_LBUTTONUP);
-  EXPECT_EQ(GET_X_LPARAM(up.l), 200);
-  auto& outside = a.log[a.log.size() - 2];
-  EXPECT_EQ(GET_X_LPARAM(outside.l), -50);
-  EXPECT_EQ(GET_Y_LPARAM(outside.l), -10);
-  // Released: the next move goes to b.
-  desktop_->mouse({300, 130}, MouseAction::Move);
-  pumpPendingMessages();
-  EXPECT_EQ(b.ids(), (std::vector<UINT>{WM_MOUSEMOVE}));
-  EXPECT_EQ(getCapture(), 0u);
-}
-
-TEST_F(DesktopTest, DoubleClickNeedsTheClassStyle) {
-  InputLog withDbl;
-  InputLog without;
-  without.setClassStyle(0);
-  withDbl.create(0, {0, 0, 100, 100}, "", WS_VISIBLE);
-  without.create(0, {200, 0, 300, 100}, "", WS_VISIBLE);
-  desktop_->doubleClick({50, 50});
-  desktop_->doubleClick({250, 50});
-  pumpPendingMessages();
-  EXPECT_EQ(withDbl.ids(), (std::vector<UINT>{WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK,
-                                              WM_LBUTTONUP}));
-  EXPECT_EQ(without.ids(), (std::vector<UINT>{WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN,
-                                              WM_LBUTTONUP}));
-}
-
 TEST_F(DesktopTest, CursorShapesAndConfinement) {
   InputLog parent;
   InputLog child;
@@ -328,27 +253,6 @@ TEST_F(DesktopTest, RightClickMenuDeliversTheChosenCommand) {
   EXPECT_EQ(m.track(TPM_RETURNCMD, {0, 0}, h), 5u);
   m.enable(5, false);
   EXPECT_EQ(m.track(TPM_RETURNCMD, {0, 0}, h), 0u);
-}
-
-TEST_F(DesktopTest, KeyHookSeesKeysBeforeTheFocusWindow) {
-  InputLog w;
-  HWND h = w.create(0, {0, 0, 10, 10}, "", WS_VISIBLE);
-  setFocus(h);
-  std::vector<std::pair<UINT, UINT>> hooked;
-  int id = installKeyHook([&](UINT msg, UINT vk) {
-    hooked.emplace_back(msg, vk);
-    return vk == VK_ESCAPE && msg == WM_KEYUP;
-  });
-  EXPECT_TRUE(desktop_->keyHookActive());
-  desktop_->pressKey(VK_ESCAPE);
-  desktop_->pressKey(VK_RETURN);
-  pumpPendingMessages();
-  EXPECT_EQ(hooked.size(), 4u);
-  EXPECT_EQ(w.ids(), (std::vector<UINT>{WM_KEYDOWN, WM_KEYDOWN, WM_KEYUP}));
-  EXPECT_EQ(w.log.back().w, VK_RETURN);
-  EXPECT_TRUE(removeKeyHook(id));
-  EXPECT_FALSE(desktop_->keyHookActive());
-  EXPECT_FALSE(removeKeyHook(id));
 }
 
 TEST_F(DesktopTest, SaveDialogAndScreens) {
