@@ -1,8 +1,26 @@
-# kestrova_add_test(NAME name SOURCES file... LIBS target... [TIMEOUT seconds] [LABELS label...])
+# kestrova_add_test(NAME name SOURCES file... LIBS target... [NEEDS target...]
+#                   [TIMEOUT seconds] [LABELS label...])
 # Builds one GoogleTest executable and registers it as one CTest test.
 # Every test runs with a time limit so a hang fails instead of stalling CI.
+# LIBS are linked; NEEDS are programs the test starts, built before it. In a
+# whole build every one of them must exist once all folders are read, or the
+# configuration stops naming the test; a subset build (KESTROVA_ONLY) skips a
+# test whose targets it does not have.
 function(kestrova_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;NEEDS;LABELS" ${ARGN})
+  set(required ${T_LIBS} ${T_NEEDS})
+  if(KESTROVA_ONLY)
+    foreach(target IN LISTS required)
+      if(NOT TARGET ${target})
+        message(STATUS "subset build: skipping ${T_NAME}, which needs ${target}")
+        return()
+      endif()
+    endforeach()
+  else()
+    foreach(target IN LISTS required)
+      set_property(GLOBAL APPEND PROPERTY KESTROVA_TEST_TARGETS "${T_NAME}=${target}")
+    endforeach()
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -22,6 +40,23 @@ function(kestrova_add_test)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
+  if(T_NEEDS)
+    add_dependencies(${T_NAME} ${T_NEEDS})
+  endif()
+endfunction()
+
+# Called once every folder is read: stops the configuration when a test
+# needs a target that no folder defines.
+function(kestrova_check_test_targets)
+  get_property(pairs GLOBAL PROPERTY KESTROVA_TEST_TARGETS)
+  foreach(pair IN LISTS pairs)
+    string(REPLACE "=" ";" parts "${pair}")
+    list(GET parts 0 test)
+    list(GET parts 1 target)
+    if(NOT TARGET ${target})
+      message(FATAL_ERROR "test ${test} needs target ${target}, which no folder defines")
+    endif()
+  endforeach()
 endfunction()
 
 # kestrova_add_fuzzer(NAME name SOURCES file... LIBS target...)

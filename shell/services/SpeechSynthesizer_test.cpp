@@ -7,13 +7,8 @@
 #include <mutex>
 
 #include "platform/sys/Base64.h"
-<<<<<<< HEAD
-#include "shell/services/G711.h"
-#include "tests/support/TestHttpServer.h"
-=======
 #include "platform/sys/G711.h"
-#include "shell/services/TestHttpServer.h"
->>>>>>> house-devsim
+#include "tests/support/TestHttpServer.h"
 
 namespace kestrova {
 namespace {
