@@ -88,9 +88,9 @@ class DeviceEntry {
   int streamRecord(StreamRecordParam& param);
   int downloadControl(DownloadControlParam& param);
   int settings(DeviceSettingsParam& param, int reserved);
-  // Creates a dock window on the user-interface thread (dock type 1 live,
-  // 2 playback). The live dock is laid over the page's browser window;
-  // playback docks cannot be created yet (1005).
+  // Creates a dock window over the page's browser window on the
+  // user-interface thread (dock type 1 live, 2 playback; the playback dock
+  // is a bare window until its player exists). DockHost::create's codes.
   int createDock(int dockType, void* param);
 
  private:
@@ -107,7 +107,7 @@ class DeviceEntry {
   // Set once by initialise(); the hosts own the docks until teardown().
   std::unique_ptr<DockHost> live_;
   std::unique_ptr<DockHost> playback_;
-  CPreviewManager* liveDock_ = nullptr;    // live_'s dock
+  CPreviewManager* liveDock_ = nullptr;        // live_'s dock
   CPlaybackManager* playbackDock_ = nullptr;  // playback_'s dock
   DownloadTask downloadTask_;
   std::unique_ptr<WebPlug_NCL::CDVSDevice> session_;
