@@ -48,8 +48,11 @@ int DockHost::create(const DockRequest& request) {
   dock->setOwnerWindow(found.top);
   dock->setDocked(true);
   DockPlacement::showOverOwner(window, found.top);
-  std::lock_guard lock(anchorLock_);
-  anchor_ = anchor;
+  {
+    std::lock_guard lock(anchorLock_);
+    anchor_ = anchor;
+  }
+  gate_->count.fetch_add(1);
   return KS_OK;
 }
 
@@ -63,10 +66,12 @@ void DockHost::place(const DockRequest& request) {
   if (portOf(request.clientPort, port) &&
       DockPlacement::prepareDock(request.title, port, request.adjustPosition, request.x, request.y, request.w,
                                  request.h, anchor, found, rect) == KS_OK) {
+    std::lock_guard placing(gate_->lock);
     {
       std::lock_guard lock(anchorLock_);
       anchor_ = anchor;
     }
+    gate_->count.fetch_add(1);
     if (found.top != dock->ownerWindow()) {
       dock->setOwnerWindow(found.top);
       DockPlacement::attachToOwner(dock->window(), found.top);
@@ -83,9 +88,11 @@ int DockHost::move(int x, int y, int w, int h, bool keepSize) {
   if (dock == nullptr || !dock->hasWindow()) return KS_E_CHANNEL;
   // The move waits for the dock's thread, so it works on a copy of the
   // anchor; only the new offsets go back.
+  std::lock_guard placing(gate_->lock);
   DockAnchor anchor = this->anchor();
   const int result = DockPlacement::moveDock(anchor, dock->window(), x, y, w, h, keepSize, kind_);
   if (result == KS_OK) writeBack(anchor, anchor.browserWindow, true);
+  gate_->count.fetch_add(1);
   return result;
 }
 
@@ -97,11 +104,19 @@ void DockHost::track() {
   ui::HWND owner = dock->ownerWindow();
   // The step works on a copy: window queries may wait for other threads,
   // and no lock is held meanwhile. A re-found browser goes back unless a
-  // command placed the dock anew in the meantime.
+  // command placed the dock anew in the meantime, and the queued move is
+  // dropped when the page placed the dock after this copy was taken.
+  const uint64_t seen = gate_->count.load();
   DockAnchor anchor = this->anchor();
   if (anchor.browserWindow == 0) return;
   const ui::HWND followed = anchor.browserWindow;
-  DockPlacement::track(anchor, window, owner, kind_);
+  // Checked on the dock's thread, which also runs every placement's own
+  // window move, so nothing can come between the check and the move.
+  std::shared_ptr<PlacementGate> gate = gate_;
+  DockPlacement::track(anchor, window, owner, kind_, ProcessQueries::system(), [gate, seen] {
+    std::unique_lock free(gate->lock, std::try_to_lock);
+    return free.owns_lock() && gate->count.load() == seen;
+  });
   if (anchor.browserWindow != followed) writeBack(anchor, followed, false);
   if (owner != dock->ownerWindow()) dock->setOwnerWindow(owner);
   // An owned window is out of sight while its owner is minimised, and back

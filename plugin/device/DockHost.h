@@ -11,6 +11,7 @@
 // is never held while a window query or a send to the UI thread runs: each
 // step works on a copy and writes back only what it changed, and only while
 // the anchor still follows the same browser window.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -76,6 +77,17 @@ class DockHost {
 
   const DockKind kind_;
   std::unique_ptr<DockWindow> dock_;  // owned until close(), then by its window
+  // Orders the page's placements (create, place, move) against the moves
+  // that tracking queues to the dock's thread. A placement holds `lock`
+  // until its anchor is stored and then counts itself; a queued move runs
+  // only if it can take the lock and nothing was counted since it read the
+  // anchor, so it never undoes a placement the page made meanwhile. Shared
+  // with the queued moves, which may outlive the host.
+  struct PlacementGate {
+    std::mutex lock;
+    std::atomic<uint64_t> count{0};
+  };
+  const std::shared_ptr<PlacementGate> gate_ = std::make_shared<PlacementGate>();
   mutable std::mutex anchorLock_;
   DockAnchor anchor_;  // guarded by anchorLock_
 };

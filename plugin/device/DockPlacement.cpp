@@ -212,7 +212,7 @@ void DockPlacement::attachToOwner(ui::HWND dock, ui::HWND top) {
 }
 
 bool DockPlacement::track(DockAnchor& anchor, ui::HWND dock, ui::HWND& owner, DockKind kind,
-                          const ProcessQueries& queries) {
+                          const ProcessQueries& queries, std::function<bool()> stillCurrent) {
   if (anchor.browserWindow == 0 || !ui::isWindow(dock)) return false;
   const ui::HWND anchorWindow = anchor.browserWindow;
   std::optional<BrowserWindows> found;
@@ -237,10 +237,11 @@ bool DockPlacement::track(DockAnchor& anchor, ui::HWND dock, ui::HWND& owner, Do
   const ui::Rect current = ui::getWindowRect(dock);
   if (current.left == x && current.top == y) return false;
   // Never activated: the page keeps the keyboard while the dock follows it.
-  ui::setWindowPos(dock, 0, x, y, 0, 0,
-                   ui::SWP_NOSIZE | ui::SWP_NOZORDER | ui::SWP_NOACTIVATE | ui::SWP_NOSENDCHANGING |
-                       ui::SWP_ASYNCWINDOWPOS);
-  return true;
+  return ui::postTask(dock, [dock, x, y, stillCurrent = std::move(stillCurrent)] {
+    if (stillCurrent && !stillCurrent()) return;
+    ui::setWindowPos(dock, 0, x, y, 0, 0,
+                     ui::SWP_NOSIZE | ui::SWP_NOZORDER | ui::SWP_NOACTIVATE | ui::SWP_NOSENDCHANGING);
+  });
 }
 
 }  // namespace ksplugs

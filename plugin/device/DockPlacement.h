@@ -138,11 +138,14 @@ class DockPlacement {
   // child, or the owner's title has lost the text (then skipping that
   // owner); then moves the dock to the anchor's origin plus the offsets,
   // keeping its size and Z order. `owner` is the dock's owner window and is
-  // updated when the search finds a new one. Answers whether the dock was
-  // moved. The move is queued to the dock's thread, so the supervision
-  // thread never waits for the user-interface thread.
+  // updated when the search finds a new one. Answers whether a move was
+  // queued. The move is queued to the dock's thread, so the supervision
+  // thread never waits for the user-interface thread; when it gets there it
+  // is dropped unless `stillCurrent` (when given) answers true, so a page's
+  // move that came in between is not undone by a position computed before it.
   static bool track(DockAnchor& anchor, ui::HWND dock, ui::HWND& owner, DockKind kind,
-                    const ProcessQueries& queries = ProcessQueries::system());
+                    const ProcessQueries& queries = ProcessQueries::system(),
+                    std::function<bool()> stillCurrent = {});
 };
 
 }  // namespace ksplugs

@@ -195,6 +195,11 @@ TEST_F(DockPlacementTest, TrackingFollowsMovesAndTabChanges) {
   EXPECT_TRUE(DockPlacement::track(anchor, dock.hwnd(), owner, DockKind::kPlayback, queries));
   ui::pumpPendingMessages();
   EXPECT_EQ(ui::getWindowRect(dock.hwnd()), Rect::fromSize(310, 170, 320, 240));
+  // A move computed before the page placed the dock anew is dropped when it
+  // reaches the dock's thread: the page's placement stands.
+  EXPECT_TRUE(DockPlacement::track(anchor, dock.hwnd(), owner, DockKind::kLive, queries, [] { return false; }));
+  ui::pumpPendingMessages();
+  EXPECT_EQ(ui::getWindowRect(dock.hwnd()), Rect::fromSize(310, 170, 320, 240));
 
   // Another tab: the title loses the text and no other window has it, so
   // the dock stays with its owner.
