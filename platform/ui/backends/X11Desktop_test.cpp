@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "platform/ui/PaintScope.h"
+#include "platform/ui/backends/Backends.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
 #include "platform/ui/testing/InputLog.h"
@@ -345,6 +346,38 @@ TEST_P(X11DesktopTest, DockOverBrowserWindowIsShownQueriedAndClicked) {
   EXPECT_TRUE(eventually([&] { return p.viewableRect(dockX).isEmpty(); }));
   dock.destroyWindow();
   EXPECT_EQ(desktop_->xWindowOf(top), 0u);
+}
+
+// Start-up's choice of desktop from KESTROVA_UI and DISPLAY.
+TEST(BackendChoice, FollowsTheEnvironmentAndFallsBackToHeadless) {
+  Xvfb xvfb;
+  ASSERT_TRUE(xvfb.error().empty()) << xvfb.error();
+  const char* live = xvfb.display().c_str();
+  struct Case {
+    const char* ui;
+    const char* display;
+    bool x11;
+    bool complains;
+  } cases[] = {
+      {nullptr, live, true, false},          {"x11", live, true, false},
+      {"headless", live, false, false},      {nullptr, nullptr, false, false},
+      {"x11", nullptr, false, true},         {"x11", ":4711", false, true},
+      {"wayland", nullptr, false, true},
+  };
+  std::string savedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("KESTROVA_UI=") + (c.ui ? c.ui : "(unset)") + " DISPLAY=" + (c.display ? c.display : "(unset)"));
+    c.ui ? ::setenv("KESTROVA_UI", c.ui, 1) : ::unsetenv("KESTROVA_UI");
+    c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
+    ::testing::internal::CaptureStderr();
+    std::unique_ptr<Backend> backend = makeBackendFromEnvironment();
+    std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(backend);
+    EXPECT_EQ(dynamic_cast<X11Desktop*>(backend.get()) != nullptr, c.x11);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), c.complains ? 1 : 0) << said;
+  }
+  ::unsetenv("KESTROVA_UI");
+  savedDisplay.empty() ? ::unsetenv("DISPLAY") : ::setenv("DISPLAY", savedDisplay.c_str(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenting, X11DesktopTest, ::testing::Values(true, false),
