@@ -16,8 +16,7 @@ std::unique_ptr<Backend> makeBackendFromEnvironment() {
   std::string_view ui = choice ? choice : "";
   bool wantX11 = ui == "x11" || (ui.empty() && display && *display);
   if (!ui.empty() && ui != "x11" && ui != "headless") {
-    std::fprintf(stderr, "kestrova: KESTROVA_UI=%s is neither x11 nor headless; using the headless desktop\n",
-                 choice);
+    std::fprintf(stderr, "kestrova: KESTROVA_UI=%s is neither x11 nor headless; using the headless desktop\n", choice);
   }
   if (wantX11) {
     std::string error;

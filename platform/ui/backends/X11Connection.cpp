@@ -12,7 +12,8 @@ struct AtomName {
   xcb_atom_t X11Atoms::*member;
 };
 
-#define KS_ATOM(n) {#n, &X11Atoms::n}
+#define KS_ATOM(n) \
+  { #n, &X11Atoms::n }
 constexpr AtomName kAtomNames[] = {
     KS_ATOM(WM_PROTOCOLS),
     KS_ATOM(WM_DELETE_WINDOW),

@@ -28,6 +28,9 @@ struct X11Atoms {
   xcb_atom_t KESTROVA_WAKE;
 };
 
+// X coordinates are 16-bit.
+inline int16_t clampCoord(int v) { return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
+
 // Left, right, top, bottom, as both _NET_FRAME_EXTENTS and _GTK_FRAME_EXTENTS keep them.
 struct X11Extents {
   int left = 0, right = 0, top = 0, bottom = 0;
@@ -65,8 +68,7 @@ class X11Connection {
   void setCardinals(xcb_window_t w, xcb_atom_t property, xcb_atom_t type, const std::vector<uint32_t>& values);
   void setBytes(xcb_window_t w, xcb_atom_t property, xcb_atom_t type, const std::string& value);
   // An EWMH client message to the root window, as a pager would send it.
-  void sendRootMessage(xcb_window_t w, xcb_atom_t type, uint32_t d0, uint32_t d1 = 0, uint32_t d2 = 0,
-                       uint32_t d3 = 0);
+  void sendRootMessage(xcb_window_t w, xcb_atom_t type, uint32_t d0, uint32_t d1 = 0, uint32_t d2 = 0, uint32_t d3 = 0);
   // Whether an EWMH window manager runs (its check window points at itself).
   bool hasWindowManager();
 

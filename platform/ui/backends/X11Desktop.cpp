@@ -1,11 +1,9 @@
 #include "platform/ui/backends/X11Desktop.h"
 
 #include <unistd.h>
-#include <xcb/randr.h>
 #include <xcb/shm.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -16,69 +14,45 @@ namespace ui {
 
 namespace {
 
-constexpr uint32_t kTopLevelEvents = XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
-                                     XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
-                                     XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
-                                     XCB_EVENT_MASK_LEAVE_WINDOW | XCB_EVENT_MASK_KEY_PRESS |
-                                     XCB_EVENT_MASK_KEY_RELEASE;
+constexpr uint32_t kTopLevelEvents =
+    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_BUTTON_PRESS |
+    XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_ENTER_WINDOW |
+    XCB_EVENT_MASK_LEAVE_WINDOW | XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE;
 // Children only repaint; pointer and key events rise to their top-level
 // window, which is all the input sink needs to know.
 constexpr uint32_t kChildEvents = XCB_EVENT_MASK_EXPOSURE;
 
 // ICCCM constants.
-constexpr uint32_t kIconicState = 3;
 constexpr uint32_t kStaticGravity = 10;
-constexpr uint32_t kSizeHintFlags = 1 /*USPosition*/ | 2 /*USSize*/ | 4 /*PPosition*/ | 8 /*PSize*/ |
-                                    512 /*PWinGravity*/;
+constexpr uint32_t kSizeHintFlags =
+    1 /*USPosition*/ | 2 /*USSize*/ | 4 /*PPosition*/ | 8 /*PSize*/ | 512 /*PWinGravity*/;
 // _NET_WM_STATE actions and the source of our requests (a pager-like tool
 // acting for the user, so the window manager does not second-guess it).
 constexpr uint32_t kStateRemove = 0;
 constexpr uint32_t kStateAdd = 1;
 constexpr uint32_t kSourcePager = 2;
 
-int16_t coord(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
 uint16_t extent(int v) { return static_cast<uint16_t>(std::clamp(v, 1, 32767)); }
-
-Rect grow(const Rect& r, const X11Extents& e) { return {r.left - e.left, r.top - e.top, r.right + e.right, r.bottom + e.bottom}; }
-Rect shrink(const Rect& r, const X11Extents& e) {
-  return {r.left + e.left, r.top + e.top, r.right - e.right, r.bottom - e.bottom};
-}
-
-// The Xft.dpi line of the server's resource database, 0 when absent.
-UINT xftDpi(X11Connection& x) {
-  auto db = x.bytes(x.root(), XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING);
-  if (!db) return 0;
-  size_t at = 0;
-  while (at < db->size()) {
-    size_t end = db->find('\n', at);
-    if (end == std::string::npos) end = db->size();
-    std::string line = db->substr(at, end - at);
-    at = end + 1;
-    if (line.rfind("Xft.dpi:", 0) != 0) continue;
-    double dpi = std::atof(line.c_str() + 8);
-    if (dpi >= 24 && dpi <= 960) return static_cast<UINT>(std::lround(dpi));
-  }
-  return 0;
-}
-
-// Dots per inch from a physical width; 0 when the size is missing or absurd.
-UINT physicalDpi(int pixels, uint32_t millimetres) {
-  if (millimetres == 0 || pixels <= 0) return 0;
-  double dpi = pixels * 25.4 / millimetres;
-  return dpi >= 48 && dpi <= 480 ? static_cast<UINT>(std::lround(dpi)) : 0;
-}
 
 // Glyphs of the core "cursor" font.
 uint16_t cursorGlyph(CursorShape shape) {
   switch (shape) {
-    case CursorShape::Arrow: return 68;      // left_ptr
-    case CursorShape::SizeAll: return 52;    // fleur
-    case CursorShape::SizeWE: return 108;    // sb_h_double_arrow
-    case CursorShape::SizeNS: return 116;    // sb_v_double_arrow
-    case CursorShape::SizeNWSE: return 14;   // bottom_right_corner
-    case CursorShape::SizeNESW: return 12;   // bottom_left_corner
-    case CursorShape::Hand: return 60;       // hand2
-    case CursorShape::Cross: return 34;      // crosshair
+    case CursorShape::Arrow:
+      return 68;  // left_ptr
+    case CursorShape::SizeAll:
+      return 52;  // fleur
+    case CursorShape::SizeWE:
+      return 108;  // sb_h_double_arrow
+    case CursorShape::SizeNS:
+      return 116;  // sb_v_double_arrow
+    case CursorShape::SizeNWSE:
+      return 14;  // bottom_right_corner
+    case CursorShape::SizeNESW:
+      return 12;  // bottom_left_corner
+    case CursorShape::Hand:
+      return 60;  // hand2
+    case CursorShape::Cross:
+      return 34;  // crosshair
   }
   return 68;
 }
@@ -103,8 +77,8 @@ X11Desktop::X11Desktop(std::unique_ptr<X11Connection> x, const X11Options& optio
   uint32_t noExposures = 0;
   xcb_create_gc(c, gc_, x_->root(), XCB_GC_GRAPHICS_EXPOSURES, &noExposures);
   wakeWindow_ = xcb_generate_id(c);
-  xcb_create_window(c, 0, wakeWindow_, x_->root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                    XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_create_window(c, 0, wakeWindow_, x_->root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
+                    0, nullptr);
   xcb_flush(c);
   eventThread_ = std::thread([this] { eventLoop(); });
 }
@@ -225,8 +199,7 @@ void X11Desktop::applyTopLevelProperties(xcb_window_t xid, const SurfaceDesc& de
     // A dock appearing over its browser must not take the browser's focus.
     if (owner) x.setCardinals(xid, a._NET_WM_USER_TIME, XCB_ATOM_CARDINAL, {0});
   } else {
-    x.sendRootMessage(xid, a._NET_WM_STATE, topmost ? kStateAdd : kStateRemove, a._NET_WM_STATE_ABOVE, 0,
-                      kSourcePager);
+    x.sendRootMessage(xid, a._NET_WM_STATE, topmost ? kStateAdd : kStateRemove, a._NET_WM_STATE_ABOVE, 0, kSourcePager);
   }
 }
 
@@ -252,7 +225,7 @@ void X11Desktop::surfaceCreated(const SurfaceDesc& desc) {
   uint32_t mask = XCB_CW_BACK_PIXMAP | XCB_CW_BIT_GRAVITY | XCB_CW_EVENT_MASK | (cursor ? XCB_CW_CURSOR : 0);
   uint32_t values[] = {XCB_BACK_PIXMAP_NONE, XCB_GRAVITY_NORTH_WEST, desc.parent ? kChildEvents : kTopLevelEvents,
                        cursor};
-  xcb_create_window(c, XCB_COPY_FROM_PARENT, xid, parentXid, coord(desc.rect.left), coord(desc.rect.top),
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, xid, parentXid, clampCoord(desc.rect.left), clampCoord(desc.rect.top),
                     extent(desc.rect.width()), extent(desc.rect.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                     x_->screen()->root_visual, mask, values);
   if (!desc.parent) applyTopLevelProperties(xid, desc, false);
@@ -294,12 +267,11 @@ void X11Desktop::surfaceChanged(const SurfaceDesc& desc) {
     if (propertiesChanged || (visible && !wasVisible)) applyTopLevelProperties(xid, desc, wasVisible);
   }
   if (old.rect != desc.rect) {
-    uint32_t values[] = {static_cast<uint32_t>(coord(desc.rect.left)), static_cast<uint32_t>(coord(desc.rect.top)),
-                         extent(desc.rect.width()), extent(desc.rect.height())};
-    xcb_configure_window(c, xid,
-                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-                             XCB_CONFIG_WINDOW_HEIGHT,
-                         values);
+    uint32_t values[] = {static_cast<uint32_t>(clampCoord(desc.rect.left)),
+                         static_cast<uint32_t>(clampCoord(desc.rect.top)), extent(desc.rect.width()),
+                         extent(desc.rect.height())};
+    xcb_configure_window(
+        c, xid, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
     surface->resize(desc.rect.width(), desc.rect.height());
   }
   if (visible && !wasVisible) xcb_map_window(c, xid);
@@ -406,209 +378,6 @@ void X11Desktop::setForeground(HWND hwnd) {
   xcb_flush(c);
 }
 
-// ---------------------------------------------------------------- desktop queries
-
-std::vector<xcb_window_t> X11Desktop::stackedClients() {
-  // Bottom first. A window manager keeps the list of the windows it manages.
-  if (x_->hasWindowManager()) {
-    std::vector<uint32_t> list =
-        x_->cardinals(x_->root(), x_->atoms()._NET_CLIENT_LIST_STACKING, XCB_ATOM_WINDOW, 1 << 16);
-    return {list.begin(), list.end()};
-  }
-  // Without one the clients are the root's mapped children, menus and
-  // tooltips (override-redirect) aside.
-  xcb_connection_t* c = x_->get();
-  std::vector<xcb_window_t> out;
-  xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, x_->root()), nullptr);
-  if (!tree) return out;
-  const xcb_window_t* children = xcb_query_tree_children(tree);
-  int count = xcb_query_tree_children_length(tree);
-  std::vector<xcb_get_window_attributes_cookie_t> cookies;
-  for (int i = 0; i < count; ++i) cookies.push_back(xcb_get_window_attributes(c, children[i]));
-  for (int i = 0; i < count; ++i) {
-    xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, cookies[i], nullptr);
-    if (!a) continue;
-    if (!a->override_redirect && a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT &&
-        a->map_state == XCB_MAP_STATE_VIEWABLE) {
-      out.push_back(children[i]);
-    }
-    free(a);
-  }
-  free(tree);
-  return out;
-}
-
-std::vector<HWND> X11Desktop::topLevelWindows() {
-  std::vector<xcb_window_t> clients = stackedClients();
-  std::vector<HWND> out;
-  std::set<HWND> listed;
-  for (auto it = clients.rbegin(); it != clients.rend(); ++it) {
-    HWND h = handleOf(*it);
-    if (listed.insert(h).second) out.push_back(h);
-  }
-  // Our hidden top-level windows are known to no window manager; they go at the bottom.
-  std::lock_guard lock(mutex_);
-  for (auto& [h, n] : natives_) {
-    if (!n.parent && !listed.count(h)) out.push_back(h);
-  }
-  return out;
-}
-
-std::optional<DesktopWindowInfo> X11Desktop::windowInfo(HWND hwnd) {
-  if (!hwnd) return std::nullopt;
-  xcb_window_t xid = 0;
-  std::optional<SurfaceDesc> ours;
-  {
-    std::lock_guard lock(mutex_);
-    xid = xidOfLocked(hwnd);
-    auto it = natives_.find(hwnd);
-    if (it != natives_.end()) ours = it->second.desc;
-  }
-  if (!xid) return std::nullopt;
-  xcb_connection_t* c = x_->get();
-  const X11Atoms& a = x_->atoms();
-  auto geometryCookie = xcb_get_geometry(c, xid);
-  auto originCookie = xcb_translate_coordinates(c, xid, x_->root(), 0, 0);
-  auto attributesCookie = xcb_get_window_attributes(c, xid);
-  auto treeCookie = xcb_query_tree(c, xid);
-  xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(c, geometryCookie, nullptr);
-  xcb_translate_coordinates_reply_t* origin = xcb_translate_coordinates_reply(c, originCookie, nullptr);
-  xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(c, attributesCookie, nullptr);
-  xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, treeCookie, nullptr);
-  std::optional<DesktopWindowInfo> result;
-  // A window that closed meanwhile answers nothing, like an unknown handle.
-  if (geometry && origin && attributes && tree) {
-    DesktopWindowInfo info;
-    info.hwnd = hwnd;
-    Rect g = Rect::fromSize(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-    std::vector<uint32_t> wmState = x_->cardinals(xid, a.WM_STATE, a.WM_STATE, 2);
-    std::vector<uint32_t> netState = x_->cardinals(xid, a._NET_WM_STATE, XCB_ATOM_ATOM);
-    auto has = [&netState](xcb_atom_t s) { return std::find(netState.begin(), netState.end(), s) != netState.end(); };
-    info.minimized = (!wmState.empty() && wmState[0] == kIconicState) || has(a._NET_WM_STATE_HIDDEN);
-    info.maximized = has(a._NET_WM_STATE_MAXIMIZED_VERT) && has(a._NET_WM_STATE_MAXIMIZED_HORZ);
-    info.visible = attributes->map_state == XCB_MAP_STATE_VIEWABLE || info.minimized;
-    // A client the window manager put in a frame is still a top-level window.
-    bool topLevel = tree->parent == x_->root() || !wmState.empty();
-    if (ours) {
-      info.parent = ours->parent;
-      info.owner = ours->owner;
-      info.processId = static_cast<uint32_t>(::getpid());
-      info.title = ours->title;
-      info.className = ours->className;
-      info.style = ours->style;
-      info.exStyle = ours->exStyle;
-    } else {
-      info.parent = topLevel ? 0 : handleOf(tree->parent);
-      auto owner = x_->cardinal(xid, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW);
-      info.owner = owner && *owner && *owner != x_->root() ? handleOf(*owner) : 0;
-      info.processId = x_->cardinal(xid, a._NET_WM_PID, XCB_ATOM_CARDINAL).value_or(0);
-      info.title = x_->title(xid);
-      // WM_CLASS is "instance\0class\0"; the class names the program.
-      std::string wmClass = x_->bytes(xid, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING).value_or("");
-      size_t nul = wmClass.find('\0');
-      if (nul != std::string::npos) info.className = wmClass.substr(nul + 1, wmClass.find('\0', nul + 1) - nul - 1);
-      info.style = (topLevel ? WS_OVERLAPPEDWINDOW : WS_CHILD) | (info.visible ? WS_VISIBLE : 0) |
-                   (info.minimized ? WS_MINIMIZE : 0) | (info.maximized ? WS_MAXIMIZE : 0);
-      info.exStyle = has(a._NET_WM_STATE_ABOVE) ? WS_EX_TOPMOST : 0;
-    }
-    // The window manager's frame lies around the client; a client drawing
-    // its own frame keeps invisible borders inside its window.
-    X11Extents frame = x_->extents(xid, a._NET_FRAME_EXTENTS).value_or(X11Extents{});
-    X11Extents invisible = x_->extents(xid, a._GTK_FRAME_EXTENTS).value_or(X11Extents{});
-    info.windowRect = grow(g, frame);
-    info.frameBounds = shrink(info.windowRect, invisible);
-    info.clientRect = shrink(g, invisible);
-    result = info;
-  }
-  free(geometry);
-  free(origin);
-  free(attributes);
-  free(tree);
-  return result;
-}
-
-std::vector<HWND> X11Desktop::childWindows(HWND hwnd) {
-  xcb_window_t xid = 0;
-  {
-    std::lock_guard lock(mutex_);
-    xid = xidOfLocked(hwnd);
-  }
-  std::vector<HWND> out;
-  if (!xid) return out;
-  xcb_connection_t* c = x_->get();
-  xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, xid), nullptr);
-  if (!tree) return out;
-  const xcb_window_t* children = xcb_query_tree_children(tree);
-  for (int i = xcb_query_tree_children_length(tree) - 1; i >= 0; --i) {
-    HWND h = handleOf(children[i]);
-    // Our windows have only our children; a foreign id among them is not ours to name.
-    if (isForeignHandle(hwnd) || !isForeignHandle(h)) out.push_back(h);
-  }
-  free(tree);
-  return out;
-}
-
-std::vector<MonitorInfo> X11Desktop::monitors() {
-  xcb_connection_t* c = x_->get();
-  xcb_screen_t* s = x_->screen();
-  UINT resourceDpi = xftDpi(*x_);
-  UINT screenDpi = physicalDpi(s->width_in_pixels, s->width_in_millimeters);
-  std::vector<MonitorInfo> out;
-  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
-  if (randr && randr->present) {
-    auto version = xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr);
-    bool monitorsKnown = version && (version->major_version > 1 || version->minor_version >= 5);
-    free(version);
-    auto reply = monitorsKnown ? xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, x_->root(), 1), nullptr)
-                               : nullptr;
-    if (reply) {
-      for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem; xcb_randr_monitor_info_next(&it)) {
-        MonitorInfo m;
-        m.bounds = Rect::fromSize(it.data->x, it.data->y, it.data->width, it.data->height);
-        m.primary = it.data->primary;
-        UINT physical = physicalDpi(it.data->width, it.data->width_in_millimeters);
-        m.dpi = resourceDpi ? resourceDpi : physical ? physical : screenDpi ? screenDpi : 96;
-        out.push_back(m);
-      }
-      free(reply);
-    }
-  }
-  if (out.empty()) {
-    MonitorInfo m;
-    m.bounds = {0, 0, s->width_in_pixels, s->height_in_pixels};
-    m.dpi = resourceDpi ? resourceDpi : screenDpi ? screenDpi : 96;
-    out.push_back(m);
-  }
-  if (std::none_of(out.begin(), out.end(), [](const MonitorInfo& m) { return m.primary; })) out[0].primary = true;
-  // The window manager's work area of the current desktop, cut to each monitor.
-  std::vector<uint32_t> areas = x_->cardinals(x_->root(), x_->atoms()._NET_WORKAREA, XCB_ATOM_CARDINAL);
-  uint32_t desktop = x_->cardinal(x_->root(), x_->atoms()._NET_CURRENT_DESKTOP, XCB_ATOM_CARDINAL).value_or(0);
-  Rect area;
-  if (areas.size() >= (desktop + 1) * 4) {
-    const uint32_t* v = &areas[desktop * 4];
-    area = Rect::fromSize(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]), static_cast<int>(v[3]));
-  }
-  for (MonitorInfo& m : out) {
-    Rect cut = m.bounds.intersect(area);
-    m.workArea = cut.isEmpty() ? m.bounds : cut;
-  }
-  return out;
-}
-
-UINT X11Desktop::dpiForWindow(HWND hwnd) {
-  std::vector<MonitorInfo> all = monitors();
-  std::optional<DesktopWindowInfo> info = windowInfo(hwnd);
-  Point centre{};
-  if (info) centre = {info->windowRect.left + info->windowRect.width() / 2, info->windowRect.top + info->windowRect.height() / 2};
-  for (const MonitorInfo& m : all) {
-    if (m.bounds.contains(centre)) return m.dpi;
-  }
-  for (const MonitorInfo& m : all) {
-    if (m.primary) return m.dpi;
-  }
-  return 96;
-}
-
 // ---------------------------------------------------------------- pointer
 
 Point X11Desktop::cursorPos() {
@@ -661,7 +430,7 @@ void X11Desktop::clipCursor(const std::optional<Rect>& rect) {
   Point p = cursorPos();
   Point in{std::clamp(p.x, rect->left, rect->right - 1), std::clamp(p.y, rect->top, rect->bottom - 1)};
   if (in == p) return;
-  xcb_warp_pointer(x_->get(), XCB_NONE, x_->root(), 0, 0, 0, 0, coord(in.x), coord(in.y));
+  xcb_warp_pointer(x_->get(), XCB_NONE, x_->root(), 0, 0, 0, 0, clampCoord(in.x), clampCoord(in.y));
   xcb_flush(x_->get());
 }
 
@@ -685,127 +454,6 @@ std::optional<std::string> X11Desktop::saveFileDialog(const SaveDialogRequest&) 
 void X11Desktop::setKeyHookActive(bool) {
   // Keys reach the hooks while one of our windows has the keyboard focus;
   // keys typed into other clients' windows are not seen yet.
-}
-
-// ---------------------------------------------------------------- events
-
-void X11Desktop::eventLoop() {
-  xcb_connection_t* c = x_->get();
-  // Null: the connection broke (the server went away); nothing more comes.
-  while (xcb_generic_event_t* ev = xcb_wait_for_event(c)) {
-    bool wake = false;
-    if ((ev->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
-      auto* cm = reinterpret_cast<xcb_client_message_event_t*>(ev);
-      wake = cm->window == wakeWindow_ && cm->type == x_->atoms().KESTROVA_WAKE;
-    }
-    if (!wake) onEvent(ev);
-    free(ev);
-    if (wake) break;
-  }
-}
-
-void X11Desktop::onEvent(xcb_generic_event_t* ev) {
-  switch (ev->response_type & 0x7F) {
-    case 0:
-      // An error of a request that nobody checked: mostly a foreign window
-      // that closed between two requests. Nothing to do.
-      break;
-    case XCB_EXPOSE: {
-      auto* e = reinterpret_cast<xcb_expose_event_t*>(ev);
-      HWND h = handleOf(e->window);
-      if (auto surface = isForeignHandle(h) ? nullptr : surfaceOf(h)) {
-        surface->repaint(Rect::fromSize(e->x, e->y, e->width, e->height));
-      }
-      break;
-    }
-    case XCB_BUTTON_PRESS:
-    case XCB_BUTTON_RELEASE: {
-      auto* e = reinterpret_cast<xcb_button_press_event_t*>(ev);
-      onButton(e->event, e->root_x, e->root_y, e->event_x, e->event_y, e->detail,
-               (ev->response_type & 0x7F) == XCB_BUTTON_PRESS);
-      break;
-    }
-    case XCB_MOTION_NOTIFY: {
-      auto* e = reinterpret_cast<xcb_motion_notify_event_t*>(ev);
-      deliverMouse(e->event, {e->root_x, e->root_y}, {e->event_x, e->event_y}, MouseAction::Move);
-      break;
-    }
-    case XCB_ENTER_NOTIFY: {
-      auto* e = reinterpret_cast<xcb_enter_notify_event_t*>(ev);
-      deliverMouse(e->event, {e->root_x, e->root_y}, {e->event_x, e->event_y}, MouseAction::Move);
-      break;
-    }
-    case XCB_LEAVE_NOTIFY: {
-      // Leaving for a foreign window or the bare desktop: the pointer is
-      // over none of our windows now.
-      auto* e = reinterpret_cast<xcb_leave_notify_event_t*>(ev);
-      if (e->detail == XCB_NOTIFY_DETAIL_INFERIOR || e->mode != XCB_NOTIFY_MODE_NORMAL) break;
-      std::lock_guard lock(sinkMutex_);
-      if (sink_) sink_->mouseInput(0, {e->root_x, e->root_y}, MouseAction::Move);
-      break;
-    }
-    case XCB_KEY_PRESS:
-    case XCB_KEY_RELEASE: {
-      auto* e = reinterpret_cast<xcb_key_press_event_t*>(ev);
-      deliverKey(e->detail, (ev->response_type & 0x7F) == XCB_KEY_PRESS);
-      break;
-    }
-    case XCB_MAPPING_NOTIFY: {
-      auto* e = reinterpret_cast<xcb_mapping_notify_event_t*>(ev);
-      if (e->request == XCB_MAPPING_KEYBOARD) keyboard_.reload();
-      break;
-    }
-    case XCB_CLIENT_MESSAGE:
-      // WM_DELETE_WINDOW: our windows close when their owners close them,
-      // not from a window manager's close button.
-      break;
-    default:
-      // ConfigureNotify and the rest: the window system keeps the geometry
-      // it asked for; the window manager honours it (static gravity).
-      break;
-  }
-}
-
-void X11Desktop::onButton(xcb_window_t w, int16_t rootX, int16_t rootY, int16_t x, int16_t y, uint8_t button,
-                          bool down) {
-  MouseAction action;
-  if (button == XCB_BUTTON_INDEX_1) {
-    action = down ? MouseAction::LeftDown : MouseAction::LeftUp;
-  } else if (button == XCB_BUTTON_INDEX_3) {
-    action = down ? MouseAction::RightDown : MouseAction::RightUp;
-  } else {
-    // The middle button and the wheel (buttons 4 to 7) have no message in the window layer.
-    return;
-  }
-  deliverMouse(w, {rootX, rootY}, {x, y}, action);
-}
-
-void X11Desktop::deliverMouse(xcb_window_t w, Point screen, Point local, MouseAction action) {
-  HWND top = 0;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = byXid_.find(w);
-    if (it == byXid_.end()) return;
-    const Native& n = natives_[it->second];
-    // While a button is held the server keeps sending to the window it went
-    // down on; outside it the pointer is over no window of ours.
-    if (!n.parent && Rect{0, 0, n.desc.rect.width(), n.desc.rect.height()}.contains(local)) top = n.hwnd;
-    if (clip_ && !clip_->isEmpty() && !clip_->contains(screen)) {
-      Point in{std::clamp(screen.x, clip_->left, clip_->right - 1), std::clamp(screen.y, clip_->top, clip_->bottom - 1)};
-      xcb_warp_pointer(x_->get(), XCB_NONE, x_->root(), 0, 0, 0, 0, coord(in.x), coord(in.y));
-      xcb_flush(x_->get());
-      screen = in;
-    }
-  }
-  std::lock_guard lock(sinkMutex_);
-  if (sink_) sink_->mouseInput(top, screen, action);
-}
-
-void X11Desktop::deliverKey(xcb_keycode_t code, bool down) {
-  UINT vk = keyboard_.virtualKey(code);
-  if (!vk) return;
-  std::lock_guard lock(sinkMutex_);
-  if (sink_) sink_->keyInput(vk, down);
 }
 
 }  // namespace ui

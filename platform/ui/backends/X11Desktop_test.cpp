@@ -24,9 +24,9 @@
 #include <thread>
 
 #include "platform/ui/PaintScope.h"
-#include "platform/ui/backends/Backends.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
+#include "platform/ui/backends/Backends.h"
 #include "platform/ui/testing/InputLog.h"
 #include "platform/ui/testing/UiTestSupport.h"
 
@@ -64,8 +64,10 @@ class Xvfb {
     }
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     std::string fd = std::to_string(fds[1]);
+    // -noreset: otherwise the server resets when its last client leaves and
+    // turns away a client connecting meanwhile.
     const char* argv[] = {program.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24",
-                          "-nolisten", "tcp", nullptr};
+                          "-nolisten", "tcp", "-noreset", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -153,7 +155,8 @@ class Probe {
     auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr);
     auto* t = xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, w, root(), 0, 0), nullptr);
     Rect r;
-    if (a && g && t && a->map_state == XCB_MAP_STATE_VIEWABLE) r = Rect::fromSize(t->dst_x, t->dst_y, g->width, g->height);
+    if (a && g && t && a->map_state == XCB_MAP_STATE_VIEWABLE)
+      r = Rect::fromSize(t->dst_x, t->dst_y, g->width, g->height);
     free(a);
     free(g);
     free(t);
@@ -161,15 +164,17 @@ class Probe {
   }
   // 0x00RRGGBB of one pixel of the screen.
   uint32_t pixel(int x, int y) {
-    auto* r = xcb_get_image_reply(
-        c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root(), static_cast<int16_t>(x), static_cast<int16_t>(y), 1, 1, ~0u),
-        nullptr);
+    auto* r = xcb_get_image_reply(c_,
+                                  xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, root(), static_cast<int16_t>(x),
+                                                static_cast<int16_t>(y), 1, 1, ~0u),
+                                  nullptr);
     uint32_t v = r && xcb_get_image_data_length(r) >= 4 ? *reinterpret_cast<uint32_t*>(xcb_get_image_data(r)) : 0;
     free(r);
     return v & 0xFFFFFF;
   }
   void fake(uint8_t type, uint8_t detail, int x = 0, int y = 0) {
-    xcb_test_fake_input(c_, type, detail, XCB_CURRENT_TIME, root(), static_cast<int16_t>(x), static_cast<int16_t>(y), 0);
+    xcb_test_fake_input(c_, type, detail, XCB_CURRENT_TIME, root(), static_cast<int16_t>(x), static_cast<int16_t>(y),
+                        0);
     xcb_flush(c_);
   }
   xcb_keycode_t keyCode(uint32_t keysym) {
@@ -269,8 +274,9 @@ TEST_P(X11DesktopTest, DockOverBrowserWindowIsShownQueriedAndClicked) {
   EXPECT_EQ(desktop_->presentsShared(top), GetParam());
 
   // On screen where asked, made transient for its owner, with our process id.
-  EXPECT_TRUE(eventually([&] { return p.viewableRect(dockX) == Rect{300, 200, 700, 500}; }))
-      << "dock not mapped at its rectangle";
+  EXPECT_TRUE(eventually([&] {
+    return p.viewableRect(dockX) == Rect{300, 200, 700, 500};
+  })) << "dock not mapped at its rectangle";
   EXPECT_EQ(p.cardinal(dockX, "WM_TRANSIENT_FOR", XCB_ATOM_WINDOW), browser);
   EXPECT_EQ(p.cardinal(dockX, "_NET_WM_PID", XCB_ATOM_CARDINAL), static_cast<uint32_t>(::getpid()));
 
@@ -359,14 +365,14 @@ TEST(BackendChoice, FollowsTheEnvironmentAndFallsBackToHeadless) {
     bool x11;
     bool complains;
   } cases[] = {
-      {nullptr, live, true, false},          {"x11", live, true, false},
-      {"headless", live, false, false},      {nullptr, nullptr, false, false},
-      {"x11", nullptr, false, true},         {"x11", ":4711", false, true},
+      {nullptr, live, true, false},      {"x11", live, true, false},    {"headless", live, false, false},
+      {nullptr, nullptr, false, false},  {"x11", nullptr, false, true}, {"x11", ":4711", false, true},
       {"wayland", nullptr, false, true},
   };
   std::string savedDisplay = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("KESTROVA_UI=") + (c.ui ? c.ui : "(unset)") + " DISPLAY=" + (c.display ? c.display : "(unset)"));
+    SCOPED_TRACE(std::string("KESTROVA_UI=") + (c.ui ? c.ui : "(unset)") +
+                 " DISPLAY=" + (c.display ? c.display : "(unset)"));
     c.ui ? ::setenv("KESTROVA_UI", c.ui, 1) : ::unsetenv("KESTROVA_UI");
     c.display ? ::setenv("DISPLAY", c.display, 1) : ::unsetenv("DISPLAY");
     ::testing::internal::CaptureStderr();

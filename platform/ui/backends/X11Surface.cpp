@@ -157,8 +157,8 @@ void X11Surface::putLocked(const Rect& r) {
     int rows = std::min(rowsPerStrip, r.bottom - top);
     strip.resize(rowBytes * rows);
     for (int y = 0; y < rows; ++y) {
-      std::memcpy(strip.data() + y * rowBytes,
-                  src + (static_cast<size_t>(top + y) * width_ + r.left) * kBytesPerPixel, rowBytes);
+      std::memcpy(strip.data() + y * rowBytes, src + (static_cast<size_t>(top + y) * width_ + r.left) * kBytesPerPixel,
+                  rowBytes);
     }
     xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, static_cast<uint16_t>(r.width()),
                   static_cast<uint16_t>(rows), static_cast<int16_t>(r.left), static_cast<int16_t>(top), 0, depth,
