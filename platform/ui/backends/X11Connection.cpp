@@ -120,6 +120,7 @@ std::unique_ptr<X11Connection> X11Connection::open(const char* display, std::str
   std::unique_ptr<X11Connection> c(new X11Connection(conn, screen));
   if (!c->internAtoms()) return fail(std::string("X display ") + name + ": interning atoms failed");
   c->maxRequestBytes_ = xcb_get_maximum_request_length(conn) * 4;
+  c->displayName_ = name;
   return c;
 }
 

@@ -49,6 +49,8 @@ class X11Connection {
   X11Connection& operator=(const X11Connection&) = delete;
 
   xcb_connection_t* get() const { return conn_; }
+  // The display's name as opened (":0").
+  const std::string& displayName() const { return displayName_; }
   xcb_screen_t* screen() const { return screen_; }
   xcb_window_t root() const { return screen_->root; }
   const X11Atoms& atoms() const { return atoms_; }
@@ -80,6 +82,7 @@ class X11Connection {
   xcb_screen_t* screen_;
   X11Atoms atoms_{};
   uint32_t maxRequestBytes_ = 0;
+  std::string displayName_;
 };
 
 }  // namespace ui

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/ui/Messages.h"
+#include "platform/ui/backends/ZenitySaveDialog.h"
 
 namespace ui {
 
@@ -446,9 +447,9 @@ UINT X11Desktop::trackPopupMenu(HWND, const std::vector<MenuItemView>&, Point) {
   return 0;
 }
 
-std::optional<std::string> X11Desktop::saveFileDialog(const SaveDialogRequest&) {
-  // No file dialog yet: the dialog counts as cancelled.
-  return std::nullopt;
+std::optional<std::string> X11Desktop::saveFileDialog(const SaveDialogRequest& request) {
+  // Without zenity installed the dialog counts as cancelled.
+  return runZenitySaveDialog(request, x_->displayName().c_str());
 }
 
 void X11Desktop::setKeyHookActive(bool) {

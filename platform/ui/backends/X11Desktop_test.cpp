@@ -19,6 +19,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -66,8 +68,8 @@ class Xvfb {
     std::string fd = std::to_string(fds[1]);
     // -noreset: otherwise the server resets when its last client leaves and
     // turns away a client connecting meanwhile.
-    const char* argv[] = {program.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24",
-                          "-nolisten", "tcp", "-noreset", nullptr};
+    const char* argv[] = {program.c_str(), "-displayfd", fd.c_str(), "-screen",  "0",
+                          "1920x1080x24",  "-nolisten",  "tcp",      "-noreset", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -384,6 +386,59 @@ TEST(BackendChoice, FollowsTheEnvironmentAndFallsBackToHeadless) {
   }
   ::unsetenv("KESTROVA_UI");
   savedDisplay.empty() ? ::unsetenv("DISPLAY") : ::setenv("DISPLAY", savedDisplay.c_str(), 1);
+}
+
+// The Save-As dialog is zenity's, found on PATH; a stand-in script records
+// how it was asked and answers as zenity would.
+TEST(SaveDialog, RunsZenityOnTheDesktopsDisplay) {
+  Xvfb xvfb;
+  ASSERT_TRUE(xvfb.error().empty()) << xvfb.error();
+  std::string error;
+  auto desktop = X11Desktop::open({xvfb.display().c_str(), true}, &error);
+  ASSERT_TRUE(desktop) << error;
+  char dirTemplate[] = "/tmp/ks-zenity-XXXXXX";
+  ASSERT_TRUE(::mkdtemp(dirTemplate));
+  const std::string dir = dirTemplate;
+  const std::string argsFile = dir + "/args";
+  SaveDialogRequest request;
+  request.title = "Save recording";
+  request.initialPath = "/tmp/clips/ch1.mp4";
+  request.filter = "Video (*.mp4)|*.mp4|All files|*";
+  request.defaultExtension = "mp4";
+  struct Case {
+    const char* reply;  // what the script prints
+    int status;
+    std::optional<std::string> chosen;
+  } cases[] = {
+      {"/tmp/clips/cam1\n", 0, "/tmp/clips/cam1.mp4"},
+      {"/tmp/clips/cam1.mov\n", 0, "/tmp/clips/cam1.mov"},
+      {"", 1, std::nullopt},
+  };
+  const std::string savedPath = std::getenv("PATH");
+  ::setenv("PATH", (dir + ":" + savedPath).c_str(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    {
+      std::ofstream script(dir + "/zenity");
+      script << "#!/bin/sh\nprintf '%s\\n' \"$DISPLAY\" \"$@\" > " << argsFile << "\nprintf '" << c.reply << "'\nexit "
+             << c.status << "\n";
+    }
+    ::chmod((dir + "/zenity").c_str(), 0755);
+    EXPECT_EQ(desktop->saveFileDialog(request), c.chosen);
+  }
+  std::ifstream args(argsFile);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(args, line);) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{xvfb.display(), "--file-selection", "--save", "--title=Save recording",
+                                             "--filename=/tmp/clips/ch1.mp4", "--file-filter=Video (*.mp4) | *.mp4",
+                                             "--file-filter=All files | *"}));
+  // Without zenity the dialog counts as cancelled.
+  ::unlink((dir + "/zenity").c_str());
+  ::setenv("PATH", dir.c_str(), 1);
+  EXPECT_EQ(desktop->saveFileDialog(request), std::nullopt);
+  ::setenv("PATH", savedPath.c_str(), 1);
+  ::unlink(argsFile.c_str());
+  ::rmdir(dir.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenting, X11DesktopTest, ::testing::Values(true, false),
