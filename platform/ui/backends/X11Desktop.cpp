@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <xcb/shm.h>
+#include <xcb/xinput.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -80,6 +81,14 @@ X11Desktop::X11Desktop(std::unique_ptr<X11Connection> x, const X11Options& optio
   wakeWindow_ = xcb_generate_id(c);
   xcb_create_window(c, 0, wakeWindow_, x_->root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
                     0, nullptr);
+  // Raw key events (XInput 2.0) let the key hooks see keys typed into any
+  // window without taking them from it.
+  const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c, &xcb_input_id);
+  if (xinput && xinput->present) {
+    auto* version = xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 0), nullptr);
+    if (version && version->major_version >= 2) xinputOpcode_ = xinput->major_opcode;
+    free(version);
+  }
   xcb_flush(c);
   eventThread_ = std::thread([this] { eventLoop(); });
 }
@@ -452,9 +461,17 @@ std::optional<std::string> X11Desktop::saveFileDialog(const SaveDialogRequest& r
   return runZenitySaveDialog(request, x_->displayName().c_str());
 }
 
-void X11Desktop::setKeyHookActive(bool) {
-  // Keys reach the hooks while one of our windows has the keyboard focus;
-  // keys typed into other clients' windows are not seen yet.
+void X11Desktop::setKeyHookActive(bool active) {
+  // Without XInput 2 the hooks see keys only while one of our windows has the focus.
+  if (!xinputOpcode_) return;
+  keyHookActive_ = active;
+  struct {
+    xcb_input_event_mask_t head;
+    uint32_t bits;
+  } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+         active ? uint32_t{XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE} : 0};
+  // Waits for the server, so keys pressed after this call reach the hooks.
+  free(xcb_request_check(x_->get(), xcb_input_xi_select_events_checked(x_->get(), x_->root(), 1, &mask.head)));
 }
 
 }  // namespace ui

@@ -22,6 +22,7 @@
 // sinkMutex_, which no other method takes.
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -104,6 +105,8 @@ class X11Desktop : public Backend {
   X11Keyboard keyboard_;
   xcb_gcontext_t gc_ = 0;
   xcb_window_t wakeWindow_ = 0;  // private, unmapped: the event thread's wake-up target
+  uint8_t xinputOpcode_ = 0;     // XInput 2's major opcode, 0 when the server lacks it
+  std::atomic<bool> keyHookActive_{false};
   std::thread eventThread_;
 
   std::mutex sinkMutex_;

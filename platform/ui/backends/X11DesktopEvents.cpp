@@ -1,9 +1,11 @@
 // X11Desktop: the event thread. It blocks in xcb_wait_for_event and turns
 // what arrives into repaints from the shadows and InputSink calls.
-#include "platform/ui/backends/X11Desktop.h"
+#include <xcb/xinput.h>
 
 #include <algorithm>
 #include <cstdlib>
+
+#include "platform/ui/backends/X11Desktop.h"
 
 namespace ui {
 
@@ -64,8 +66,19 @@ void X11Desktop::onEvent(xcb_generic_event_t* ev) {
     }
     case XCB_KEY_PRESS:
     case XCB_KEY_RELEASE: {
+      // While a key hook listens, every key comes through the raw events,
+      // those typed into our windows too, so none arrives twice.
+      if (xinputOpcode_ && keyHookActive_) break;
       auto* e = reinterpret_cast<xcb_key_press_event_t*>(ev);
       deliverKey(e->detail, (ev->response_type & 0x7F) == XCB_KEY_PRESS);
+      break;
+    }
+    case XCB_GE_GENERIC: {
+      auto* e = reinterpret_cast<xcb_ge_generic_event_t*>(ev);
+      bool raw = e->event_type == XCB_INPUT_RAW_KEY_PRESS || e->event_type == XCB_INPUT_RAW_KEY_RELEASE;
+      if (!xinputOpcode_ || e->extension != xinputOpcode_ || !raw || !keyHookActive_) break;
+      auto* key = reinterpret_cast<xcb_input_raw_key_press_event_t*>(ev);
+      deliverKey(static_cast<xcb_keycode_t>(key->detail), e->event_type == XCB_INPUT_RAW_KEY_PRESS);
       break;
     }
     case XCB_MAPPING_NOTIFY: {

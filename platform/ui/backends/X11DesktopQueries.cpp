@@ -1,8 +1,6 @@
 // X11Desktop: the desktop queries. They read what every client on the
 // display publishes (EWMH and ICCCM properties) and answer "nothing" for a
 // window that closed meanwhile.
-#include "platform/ui/backends/X11Desktop.h"
-
 #include <unistd.h>
 #include <xcb/randr.h>
 
@@ -12,6 +10,7 @@
 #include <set>
 
 #include "platform/ui/Messages.h"
+#include "platform/ui/backends/X11Desktop.h"
 
 namespace ui {
 

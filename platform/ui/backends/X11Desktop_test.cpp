@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -341,6 +342,42 @@ TEST_P(X11DesktopTest, DockOverBrowserWindowIsShownQueriedAndClicked) {
     return std::any_of(dock.log.begin(), dock.log.end(),
                        [](const auto& m) { return m.msg == WM_KEYDOWN && m.w == VK_ESCAPE; });
   }));
+
+  // A key hook sees every key: once while the dock has the focus (not again
+  // through the raw events), and typed into another client's window.
+  std::mutex hookMutex;
+  std::vector<UINT> hooked;
+  int hook = installKeyHook([&](UINT msg, UINT vk) {
+    std::lock_guard lock(hookMutex);
+    if (msg == WM_KEYDOWN) hooked.push_back(vk);
+    return false;
+  });
+  ASSERT_NE(hook, 0);
+  auto seen = [&] {
+    std::lock_guard lock(hookMutex);
+    return hooked;
+  };
+  auto press = [&](uint32_t keysym) {
+    xcb_keycode_t code = p.keyCode(keysym);
+    p.fake(XCB_KEY_PRESS, code);
+    p.fake(XCB_KEY_RELEASE, code);
+  };
+  constexpr uint32_t kF5 = 0xFFC2, kF6 = 0xFFC3, kF7 = 0xFFC4;
+  press(kF5);
+  press(kF6);
+  EXPECT_TRUE(eventually([&] { return seen().size() >= 2; }));
+  EXPECT_EQ(seen(), (std::vector<UINT>{0x74, 0x75}));
+  xcb_window_t other = xcb_generate_id(p.get());
+  xcb_create_window(p.get(), XCB_COPY_FROM_PARENT, other, p.root(), 1200, 700, 200, 100, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_map_window(p.get(), other);
+  xcb_flush(p.get());
+  ASSERT_TRUE(eventually([&] { return !p.viewableRect(other).isEmpty(); }));
+  xcb_set_input_focus(p.get(), XCB_INPUT_FOCUS_POINTER_ROOT, other, XCB_CURRENT_TIME);
+  press(kF7);
+  EXPECT_TRUE(eventually([&] { return seen().size() >= 3; }));
+  EXPECT_EQ(seen(), (std::vector<UINT>{0x74, 0x75, 0x76}));
+  EXPECT_TRUE(removeKeyHook(hook));
 
   // The browser closes: its handle answers nothing, and the list drops it.
   xcb_destroy_window(p.get(), browser);
