@@ -451,9 +451,21 @@ std::optional<Rect> X11Desktop::cursorClip() {
 
 // ---------------------------------------------------------------- services
 
-UINT X11Desktop::trackPopupMenu(HWND, const std::vector<MenuItemView>&, Point) {
-  // No popup menu window yet: the menu counts as dismissed.
-  return 0;
+UINT X11Desktop::trackPopupMenu(HWND, const std::vector<MenuItemView>& items, Point screen) {
+  if (items.empty()) return 0;
+  Rect bounds = pickMonitor(monitors(), screen, true).bounds;
+  auto menu = std::make_shared<X11PopupMenu>(*x_, gc_, options_.useShm, items, screen, bounds);
+  {
+    std::lock_guard lock(mutex_);
+    if (menu_) return 0;  // one menu at a time, as the pointer grab allows
+    menu_ = menu;
+  }
+  // The calling thread waits here as in a modal menu loop; the event thread
+  // drives the menu.
+  UINT chosen = menu->open() ? menu->waitForChoice() : 0;
+  std::lock_guard lock(mutex_);
+  menu_.reset();
+  return chosen;
 }
 
 std::optional<std::string> X11Desktop::saveFileDialog(const SaveDialogRequest& request) {

@@ -34,6 +34,7 @@
 #include "platform/ui/Backend.h"
 #include "platform/ui/backends/X11Connection.h"
 #include "platform/ui/backends/X11Keyboard.h"
+#include "platform/ui/backends/X11PopupMenu.h"
 #include "platform/ui/backends/X11Surface.h"
 
 namespace ui {
@@ -87,6 +88,8 @@ class X11Desktop : public Backend {
   X11Desktop(std::unique_ptr<X11Connection> x, const X11Options& options);
   void eventLoop();
   void onEvent(xcb_generic_event_t* ev);
+  // Hands an event of the open popup menu's window to it; false when it is not one.
+  bool onMenuEvent(xcb_generic_event_t* ev);
   void onButton(xcb_window_t w, int16_t rootX, int16_t rootY, int16_t x, int16_t y, uint8_t button, bool down);
   void deliverMouse(xcb_window_t w, Point screen, Point local, MouseAction action);
   void deliverKey(xcb_keycode_t code, bool down);
@@ -119,6 +122,7 @@ class X11Desktop : public Backend {
   std::optional<Rect> clip_;
   std::map<CursorShape, uint32_t> cursors_;
   CursorShape cursorShape_ = CursorShape::Arrow;
+  std::shared_ptr<X11PopupMenu> menu_;  // the open popup menu, at most one
 };
 
 }  // namespace ui

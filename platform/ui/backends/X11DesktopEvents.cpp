@@ -24,7 +24,47 @@ void X11Desktop::eventLoop() {
   }
 }
 
+bool X11Desktop::onMenuEvent(xcb_generic_event_t* ev) {
+  std::shared_ptr<X11PopupMenu> menu;
+  {
+    std::lock_guard lock(mutex_);
+    menu = menu_;
+  }
+  if (!menu) return false;
+  const uint8_t type = ev->response_type & 0x7F;
+  switch (type) {
+    case XCB_EXPOSE: {
+      auto* e = reinterpret_cast<xcb_expose_event_t*>(ev);
+      if (e->window != menu->window()) return false;
+      menu->onExpose(Rect::fromSize(e->x, e->y, e->width, e->height));
+      return true;
+    }
+    case XCB_BUTTON_PRESS:
+    case XCB_BUTTON_RELEASE: {
+      auto* e = reinterpret_cast<xcb_button_press_event_t*>(ev);
+      if (e->event != menu->window()) return false;
+      if (e->detail <= XCB_BUTTON_INDEX_3) menu->onButton({e->event_x, e->event_y}, type == XCB_BUTTON_PRESS);
+      return true;
+    }
+    case XCB_MOTION_NOTIFY: {
+      auto* e = reinterpret_cast<xcb_motion_notify_event_t*>(ev);
+      if (e->event != menu->window()) return false;
+      menu->onMotion({e->event_x, e->event_y});
+      return true;
+    }
+    case XCB_KEY_PRESS: {
+      auto* e = reinterpret_cast<xcb_key_press_event_t*>(ev);
+      if (e->event != menu->window()) return false;
+      menu->onKey(keyboard_.virtualKey(e->detail));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 void X11Desktop::onEvent(xcb_generic_event_t* ev) {
+  if (onMenuEvent(ev)) return;
   switch (ev->response_type & 0x7F) {
     case 0:
       // An error of a request that nobody checked: mostly a foreign window

@@ -20,12 +20,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "platform/ui/Menu.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowSystem.h"
@@ -164,6 +167,20 @@ class Probe {
     free(g);
     free(t);
     return r;
+  }
+  // The rectangle of the viewable override-redirect window (an open menu), empty when none.
+  Rect menuRect() {
+    Rect found;
+    auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, root()), nullptr);
+    if (!tree) return found;
+    xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+      auto* a = xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, children[i]), nullptr);
+      if (a && a->override_redirect) found = found.unite(viewableRect(children[i]));
+      free(a);
+    }
+    free(tree);
+    return found;
   }
   // 0x00RRGGBB of one pixel of the screen.
   uint32_t pixel(int x, int y) {
@@ -476,6 +493,55 @@ TEST(SaveDialog, RunsZenityOnTheDesktopsDisplay) {
   ::setenv("PATH", savedPath.c_str(), 1);
   ::unlink(argsFile.c_str());
   ::rmdir(dir.c_str());
+}
+
+TEST_P(X11DesktopTest, PopupMenuAnswersAClickOrTheKeysAndIsDismissedOutside) {
+  Probe& p = *probe_;
+  const std::vector<MenuItemView> items{
+      {1, "Play", MF_STRING}, {0, "", MF_SEPARATOR}, {2, "Record", MF_GRAYED}, {3, "Snapshot", MF_CHECKED}};
+  auto press = [&](uint32_t keysym) {
+    xcb_keycode_t code = p.keyCode(keysym);
+    p.fake(XCB_KEY_PRESS, code);
+    p.fake(XCB_KEY_RELEASE, code);
+  };
+  auto click = [&](int x, int y) {
+    p.fake(XCB_MOTION_NOTIFY, 0, x, y);
+    p.fake(XCB_BUTTON_PRESS, 1);
+    p.fake(XCB_BUTTON_RELEASE, 1);
+  };
+  struct Case {
+    const char* what;
+    Point at;
+    std::function<void(const Rect& menu)> act;
+    UINT answer;
+  } cases[] = {
+      {"a click on the first item", {500, 400}, [&](const Rect& m) { click(m.left + 30, m.top + 12); }, 1},
+      {"down twice skips the separator and the grayed item",
+       {500, 400},
+       [&](const Rect&) {
+         press(0xFF54);
+         press(0xFF54);
+         press(0xFF0D);
+       },
+       3},
+      {"a click outside", {500, 400}, [&](const Rect& m) { click(m.left - 40, m.top - 40); }, 0},
+      {"escape, near the screen's corner", {1900, 1070}, [&](const Rect&) { press(0xFF1B); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto answer = std::async(std::launch::async, [&] { return desktop_->trackPopupMenu(0, items, c.at); });
+    Rect menu;
+    ASSERT_TRUE(eventually([&] { return !(menu = p.menuRect()).isEmpty(); }));
+    // Opened at the point, or moved so that all of it stays on the screen.
+    EXPECT_TRUE(Rect({0, 0, 1920, 1080}).intersect(menu) == menu);
+    if (c.at.x < 1000) {
+      EXPECT_EQ((Point{menu.left, menu.top}), c.at);
+    }
+    c.act(menu);
+    ASSERT_EQ(answer.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(answer.get(), c.answer);
+    EXPECT_TRUE(eventually([&] { return p.menuRect().isEmpty(); }));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenting, X11DesktopTest, ::testing::Values(true, false),
