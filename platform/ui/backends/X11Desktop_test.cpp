@@ -27,6 +27,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ui/Menu.h"
 #include "platform/ui/PaintScope.h"
@@ -124,6 +125,42 @@ class Xvfb {
  private:
   pid_t pid_ = 0;
   std::string display_;
+  std::string error_;
+};
+
+// openbox on a test's display, for the stories that need a window manager.
+class Openbox {
+ public:
+  explicit Openbox(const std::string& display) {
+    std::string program = findOnPath("openbox");
+    if (program.empty()) {
+      error_ = "openbox is not on PATH; install the openbox package (scripts/install-deps)";
+      return;
+    }
+    std::vector<std::string> env{"DISPLAY=" + display, "HOME=/tmp"};
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const char* argv[] = {program.c_str(), "--sm-disable", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, const_cast<char**>(argv), envp.data()) != 0) {
+      pid_ = 0;
+      error_ = "cannot start " + program;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Openbox() {
+    if (!pid_) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  pid_t pid_ = 0;
   std::string error_;
 };
 
@@ -319,6 +356,16 @@ TEST_P(X11DesktopTest, DockOverBrowserWindowIsShownQueriedAndClicked) {
   ASSERT_NE(browserAt, zOrder.end());
   ASSERT_NE(dockAt, zOrder.end());
   EXPECT_LT(dockAt, browserAt);
+  // Sent to the bottom or below its owner, the dock stays right above the
+  // browser (no window manager here to keep it there).
+  for (HWND below : {HWND_BOTTOM, browserHandle}) {
+    setWindowPos(top, below, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    zOrder = desktop_->topLevelWindows();
+    auto dockNow = std::find(zOrder.begin(), zOrder.end(), top);
+    auto browserNow = std::find(zOrder.begin(), zOrder.end(), browserHandle);
+    ASSERT_NE(browserNow, zOrder.end());
+    EXPECT_EQ(dockNow - zOrder.begin() + 1, browserNow - zOrder.begin()) << "insert after " << below;
+  }
   auto info = desktop_->windowInfo(browserHandle);
   ASSERT_TRUE(info);
   EXPECT_EQ(info->processId, browserPid);
@@ -542,6 +589,115 @@ TEST_P(X11DesktopTest, PopupMenuAnswersAClickOrTheKeysAndIsDismissedOutside) {
     EXPECT_EQ(answer.get(), c.answer);
     EXPECT_TRUE(eventually([&] { return p.menuRect().isEmpty(); }));
   }
+}
+
+// Under a window manager: the dock lands where asked, the browser's frame
+// counts in its window rectangle, the dock can be raised, and restacking it
+// never takes it below the browser that owns it.
+TEST(X11DesktopManaged, DockStaysAboveItsOwnerWhateverTheRestack) {
+  test::Watchdog watchdog(60s, "ui_x11_test managed");
+  Xvfb xvfb;
+  ASSERT_TRUE(xvfb.error().empty()) << xvfb.error();
+  Probe p(xvfb.display());
+  Openbox wm(xvfb.display());
+  ASSERT_TRUE(wm.error().empty()) << wm.error();
+  // No window system yet to pump: poll the root window's property.
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!p.cardinal(p.root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_NE(p.cardinal(p.root(), "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW), 0u) << "openbox did not start";
+  std::string error;
+  auto backend = X11Desktop::open({xvfb.display().c_str(), true}, &error);
+  ASSERT_TRUE(backend) << error;
+  X11Desktop* desktop = backend.get();
+  ASSERT_TRUE(WindowSystem::install(std::move(backend)));
+  struct Uninstall {
+    ~Uninstall() {
+      pumpPendingMessages();
+      WindowSystem::uninstall();
+    }
+  } uninstall;
+
+  // A client placed by its own request: user position, static gravity.
+  auto client = [&](int x, int y, int w, int h) {
+    xcb_window_t win = xcb_generate_id(p.get());
+    xcb_create_window(p.get(), XCB_COPY_FROM_PARENT, win, p.root(), static_cast<int16_t>(x), static_cast<int16_t>(y),
+                      static_cast<uint16_t>(w), static_cast<uint16_t>(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    uint32_t hints[18] = {1 | 2 | 512, static_cast<uint32_t>(x), static_cast<uint32_t>(y), static_cast<uint32_t>(w),
+                          static_cast<uint32_t>(h)};
+    hints[17] = 10;
+    p.set(win, "WM_NORMAL_HINTS", "WM_SIZE_HINTS", 32, hints, 18);
+    xcb_map_window(p.get(), win);
+    xcb_flush(p.get());
+    return win;
+  };
+  xcb_window_t browser = client(100, 120, 640, 480);
+  const HWND browserHandle = browser | kForeignHandleBit;
+  // openbox drops map requests that arrive while it is still starting up;
+  // asking again is what a client would do.
+  ASSERT_TRUE(pumpMessagesUntil(
+      [&] {
+        xcb_map_window(p.get(), browser);
+        xcb_flush(p.get());
+        return p.viewableRect(browser) == Rect{100, 120, 740, 600};
+      },
+      5s))
+      << [&] {
+           Rect r = p.viewableRect(browser);
+           return std::to_string(r.left) + "," + std::to_string(r.top) + " " + std::to_string(r.width()) + "x" +
+                  std::to_string(r.height());
+         }();
+
+  Filled dock(colorRef(kBlue));
+  HWND top = dock.create(browserHandle, {300, 200, 700, 500}, "dock", WS_POPUP | WS_VISIBLE);
+  ASSERT_NE(top, 0u);
+  EXPECT_TRUE(pumpMessagesUntil(
+      [&] {
+        return p.viewableRect(desktop->xWindowOf(top)) == Rect{300, 200, 700, 500};
+      },
+      5s));
+  auto info = desktop->windowInfo(browserHandle);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->clientRect, (Rect{100, 120, 740, 600}));
+  EXPECT_LT(info->windowRect.top, info->clientRect.top) << "the title bar belongs to the window rectangle";
+
+  // Another window comes on top; the dock can be raised over it.
+  xcb_window_t other = client(500, 300, 300, 300);
+  const HWND otherHandle = other | kForeignHandleBit;
+  auto order = [&](std::vector<HWND> expected) {
+    std::vector<HWND> seen;
+    bool ok = pumpMessagesUntil(
+        [&] {
+          seen.clear();
+          for (HWND h : desktop->topLevelWindows()) {
+            if (std::find(expected.begin(), expected.end(), h) != expected.end()) seen.push_back(h);
+          }
+          return seen == expected;
+        },
+        5s);
+    return ok ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << ::testing::PrintToString(seen);
+  };
+  EXPECT_TRUE(order({otherHandle, top, browserHandle}));
+  setWindowPos(top, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  EXPECT_TRUE(order({top, otherHandle, browserHandle}));
+  // Then sent to the bottom and below its owner: the window manager keeps it
+  // above the browser. The other window, raised after those requests (and
+  // so handled after them), shows when they are done.
+  setWindowPos(top, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  setWindowPos(top, browserHandle, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  xcb_client_message_event_t raise{};
+  raise.response_type = XCB_CLIENT_MESSAGE;
+  raise.format = 32;
+  raise.window = other;
+  raise.type = p.atom("_NET_ACTIVE_WINDOW");
+  raise.data.data32[0] = 2;
+  xcb_send_event(p.get(), 0, p.root(), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&raise));
+  xcb_flush(p.get());
+  EXPECT_TRUE(order({otherHandle, top, browserHandle}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenting, X11DesktopTest, ::testing::Values(true, false),
