@@ -13,6 +13,11 @@
 // task bars and pagers. Z order changes go through _NET_RESTACK_WINDOW when
 // a window manager runs, and a window is never placed below its owner.
 //
+// Popup menus are X11PopupMenu windows driven by the event thread while the
+// caller waits; the Save-As dialog is zenity's. While a key hook is active,
+// every key arrives through XInput 2 raw events on the root window, so the
+// hooks also see keys typed into other clients' windows.
+//
 // Threads: every method may be called from any thread. One event thread
 // blocks in xcb_wait_for_event and turns input into InputSink calls; the
 // destructor wakes it with a client message to a private unmapped window.
