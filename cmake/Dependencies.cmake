@@ -15,11 +15,18 @@ pkg_check_modules(pangocairo REQUIRED IMPORTED_TARGET pangocairo)
 pkg_check_modules(pangoft2 REQUIRED IMPORTED_TARGET pangoft2)
 pkg_check_modules(x11 REQUIRED IMPORTED_TARGET x11)
 pkg_check_modules(inih REQUIRED IMPORTED_TARGET inih)
+# The X11 desktop backend talks XCB (XInput 2 for the global key hook);
+# XTEST only drives input in its test.
+pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb)
+pkg_check_modules(xcb-shm REQUIRED IMPORTED_TARGET xcb-shm)
+pkg_check_modules(xcb-randr REQUIRED IMPORTED_TARGET xcb-randr)
+pkg_check_modules(xcb-xinput REQUIRED IMPORTED_TARGET xcb-xinput)
+pkg_check_modules(xcb-xtest REQUIRED IMPORTED_TARGET xcb-xtest)
 find_package(Boost 1.74 REQUIRED)
 find_package(GTest REQUIRED)
 
 foreach(name jsoncpp tinyxml2 libcurl libavcodec libavformat libavutil libswscale
-             cairo pangocairo pangoft2 x11 inih)
+             cairo pangocairo pangoft2 x11 inih xcb xcb-shm xcb-randr xcb-xinput xcb-xtest)
   add_library(dep::${name} ALIAS PkgConfig::${name})
 endforeach()
 

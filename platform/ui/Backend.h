@@ -137,7 +137,8 @@ class Backend {
   virtual UINT trackPopupMenu(HWND owner, const std::vector<MenuItemView>& items, Point screen) = 0;
   virtual std::optional<std::string> saveFileDialog(const SaveDialogRequest& request) = 0;
   // Whether global key events must reach keyInput even without focus
-  // (X11: a passive grab of Escape on the root window).
+  // (X11: XInput 2 raw key events on the root window, which leave the key
+  // to the focused application).
   virtual void setKeyHookActive(bool active) = 0;
 };
 

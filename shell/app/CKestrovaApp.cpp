@@ -15,7 +15,7 @@ int CKestrovaApp::run() {
   SingleInstance instance(SingleInstance::configuredName());
   if (!instance.acquire()) return 0;  // another shell serves this user: end silently
 
-  ui::WindowSystem::install(ui::makeHeadlessBackend());
+  ui::WindowSystem::install(ui::makeBackendFromEnvironment());
   int status = 0;
   {
     CKestrovaDlg dialog;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,11 @@ bool ShellProcess::spawn() {
   env.push_back("KESTROVA_WS_PORT=" + std::to_string(port_));
   env.push_back("KESTROVA_INSTANCE_NAME=" + instanceName_);
   env.push_back("TMPDIR=" + tmpDir_);
+  // The shell under test draws on the in-memory desktop, whatever display
+  // the developer's session has, unless the test asks for another one.
+  const bool uiChosen = std::any_of(options_.extraEnv.begin(), options_.extraEnv.end(),
+                                    [](const std::string& e) { return e.rfind("KESTROVA_UI=", 0) == 0; });
+  if (!uiChosen) env.push_back("KESTROVA_UI=headless");
   for (const std::string& extra : options_.extraEnv) env.push_back(extra);
   std::vector<char*> envp;
   for (std::string& entry : env) envp.push_back(entry.data());
