@@ -119,16 +119,27 @@ TEST_F(ServerTest, APeerThatNeverReadsIsDropped) {
   const int32_t muteId = recorder().waitForConnectionOf("mute", 5s);
   ASSERT_NE(muteId, 0);
 
-  // The stubborn client never reads again. Paced sends (far slower than the
-  // socket drains) pass while the kernel's buffers take them; once those are
-  // full, the server's own queue grows and the connection is dropped.
+  // The stubborn client never reads again. While its kernel buffer still
+  // takes bytes, each send waits until they arrive there, however slowly the
+  // server's I/O thread runs; once it stops growing, paced sends fill the
+  // server's side until its own queue passes the bound and it drops the peer.
   const std::string chunk(16 * 1024, 'z');
   int sent = 0;
   int result = SOCKHUB_OK;
+  bool clientBufferGrowing = true;
   while (result == SOCKHUB_OK && sent < 20000) {
+    const size_t before = stubborn.unreadKernelBytes();
     result = server_->send(muteId, chunk.data(), chunk.size());
-    if (result == SOCKHUB_OK) ++sent;
-    std::this_thread::sleep_for(200us);
+    if (result != SOCKHUB_OK) break;
+    ++sent;
+    if (!clientBufferGrowing) {
+      std::this_thread::sleep_for(200us);
+      continue;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 200ms;
+    while (stubborn.unreadKernelBytes() == before && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(100us);
+    clientBufferGrowing = stubborn.unreadKernelBytes() != before;
   }
   EXPECT_EQ(result, SOCKHUB_ERR_NO_CONNECTION);
   EXPECT_GT(sent * chunk.size(), options.maxUnsentBytes) << "dropped before the socket was full";

@@ -9,6 +9,8 @@
 
 #include <random>
 
+#include <sys/ioctl.h>
+
 namespace kstest {
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
@@ -85,6 +87,13 @@ uint16_t WsClient::localPort() const {
   beast::error_code ec;
   const auto endpoint = beast::get_lowest_layer(ws_).socket().local_endpoint(ec);
   return ec ? 0 : endpoint.port();
+}
+
+size_t WsClient::unreadKernelBytes() const {
+  int pending = 0;
+  auto& socket = const_cast<WsClient*>(this)->ws_.next_layer().socket();
+  if (!socket.is_open() || ioctl(socket.native_handle(), FIONREAD, &pending) != 0) return 0;
+  return static_cast<size_t>(pending);
 }
 
 void WsClient::startRead() {

@@ -50,6 +50,8 @@ class WsClient {
   unsigned handshakeStatus() const { return handshakeStatus_; }
   // This end's TCP port (what the server reports as the client port).
   uint16_t localPort() const;
+  // Bytes the kernel holds for this end that nobody has read yet (FIONREAD).
+  size_t unreadKernelBytes() const;
   // True while the WebSocket connection is usable.
   bool isOpen() const { return open_; }
 
