@@ -1,0 +1,208 @@
+// What a browser story needs around it: its own X display with a window
+// manager, the device simulator, the shell on that display, a loopback
+// server for the test page, and xprobe to read what the display shows.
+// Everything started here is ended by `stopAll`, also when the story fails.
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const children = [];
+
+export function parseArgs(argv) {
+  const args = {};
+  for (let i = 2; i + 1 < argv.length; i += 2) args[argv[i].replace(/^--/, '')] = argv[i + 1];
+  for (const name of ['bin', 'probe', 'artifacts']) {
+    if (!args[name]) throw new Error(`missing --${name}`);
+  }
+  return args;
+}
+
+// Polls `probe` until it returns a truthy value; that value, or an error
+// naming `what` once `ms` have passed. Every wait of a story goes through here.
+export async function waitFor(what, probe, ms = 10000, every = 10) {
+  const deadline = Date.now() + ms;
+  let last;
+  for (;;) {
+    last = await probe();
+    if (last) return last;
+    if (Date.now() > deadline) throw new Error(`timed out after ${ms} ms waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, every));
+  }
+}
+
+function track(child, name) {
+  child.name = name;
+  child.output = '';
+  for (const stream of [child.stdout, child.stderr]) {
+    stream?.on('data', (chunk) => {
+      child.output = (child.output + chunk.toString()).slice(-20000);
+    });
+  }
+  // A program that cannot start reports it here, not as an uncaught error.
+  child.on('error', (error) => {
+    child.failure = error;
+    child.output += `\n${error.message}`;
+  });
+  children.push(child);
+  return child;
+}
+
+function ended(child) {
+  return child.failure || child.exitCode !== null || child.signalCode !== null;
+}
+
+// Whatever happens to the story, nothing it started outlives it.
+process.on('exit', () => {
+  for (const child of children) if (!ended(child)) child.kill?.('SIGKILL');
+});
+
+export async function stopAll() {
+  for (const child of children.reverse()) {
+    if (ended(child)) continue;
+    const exited = new Promise((resolve) => child.once('exit', resolve));
+    child.kill('SIGTERM');
+    const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
+    await exited;
+    clearTimeout(timer);
+  }
+  children.length = 0;
+}
+
+export function childOutputs() {
+  return children.map((child) => `== ${child.name} ==\n${child.output}`).join('\n');
+}
+
+// A port nobody listens on now; a start that loses it to another program
+// fails loudly, and the caller starts again on a new one.
+export function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+function canConnect(port) {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    socket.once('connect', () => { socket.destroy(); resolve(true); });
+    socket.once('error', () => resolve(false));
+  });
+}
+
+// Xvfb on a display it picks itself, then openbox with the tests' own
+// configuration, ready once it announces itself on the root window.
+export async function startDisplay(probePath) {
+  const xvfb = track(spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1920x1080x24', '-nolisten', 'tcp', '-noreset'],
+    { stdio: ['ignore', 'pipe', 'pipe', 'pipe'] }), 'Xvfb');
+  const number = await new Promise((resolve, reject) => {
+    let text = '';
+    xvfb.stdio[3].on('data', (chunk) => {
+      text += chunk.toString();
+      if (text.includes('\n')) resolve(text.trim());
+    });
+    xvfb.once('exit', (code) => reject(new Error(`Xvfb ended (${code}): ${xvfb.output}`)));
+    xvfb.once('error', (error) => reject(new Error(`Xvfb did not start: ${error.message}`)));
+  });
+  const display = `:${number}`;
+  const env = { ...process.env, DISPLAY: display };
+  track(spawn('openbox', ['--config-file', path.join(here, 'openbox-rc.xml')], { env, stdio: ['ignore', 'pipe', 'pipe'] }),
+    'openbox');
+  const probe = new XProbe(probePath, display);
+  await waitFor('openbox on the display', () => probe.windowManagerRuns(), 15000, 20);
+  return { display, env, probe };
+}
+
+export async function startDevsim(bin) {
+  const devsim = track(spawn(path.join(bin, 'devsim'), ['--port', '0', '--media-port', '0', '--channels', '4',
+    '--print-ports'], { stdio: ['ignore', 'pipe', 'pipe'] }), 'devsim');
+  return waitFor('devsim ports', () => {
+    const match = /devsim command=(\d+) media=(\d+)/.exec(devsim.output);
+    if (ended(devsim)) throw new Error(`devsim ended: ${devsim.output}`);
+    return match && { commandPort: Number(match[1]), mediaPort: Number(match[2]) };
+  }, 10000);
+}
+
+export async function startShell(bin, env, workDir) {
+  for (let attempt = 0; attempt < 3; ++attempt) {
+    const port = await freePort();
+    const shell = track(spawn(path.join(bin, 'kestrova'), [], {
+      env: { ...env, KESTROVA_UI: 'x11', KESTROVA_WS_PORT: String(port), TMPDIR: workDir },
+      stdio: ['ignore', 'pipe', 'pipe'],
+    }), 'kestrova');
+    const up = await waitFor('the shell listening', async () => {
+      if (ended(shell)) return 'ended';
+      return (await canConnect(port)) && 'up';
+    }, 15000, 20);
+    if (up === 'up') return { port, pid: shell.pid, process: shell };
+  }
+  throw new Error('the shell did not start three times');
+}
+
+// Serves the story's test page on loopback.
+export async function startPageServer() {
+  const page = fs.readFileSync(path.join(here, 'page.html'));
+  const server = http.createServer((request, response) => {
+    if (request.url.split('?')[0] !== '/page.html') {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Cache-Control': 'no-store' }).end(page);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  children.push({ name: 'page server', exitCode: null, signalCode: null, output: '',
+    once: (event, done) => server.close(done), kill: () => {} });
+  return `http://127.0.0.1:${server.address().port}/page.html`;
+}
+
+export function makeWorkDir() {
+  return fs.mkdtempSync(path.join(os.tmpdir(), 'kestrova-browser-'));
+}
+
+// Another client of the display, through the xprobe program.
+export class XProbe {
+  constructor(program, display) {
+    this.program = program;
+    this.env = { ...process.env, DISPLAY: display };
+  }
+
+  run(args) {
+    const result = spawnSync(this.program, args, { env: this.env, encoding: 'utf8' });
+    return result;
+  }
+
+  windowManagerRuns() {
+    return this.run(['wm']).status === 0;
+  }
+
+  windows() {
+    const result = this.run(['windows']);
+    if (result.status !== 0) throw new Error(`xprobe windows: ${result.stderr}`);
+    return JSON.parse(result.stdout);
+  }
+
+  children(id) {
+    const result = this.run(['children', String(id)]);
+    return result.status === 0 ? JSON.parse(result.stdout) : [];
+  }
+
+  region(rect, colour) {
+    const args = ['region', rect.x, rect.y, rect.w, rect.h].map(String);
+    if (colour) args.push(colour);
+    const result = this.run(args);
+    if (result.status !== 0) throw new Error(`xprobe region: ${result.stderr}`);
+    return JSON.parse(result.stdout);
+  }
+
+  shot(file) {
+    return this.run(['shot', file]).status === 0;
+  }
+}
