@@ -99,6 +99,9 @@ class InputSink {
   // Runs the key hooks on the calling thread, then queues WM_KEYDOWN or
   // WM_KEYUP for the focus window unless a hook swallowed the key.
   virtual void keyInput(UINT virtualKey, bool down) = 0;
+  // The desktop's dots per inch changed (another resource setting, another
+  // screen configuration): every top-level window of this process hears it.
+  virtual void dpiChanged(UINT dpi) = 0;
 };
 
 class Backend {

@@ -170,6 +170,12 @@ void InputRouter::keyInput(UINT virtualKey, bool down) {
   if (target) windows_.postMessage(target, msg, virtualKey, down ? 1 : static_cast<LPARAM>(0xC0000001u));
 }
 
+// ---------------------------------------------------------------- display
+
+void InputRouter::dpiChanged(UINT dpi) {
+  for (HWND top : windows_.ownTopLevels()) windows_.postMessage(top, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0);
+}
+
 int InputRouter::addKeyHook(KeyHook hook) {
   if (!hook) return 0;
   bool first = false;

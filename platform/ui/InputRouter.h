@@ -32,6 +32,9 @@ class InputRouter : public InputSink {
   // InputSink.
   void mouseInput(HWND topLevel, Point screen, MouseAction action) override;
   void keyInput(UINT virtualKey, bool down) override;
+  // Posts WM_DPICHANGED (the new value in both words of wParam, no
+  // suggested rectangle) to every top-level window of this process.
+  void dpiChanged(UINT dpi) override;
 
   // Answers the previous focus; WM_KILLFOCUS and WM_SETFOCUS are sent.
   HWND setFocus(HWND hwnd);

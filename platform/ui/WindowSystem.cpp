@@ -195,6 +195,11 @@ std::vector<HWND> WindowSystem::children(HWND hwnd) {
   return tree_.children(hwnd);
 }
 
+std::vector<HWND> WindowSystem::ownTopLevels() {
+  std::lock_guard lock(mutex_);
+  return tree_.topLevels();
+}
+
 SurfaceDesc WindowSystem::describeLocked(const WindowData& w) const {
   SurfaceDesc d;
   d.hwnd = w.hwnd;

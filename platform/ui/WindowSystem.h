@@ -108,6 +108,8 @@ class WindowSystem : private MessageDispatcher {
   // for foreign ones from the backend.
   std::optional<DesktopWindowInfo> windowInfo(HWND hwnd);
   std::vector<HWND> children(HWND hwnd);
+  // This process's top-level windows, hidden ones too, in Z order.
+  std::vector<HWND> ownTopLevels();
   Rect windowRectScreen(HWND hwnd);
   // The restored rectangle (the parent's client coordinates).
   Rect normalRect(HWND hwnd);

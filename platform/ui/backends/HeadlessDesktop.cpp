@@ -230,8 +230,15 @@ std::vector<MonitorInfo> HeadlessDesktop::monitors() {
 }
 
 void HeadlessDesktop::setMonitors(std::vector<MonitorInfo> monitors) {
-  std::lock_guard lock(mutex_);
-  monitors_ = monitors.empty() ? defaultMonitors() : std::move(monitors);
+  const UINT before = dpiForWindow(0);
+  InputSink* sink = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    monitors_ = monitors.empty() ? defaultMonitors() : std::move(monitors);
+    sink = sink_;
+  }
+  const UINT after = dpiForWindow(0);
+  if (sink && after != before) sink->dpiChanged(after);
 }
 
 UINT HeadlessDesktop::dpiForWindow(HWND hwnd) {

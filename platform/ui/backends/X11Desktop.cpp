@@ -1,6 +1,7 @@
 #include "platform/ui/backends/X11Desktop.h"
 
 #include <unistd.h>
+#include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xinput.h>
 
@@ -81,6 +82,10 @@ X11Desktop::X11Desktop(std::unique_ptr<X11Connection> x, const X11Options& optio
   wakeWindow_ = xcb_generate_id(c);
   xcb_create_window(c, 0, wakeWindow_, x_->root(), -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
                     0, nullptr);
+  confineWindow_ = xcb_generate_id(c);
+  const uint32_t unmanaged = 1;
+  xcb_create_window(c, 0, confineWindow_, x_->root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &unmanaged);
   // Raw key events (XInput 2.0) let the key hooks see keys typed into any
   // window without taking them from it.
   const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c, &xcb_input_id);
@@ -89,6 +94,16 @@ X11Desktop::X11Desktop(std::unique_ptr<X11Connection> x, const X11Options& optio
     if (version && version->major_version >= 2) xinputOpcode_ = xinput->major_opcode;
     free(version);
   }
+  // The resource database on the root (Xft.dpi) and the screen
+  // configuration decide the dots per inch; their changes are watched.
+  const uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(c, x_->root(), XCB_CW_EVENT_MASK, &rootEvents);
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+  if (randr && randr->present) {
+    randrEventBase_ = randr->first_event;
+    xcb_randr_select_input(c, x_->root(), XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+  }
+  dpi_ = dpiForWindow(0);
   xcb_flush(c);
   eventThread_ = std::thread([this] { eventLoop(); });
 }
@@ -118,6 +133,7 @@ X11Desktop::~X11Desktop() {
   for (auto& [shape, cursor] : cursors_) xcb_free_cursor(c, cursor);
   xcb_free_gc(c, gc_);
   xcb_destroy_window(c, wakeWindow_);
+  xcb_destroy_window(c, confineWindow_);
   xcb_flush(c);
 }
 
@@ -433,14 +449,66 @@ void X11Desktop::clipCursor(const std::optional<Rect>& rect) {
     std::lock_guard lock(mutex_);
     clip_ = rect;
   }
-  if (!rect || rect->isEmpty()) return;
-  // X has no pointer confinement without a grab, which would take the
-  // pointer from every other client; the pointer is moved into the
-  // rectangle now and whenever it leaves it over one of our windows.
+  if (!rect || rect->isEmpty()) {
+    releaseConfinement();
+    return;
+  }
+  // While a button is down the server already holds the pointer for us
+  // (the implicit grab of the press); turning that into a grab confined to
+  // the rectangle takes nothing from other clients. The grab ends with the
+  // last button, whoever forgets to lift the clip. With no button down the
+  // pointer is only moved into the rectangle, now and whenever it leaves it
+  // over one of our windows.
+  xcb_connection_t* c = x_->get();
+  auto buttonDown = [this, c] {
+    auto* pointer = xcb_query_pointer_reply(c, xcb_query_pointer(c, x_->root()), nullptr);
+    const bool down = pointer && (pointer->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3));
+    free(pointer);
+    return down;
+  };
+  if (buttonDown()) {
+    const uint32_t place[] = {static_cast<uint32_t>(clampCoord(rect->left)), static_cast<uint32_t>(clampCoord(rect->top)),
+                              extent(rect->width()), extent(rect->height()), XCB_STACK_MODE_BELOW};
+    xcb_configure_window(c, confineWindow_,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_STACK_MODE,
+                         place);
+    xcb_map_window(c, confineWindow_);
+    const uint16_t events = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
+    auto* grab = xcb_grab_pointer_reply(c,
+                                        xcb_grab_pointer(c, 1, confineWindow_, events, XCB_GRAB_MODE_ASYNC,
+                                                         XCB_GRAB_MODE_ASYNC, confineWindow_, XCB_NONE,
+                                                         XCB_CURRENT_TIME),
+                                        nullptr);
+    const bool grabbed = grab && grab->status == XCB_GRAB_STATUS_SUCCESS;
+    free(grab);
+    if (grabbed) {
+      {
+        std::lock_guard lock(mutex_);
+        confined_ = true;
+      }
+      // A button that came up before the grab took hold ends it too.
+      if (!buttonDown()) releaseConfinement();
+      return;
+    }
+    xcb_unmap_window(c, confineWindow_);
+  }
   Point p = cursorPos();
   Point in{std::clamp(p.x, rect->left, rect->right - 1), std::clamp(p.y, rect->top, rect->bottom - 1)};
   if (in == p) return;
   xcb_warp_pointer(x_->get(), XCB_NONE, x_->root(), 0, 0, 0, 0, clampCoord(in.x), clampCoord(in.y));
+  xcb_flush(x_->get());
+}
+
+void X11Desktop::releaseConfinement() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!confined_) return;
+    confined_ = false;
+  }
+  // Checked, so the pointer is free before the caller goes on.
+  free(xcb_request_check(x_->get(), xcb_ungrab_pointer_checked(x_->get(), XCB_CURRENT_TIME)));
+  xcb_unmap_window(x_->get(), confineWindow_);
   xcb_flush(x_->get());
 }
 

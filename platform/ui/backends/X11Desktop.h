@@ -18,6 +18,14 @@
 // every key arrives through XInput 2 raw events on the root window, so the
 // hooks also see keys typed into other clients' windows.
 //
+// A cursor clip set while a button is down becomes a pointer grab confined
+// to the clip (the press's implicit grab, made explicit), ended by the last
+// button coming up; without a button down the pointer is moved back into
+// the clip whenever it leaves it over our windows. Changes of Xft.dpi in
+// the root's resource database or of the screen configuration reach the
+// sink as a new dots-per-inch value. Middle button and wheel are not
+// passed on: no window of ours takes them.
+//
 // Threads: every method may be called from any thread. One event thread
 // blocks in xcb_wait_for_event and turns input into InputSink calls; the
 // destructor wakes it with a client message to a private unmapped window.
@@ -98,6 +106,10 @@ class X11Desktop : public Backend {
   void onButton(xcb_window_t w, int16_t rootX, int16_t rootY, int16_t x, int16_t y, uint8_t button, bool down);
   void deliverMouse(xcb_window_t w, Point screen, Point local, MouseAction action);
   void deliverKey(xcb_keycode_t code, bool down);
+  // Re-reads the desktop's dots per inch and tells the sink when it changed.
+  void checkDpi();
+  // Ends the confining pointer grab, if any.
+  void releaseConfinement();
 
   // Top-level window properties, set before mapping and on every change.
   void applyTopLevelProperties(xcb_window_t xid, const SurfaceDesc& desc, bool mapped);
@@ -113,8 +125,13 @@ class X11Desktop : public Backend {
   X11Keyboard keyboard_;
   xcb_gcontext_t gc_ = 0;
   xcb_window_t wakeWindow_ = 0;  // private, unmapped: the event thread's wake-up target
+  // Private, input only, below every window: the pointer grab of a clip
+  // rectangle confines the pointer to it.
+  xcb_window_t confineWindow_ = 0;
   uint8_t xinputOpcode_ = 0;     // XInput 2's major opcode, 0 when the server lacks it
   std::atomic<bool> keyHookActive_{false};
+  uint8_t randrEventBase_ = 0;   // RandR's first event code, 0 when the server lacks it
+  UINT dpi_ = 96;                // the event thread's alone after the constructor
   std::thread eventThread_;
 
   std::mutex sinkMutex_;
@@ -125,6 +142,7 @@ class X11Desktop : public Backend {
   std::map<HWND, Native> natives_;
   std::map<xcb_window_t, HWND> byXid_;
   std::optional<Rect> clip_;
+  bool confined_ = false;  // the pointer is grabbed and held in clip_
   std::map<CursorShape, uint32_t> cursors_;
   CursorShape cursorShape_ = CursorShape::Arrow;
   std::shared_ptr<X11PopupMenu> menu_;  // the open popup menu, at most one

@@ -1,5 +1,6 @@
 // X11Desktop: the event thread. It blocks in xcb_wait_for_event and turns
 // what arrives into repaints from the shadows and InputSink calls.
+#include <xcb/randr.h>
 #include <xcb/xinput.h>
 
 #include <algorithm>
@@ -81,8 +82,13 @@ void X11Desktop::onEvent(xcb_generic_event_t* ev) {
     case XCB_BUTTON_PRESS:
     case XCB_BUTTON_RELEASE: {
       auto* e = reinterpret_cast<xcb_button_press_event_t*>(ev);
-      onButton(e->event, e->root_x, e->root_y, e->event_x, e->event_y, e->detail,
-               (ev->response_type & 0x7F) == XCB_BUTTON_PRESS);
+      const bool down = (ev->response_type & 0x7F) == XCB_BUTTON_PRESS;
+      // The state is from before the event: the last button up ends a
+      // confinement, before anyone hears of the release.
+      const uint16_t buttons = XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3;
+      const uint16_t released = e->detail >= 1 && e->detail <= 3 ? XCB_BUTTON_MASK_1 << (e->detail - 1) : 0;
+      if (!down && (e->state & buttons & ~released) == 0) releaseConfinement();
+      onButton(e->event, e->root_x, e->root_y, e->event_x, e->event_y, e->detail, down);
       break;
     }
     case XCB_MOTION_NOTIFY: {
@@ -126,11 +132,20 @@ void X11Desktop::onEvent(xcb_generic_event_t* ev) {
       if (e->request == XCB_MAPPING_KEYBOARD) keyboard_.reload();
       break;
     }
+    case XCB_PROPERTY_NOTIFY: {
+      auto* e = reinterpret_cast<xcb_property_notify_event_t*>(ev);
+      if (e->window == x_->root() && e->atom == XCB_ATOM_RESOURCE_MANAGER) checkDpi();
+      break;
+    }
     case XCB_CLIENT_MESSAGE:
       // WM_DELETE_WINDOW: our windows close when their owners close them,
       // not from a window manager's close button.
       break;
     default:
+      if (randrEventBase_ && (ev->response_type & 0x7F) == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
+        checkDpi();
+        break;
+      }
       // ConfigureNotify and the rest: the window system keeps the geometry
       // it asked for; the window manager honours it (static gravity).
       break;
@@ -171,6 +186,14 @@ void X11Desktop::deliverMouse(xcb_window_t w, Point screen, Point local, MouseAc
   }
   std::lock_guard lock(sinkMutex_);
   if (sink_) sink_->mouseInput(top, screen, action);
+}
+
+void X11Desktop::checkDpi() {
+  const UINT dpi = dpiForWindow(0);
+  if (dpi == dpi_) return;
+  dpi_ = dpi;
+  std::lock_guard lock(sinkMutex_);
+  if (sink_) sink_->dpiChanged(dpi);
 }
 
 void X11Desktop::deliverKey(xcb_keycode_t code, bool down) {

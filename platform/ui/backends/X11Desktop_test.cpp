@@ -229,6 +229,12 @@ class Probe {
     free(r);
     return v & 0xFFFFFF;
   }
+  Point pointer() {
+    auto* r = xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root()), nullptr);
+    Point at = r ? Point{r->root_x, r->root_y} : Point{-1, -1};
+    free(r);
+    return at;
+  }
   void fake(uint8_t type, uint8_t detail, int x = 0, int y = 0) {
     xcb_test_fake_input(c_, type, detail, XCB_CURRENT_TIME, root(), static_cast<int16_t>(x), static_cast<int16_t>(y),
                         0);
@@ -698,6 +704,103 @@ TEST(X11DesktopManaged, DockStaysAboveItsOwnerWhateverTheRestack) {
                  reinterpret_cast<const char*>(&raise));
   xcb_flush(p.get());
   EXPECT_TRUE(order({otherHandle, top, browserHandle}));
+}
+
+// Logs the dots per inch each WM_DPICHANGED brings.
+class DpiLog : public Window {
+ public:
+  std::vector<UINT> heard;
+  LRESULT handleMessage(UINT msg, WPARAM w, LPARAM l) override {
+    if (msg == WM_DPICHANGED) heard.push_back(HIWORD(w));
+    return defaultHandle(msg, w, l);
+  }
+};
+
+// The window system on a bare Xvfb, for what needs no window manager.
+class X11DesktopPlain : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(xvfb_.error().empty()) << xvfb_.error();
+    probe_ = std::make_unique<Probe>(xvfb_.display());
+    setResources("Xft.dpi:\t96\n");
+    std::string error;
+    auto backend = X11Desktop::open({xvfb_.display().c_str(), true}, &error);
+    ASSERT_TRUE(backend) << error;
+    ASSERT_TRUE(WindowSystem::install(std::move(backend)));
+    installed_ = true;
+  }
+  void TearDown() override {
+    if (!installed_) return;
+    pumpPendingMessages();
+    WindowSystem::uninstall();
+  }
+  void setResources(const std::string& text) {
+    probe_->set(probe_->root(), "RESOURCE_MANAGER", "STRING", 8, text.data(), static_cast<uint32_t>(text.size()));
+  }
+
+  test::Watchdog watchdog_{60s, "ui_x11_test plain"};
+  Xvfb xvfb_;
+  std::unique_ptr<Probe> probe_;
+  bool installed_ = false;
+};
+
+// A new Xft.dpi in the resource database reaches every top-level window of
+// ours, hidden ones too (the shell's dialog is never shown), once per change.
+TEST_F(X11DesktopPlain, ANewXftDpiReachesEveryTopLevelWindowOnce) {
+  DpiLog shown;
+  DpiLog hidden;
+  ASSERT_NE(shown.create(0, {10, 10, 110, 110}, "shown", WS_POPUP | WS_VISIBLE), 0u);
+  ASSERT_NE(hidden.create(0, {0, 0, 10, 10}, "hidden", WS_POPUP), 0u);
+  EXPECT_EQ(getDpiForWindow(shown.hwnd()), 96u);
+
+  setResources("Xft.antialias:\t1\nXft.dpi:\t144\n");
+  EXPECT_TRUE(pumpMessagesUntil([&] { return !shown.heard.empty() && !hidden.heard.empty(); }, 5s));
+  EXPECT_EQ(getDpiForWindow(shown.hwnd()), 144u);
+  // Other resources change, the dots per inch stay: nothing to hear.
+  setResources("Xft.antialias:\t0\nXft.dpi:\t144\n");
+  setResources("Xft.dpi:\t120\n");
+  EXPECT_TRUE(pumpMessagesUntil([&] { return shown.heard.size() >= 2 && hidden.heard.size() >= 2; }, 5s));
+  pumpPendingMessages();
+  EXPECT_EQ(shown.heard, (std::vector<UINT>{144, 120}));
+  EXPECT_EQ(hidden.heard, (std::vector<UINT>{144, 120}));
+}
+
+// A clip taken while the button is down holds the pointer inside it until
+// the button comes up, even when nobody lifts the clip; the pointer is free
+// after that.
+TEST_F(X11DesktopPlain, AClipDuringADragHoldsThePointerUntilTheButtonComesUp) {
+  Probe& p = *probe_;
+  test::InputLog window;
+  window.setClassBackground(colorRef(kBlue));
+  const HWND top = window.create(0, {100, 100, 500, 400}, "cell", WS_POPUP | WS_VISIBLE);
+  ASSERT_NE(top, 0u);
+  auto got = [&](UINT msg) {
+    return std::any_of(window.log.begin(), window.log.end(), [&](const auto& m) { return m.msg == msg; });
+  };
+  auto pointerAt = [&](Point at) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (p.pointer() != at && std::chrono::steady_clock::now() < deadline) pumpMessagesUntil([] { return false; }, 5ms);
+    return p.pointer() == at;
+  };
+  ASSERT_TRUE(pumpMessagesUntil([&] { return p.pixel(200, 200) == kBlue; }, 5s)) << "window not on screen";
+
+  p.fake(XCB_MOTION_NOTIFY, 0, 200, 200);
+  p.fake(XCB_BUTTON_PRESS, 1);
+  ASSERT_TRUE(pumpMessagesUntil([&] { return got(WM_LBUTTONDOWN); }, 5s));
+  const Rect confine{150, 150, 300, 300};
+  ASSERT_TRUE(clipCursor(&confine));
+  // The server holds the pointer in place: it never leaves, not even
+  // until we could move it back.
+  p.fake(XCB_MOTION_NOTIFY, 0, 800, 700);
+  EXPECT_EQ(p.pointer(), (Point{299, 299}));
+  p.fake(XCB_MOTION_NOTIFY, 0, 20, 20);
+  EXPECT_EQ(p.pointer(), (Point{150, 150}));
+
+  p.fake(XCB_BUTTON_RELEASE, 1);
+  ASSERT_TRUE(pumpMessagesUntil([&] { return got(WM_LBUTTONUP); }, 5s));
+  p.fake(XCB_MOTION_NOTIFY, 0, 800, 700);
+  EXPECT_TRUE(pointerAt({800, 700})) << "pointer held after the button came up";
+  EXPECT_TRUE(clipCursor(nullptr));
 }
 
 INSTANTIATE_TEST_SUITE_P(Presenting, X11DesktopTest, ::testing::Values(true, false),
