@@ -1,7 +1,9 @@
 // What a browser story needs around it: its own X display with a window
-// manager, the device simulator, the shell on that display, a loopback
-// server for the test page, and xprobe to read what the display shows.
-// Everything started here is ended by `stopAll`, also when the story fails.
+// manager, the device simulator, the shell on that display, Chromium, a
+// loopback server for the test page, and xprobe to read what the display
+// shows; and what the stories look for on that display (the browser window,
+// the dock over it, cells that play). Everything started here is ended by
+// `stopAll`, also when the story fails.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -10,13 +12,23 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
+import { chromium } from 'playwright-core';
+
 const here = path.dirname(fileURLToPath(import.meta.url));
 const children = [];
 
-export function parseArgs(argv) {
+export const CHROMIUM = '/usr/lib/chromium/chromium';
+export const SCREEN = { x: 0, y: 0, w: 1920, h: 1080 };
+export const MAGENTA = 'ff00ff';
+
+export function log(text) {
+  console.log(`[${new Date().toISOString().slice(11, 23)}] ${text}`);
+}
+
+export function parseArgs(argv, required = ['bin', 'probe', 'artifacts']) {
   const args = {};
   for (let i = 2; i + 1 < argv.length; i += 2) args[argv[i].replace(/^--/, '')] = argv[i + 1];
-  for (const name of ['bin', 'probe', 'artifacts']) {
+  for (const name of required) {
     if (!args[name]) throw new Error(`missing --${name}`);
   }
   return args;
@@ -205,4 +217,125 @@ export class XProbe {
   shot(file) {
     return this.run(['shot', file]).status === 0;
   }
+}
+
+// Debian's Chromium on the story's display, as a person's browser: a window
+// of its own at a known place, no first-run noise, nothing from the network.
+export async function launchBrowser(env, { x = 100, y = 60, w = 1200, h = 900 } = {}) {
+  const browser = await chromium.launch({
+    executablePath: CHROMIUM,
+    headless: false,
+    env,
+    args: ['--ozone-platform=x11', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--disable-quic', `--window-position=${x},${y}`,
+      `--window-size=${w},${h}`],
+  });
+  const context = await browser.newContext({ viewport: null });
+  const page = await context.newPage();
+  return { browser, context, page };
+}
+
+// The browser's top-level window whose title holds `title`, and the dock the
+// shell put over it.
+export function browserWindow(probe, title) {
+  return probe.windows().find((w) => w.title.endsWith(' - Chromium') && w.title.includes(title));
+}
+export function dockOf(probe, shellPid, browserId) {
+  return probe.windows().find((w) => w.pid === shellPid && w.owner === browserId);
+}
+// Where the page area of a restored browser starts on the screen: inside the
+// invisible border that Chromium keeps around its window.
+export function pageOrigin(win) {
+  if (win.maximized) return { x: 0, y: 0 };
+  return { x: win.x + win.gtk[0], y: win.y + win.gtk[2] };
+}
+// A page rectangle (relative to the browser window, as the page sends it)
+// on the screen.
+export function onScreen(win, rect) {
+  const origin = pageOrigin(win);
+  return { x: origin.x + rect.x, y: origin.y + rect.y, w: rect.w, h: rect.h };
+}
+export function near(a, b, slack = 1) {
+  return Math.abs(a - b) <= slack;
+}
+export function covers(dock, expected) {
+  return dock && dock.viewable && near(dock.x, expected.x) && near(dock.y, expected.y) && near(dock.w, expected.w) &&
+    near(dock.h, expected.h);
+}
+// The four cells of a 2 x 2 dock, each inset below its caption row.
+export function quarters(dock) {
+  const w = Math.floor(dock.w / 2);
+  const h = Math.floor(dock.h / 2);
+  const out = [];
+  for (const row of [0, 1]) {
+    for (const column of [0, 1]) out.push({ x: dock.x + column * w + 12, y: dock.y + row * h + 30, w: w - 24, h: h - 40 });
+  }
+  return out;
+}
+// Every cell plays: a picture of many colours that changes.
+export async function cellsPlay(probe, cells, ms = 10000) {
+  const first = cells.map((cell) => probe.region(cell));
+  await waitFor('changing video in every cell', () => cells.every((cell, i) => {
+    const now = probe.region(cell);
+    return now.distinct >= 20 && now.hash !== first[i].hash;
+  }), ms);
+}
+// The page's magenta shows nowhere on the screen: a dock covers all of it.
+export function noMagenta(probe) {
+  return probe.region(SCREEN, MAGENTA).matching === 0;
+}
+
+// Runs a story: `story(run)` fills `run` with what it starts (browser,
+// page, probe) so that a failure can save the screen, the page's log
+// (`pageLog(page)`) and the programs' output in `artifacts`. Everything
+// is torn down either way; the process ends with the story's verdict.
+export async function runStory(artifacts, story, pageLog) {
+  const run = { workDir: makeWorkDir() };
+  fs.mkdirSync(artifacts, { recursive: true });
+  let failed = false;
+  try {
+    await story(run);
+  } catch (error) {
+    failed = true;
+    console.error(`FAILED: ${error.stack}`);
+    if (run.probe) run.probe.shot(path.join(artifacts, 'failure-root.png'));
+    if (run.page) {
+      const lines = await pageLog(run.page).catch(() => []);
+      fs.writeFileSync(path.join(artifacts, 'failure-page-log.txt'), lines.join('\n'));
+    }
+    fs.writeFileSync(path.join(artifacts, 'failure-processes.txt'), childOutputs());
+    console.error(`saved the root window, the page's log and the processes' output in ${artifacts}`);
+  } finally {
+    await run.browser?.close().catch(() => {});
+    await stopAll();
+    fs.rmSync(run.workDir, { recursive: true, force: true });
+  }
+  process.exit(failed ? 1 : 0);
+}
+
+// Serves the demo page's files from the source tree on loopback, for working
+// on the page without building the shell again; the page then reaches the
+// shell through ?ws=PORT.
+export async function startDemoFiles(shellPort) {
+  const folder = path.join(here, '..', '..', 'shell', 'demo');
+  const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8',
+    '.css': 'text/css; charset=utf-8' };
+  const server = http.createServer((request, response) => {
+    const name = request.url.split('?')[0].replace(/^\/demo\//, '') || 'index.html';
+    if (!/^[a-z0-9-]+\.(html|js|css)$/.test(name) || !fs.existsSync(path.join(folder, name))) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': types[path.extname(name)], 'Cache-Control': 'no-store' })
+      .end(fs.readFileSync(path.join(folder, name)));
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  children.push({ name: 'demo file server', exitCode: null, signalCode: null, output: '',
+    once: (event, done) => { server.closeAllConnections(); server.close(done); }, kill: () => {} });
+  return `http://127.0.0.1:${server.address().port}/demo/?ws=${shellPort}`;
+}
+
+// The demo page's address for a shell on `shellPort`.
+export async function demoPageUrl(shellPort) {
+  return startDemoFiles(shellPort);
 }

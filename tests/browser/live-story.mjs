@@ -6,85 +6,33 @@
 // when the page does.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import path from 'node:path';
 import { spawnSync } from 'node:child_process';
-import { chromium } from 'playwright-core';
 
 import {
-  childOutputs, makeWorkDir, parseArgs, startDevsim, startDisplay, startPageServer, startShell, stopAll, waitFor,
+  browserWindow as browserWindowTitled, cellsPlay, covers, dockOf as dockOver, launchBrowser, log, MAGENTA,
+  noMagenta as noMagentaOn, pageOrigin, parseArgs, quarters, runStory, startDevsim, startDisplay, startPageServer,
+  startShell, waitFor,
 } from './harness.mjs';
 
 const args = parseArgs(process.argv);
-const CHROMIUM = '/usr/lib/chromium/chromium';
-const MAGENTA = 'ff00ff';
-
-let browser;
-let page;
-let probe;
-const workDir = makeWorkDir();
-
-function log(text) {
-  console.log(`[${new Date().toISOString().slice(11, 23)}] ${text}`);
-}
-
 const TITLE = 'Kestrova browser test';
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// The browser's top-level window and the dock the shell put over it.
-function browserWindow() {
-  return probe.windows().find((w) => w.title.endsWith(' - Chromium') && w.title.includes(TITLE));
-}
-function dockOf(shellPid, browserId) {
-  return probe.windows().find((w) => w.pid === shellPid && w.owner === browserId);
-}
-// Where the page area of a restored browser starts on the screen: inside the
-// invisible border that Chromium keeps around its window.
-function pageOrigin(win) {
-  if (win.maximized) return { x: 0, y: 0 };
-  return { x: win.x + win.gtk[0], y: win.y + win.gtk[2] };
-}
-function near(a, b, slack = 1) {
-  return Math.abs(a - b) <= slack;
-}
-function covers(dock, expected) {
-  return dock && dock.viewable && near(dock.x, expected.x) && near(dock.y, expected.y) && near(dock.w, expected.w) &&
-    near(dock.h, expected.h);
-}
-// The four cells of a 2 x 2 dock, each inset below its caption row.
-function quarters(dock) {
-  const w = Math.floor(dock.w / 2);
-  const h = Math.floor(dock.h / 2);
-  const out = [];
-  for (const row of [0, 1]) {
-    for (const column of [0, 1]) out.push({ x: dock.x + column * w + 12, y: dock.y + row * h + 30, w: w - 24, h: h - 40 });
-  }
-  return out;
-}
+let probe;
+const browserWindow = () => browserWindowTitled(probe, TITLE);
+const dockOf = (shellPid, browserId) => dockOver(probe, shellPid, browserId);
+const noMagenta = () => noMagentaOn(probe);
 
-// The page's magenta area shows nowhere: the dock covers all of it.
-const SCREEN = { x: 0, y: 0, w: 1920, h: 1080 };
-function noMagenta() {
-  return probe.region(SCREEN, MAGENTA).matching === 0;
-}
-
-async function story() {
+async function story(run) {
   const display = await startDisplay(args.probe);
   probe = display.probe;
+  run.probe = probe;
   const device = await startDevsim(args.bin);
-  const shell = await startShell(args.bin, display.env, workDir);
+  const shell = await startShell(args.bin, display.env, run.workDir);
   const pageUrl = await startPageServer();
   log(`display ${display.display}, shell on port ${shell.port}, devsim on ${device.commandPort}`);
 
-  browser = await chromium.launch({
-    executablePath: CHROMIUM,
-    headless: false,
-    env: display.env,
-    args: ['--ozone-platform=x11', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--disable-quic', '--window-position=100,60',
-      '--window-size=1200,900'],
-  });
-  const context = await browser.newContext({ viewport: null });
-  page = await context.newPage();
+  const { browser, context, page } = await launchBrowser(display.env);
+  Object.assign(run, { browser, page });
   await page.goto(pageUrl);
   await page.evaluate((port) => window.kestrova.open(port), shell.port);
   const send = (command) => page.evaluate((c) => window.kestrova.send(c), command);
@@ -122,12 +70,7 @@ async function story() {
   log(`dock ${dock.id} at ${dock.x},${dock.y} ${dock.w}x${dock.h}`);
   await waitFor('no magenta left on the screen', noMagenta);
   // Each cell plays: a picture of many colours that changes.
-  const cells = quarters(dock);
-  const first = cells.map((cell) => probe.region(cell));
-  await waitFor('changing video in every cell', () => cells.every((cell, i) => {
-    const now = probe.region(cell);
-    return now.distinct >= 20 && now.hash !== first[i].hash;
-  }));
+  await cellsPlay(probe, quarters(dock));
   assert.equal(probe.children(dock.id).length, 4, 'four cells in layout 2');
 
   // The browser moves: the dock follows within the supervision period.
@@ -208,23 +151,4 @@ async function story() {
   log('the story held');
 }
 
-fs.mkdirSync(args.artifacts, { recursive: true });
-let failed = false;
-try {
-  await story();
-} catch (error) {
-  failed = true;
-  console.error(`FAILED: ${error.stack}`);
-  if (probe) probe.shot(path.join(args.artifacts, 'failure-root.png'));
-  if (page) {
-    const pageLog = await page.evaluate(() => window.kestrova?.log ?? []).catch(() => []);
-    fs.writeFileSync(path.join(args.artifacts, 'failure-page-log.txt'), pageLog.join('\n'));
-  }
-  fs.writeFileSync(path.join(args.artifacts, 'failure-processes.txt'), childOutputs());
-  console.error(`saved the root window, the page's log and the processes' output in ${args.artifacts}`);
-} finally {
-  await browser?.close().catch(() => {});
-  await stopAll();
-  fs.rmSync(workDir, { recursive: true, force: true });
-}
-process.exit(failed ? 1 : 0);
+await runStory(args.artifacts, story, (page) => page.evaluate(() => window.kestrova?.log ?? []));
