@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 RELEASE_DIR := build/release
 ASAN_DIR := build/asan
 
-.PHONY: deps build build-asan test test-release test-asan run bench clean
+.PHONY: deps build build-asan test test-release test-asan run screenshot bench clean
 
 deps:
 	./scripts/install-deps
@@ -33,6 +33,10 @@ test-asan: build-asan
 
 run: build
 	./scripts/run-demo $(RELEASE_DIR)
+
+# docs/screenshot.png: the demo page with four cameras playing.
+screenshot: deps $(RELEASE_DIR)/build.ninja
+	./scripts/screenshot $(RELEASE_DIR)
 
 bench: build
 	./scripts/run-bench $(RELEASE_DIR)
