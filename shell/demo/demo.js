@@ -76,9 +76,7 @@
     nextId: 1,
     waiting: new Map(),
     devices: new Map(), // uniqueId → { channels }
-    current: 0,
-    liveDock: false, // a Preview succeeded: the dock exists and follows #live-area
-    dockHidden: false, // hidden by the person with the button
+    current: 0, // the device the controls act on; only its dock shows
     playing: false, // a playback Preview succeeded
     positionTimer: 0,
     seeking: false,
@@ -260,7 +258,7 @@
   function forgetDevices() {
     state.devices.clear();
     state.current = 0;
-    state.liveDock = false;
+    setDockHidden(false);
     stopPlaybackPoll();
     stopDownloadPoll();
     state.playing = false;
@@ -323,18 +321,34 @@
     const auth = { usr: $('dev-user').value, pwd: $('dev-password').value, address: $('dev-address').value.trim() };
     const reply = await send({ Fountion: 'createDev', Device: device, Auth: auth });
     if (reply.code !== 200) return;
+    // liveDock: a Preview succeeded, so the dock exists and follows #live-area;
+    // dockHidden: the person hid it with the button.
     state.devices.set(reply.uniqueId, { channels, dpiRadio: reply.dpiRadio, address: auth.address,
-      cmdPort: device.cmdPort });
-    state.current = reply.uniqueId;
-    state.liveDock = false;
-    refreshDevices();
+      cmdPort: device.cmdPort, liveDock: false, dockHidden: false });
+    await selectDevice(reply.uniqueId);
   });
 
-  on('dev-select', 'change', () => {
-    state.current = Number($('dev-select').value) || 0;
-    state.liveDock = false;
+  const currentDevice = () => state.devices.get(state.current);
+
+  // The live area shows one device's dock: the one chosen steps in front.
+  async function selectDevice(id) {
+    const before = currentDevice();
+    if (before?.liveDock && !before.dockHidden && id !== state.current) {
+      await live(9, { ShowDock: { showMode: 4 } });
+    }
+    state.current = id;
+    state.playing = false;
+    stopPlaybackPoll();
+    const after = currentDevice();
+    setDockHidden(after?.dockHidden ?? false);
     refreshDevices();
-  });
+    if (after?.liveDock && !after.dockHidden && after !== before) {
+      await live(9, { ShowDock: { showMode: 3 } });
+      await moveDocks();
+    }
+  }
+
+  on('dev-select', 'change', () => selectDevice(Number($('dev-select').value) || 0));
 
   function needDevice() {
     if (state.current) return true;
@@ -349,11 +363,7 @@
     const reply = await send({ Fountion: 'destroy', DestroyObject: { type: 1, Device: { uniqueId: id } } });
     if (reply.code === 200 || reply.code === 1016) {
       state.devices.delete(id);
-      state.current = state.devices.keys().next().value ?? 0;
-      state.liveDock = false;
-      state.playing = false;
-      stopPlaybackPoll();
-      refreshDevices();
+      await selectDevice(state.devices.keys().next().value ?? 0);
     }
   });
 
@@ -395,9 +405,9 @@
       if (reply.code !== 1013 || delay > 1600) break;
       await new Promise((resolve) => setTimeout(resolve, delay));
     }
-    if (reply.code === 200) {
-      state.liveDock = true;
-      if (state.dockHidden) setDockHidden(false);
+    if (reply.code === 200 && currentDevice()) {
+      currentDevice().liveDock = true;
+      setDockHidden(false);
     }
     return reply;
   }
@@ -457,14 +467,15 @@
   });
 
   function setDockHidden(hidden) {
-    state.dockHidden = hidden;
+    const device = currentDevice();
+    if (device) device.dockHidden = hidden;
     const button = $('live-dock-toggle');
     button.textContent = hidden ? 'Show dock' : 'Hide dock';
     button.setAttribute('aria-pressed', String(!hidden));
   }
   on('live-dock-toggle', 'click', async () => {
     if (!needDevice()) return;
-    const hide = !state.dockHidden;
+    const hide = !currentDevice().dockHidden;
     const reply = await live(9, { ShowDock: { showMode: hide ? 4 : 3 } });
     if (reply.code !== 200) return;
     setDockHidden(hide);
@@ -475,8 +486,9 @@
   // the areas they cover. Changes within one frame make one move.
   let movePending = false;
   async function moveDocks() {
-    if (!state.current || document.hidden) return;
-    if (state.liveDock && !state.dockHidden) await live(10, { MoveDock: dockRect($('live-area')) });
+    const device = currentDevice();
+    if (!device || document.hidden) return;
+    if (device.liveDock && !device.dockHidden) await live(10, { MoveDock: dockRect($('live-area')) });
     if (state.playing) {
       await send({ Fountion: 'playback', PlaybackCtrl: { type: 9, uniqueId: state.current,
         channel: Number($('pb-channel').value), MoveDock: dockRect($('pb-area')) } }, 'playback MoveDock');
@@ -508,7 +520,8 @@
 
   // A hidden tab takes its dock out of sight; back in front, it shows again.
   document.addEventListener('visibilitychange', () => {
-    if (!state.current || !state.liveDock || state.dockHidden) return;
+    const device = currentDevice();
+    if (!device || !device.liveDock || device.dockHidden) return;
     const action = document.hidden
       ? live(9, { ShowDock: { showMode: 4 } })
       : live(9, { ShowDock: { showMode: 3 } }).then(() => moveDocks());
