@@ -369,16 +369,29 @@
 
   // ---- where the docks go ------------------------------------------------
 
+  // The browser's page zoom levels. The outer size of the window is in
+  // screen units and the inner one in page units, so their ratio is about
+  // the zoom; the nearest level is taken.
+  const ZOOM_LEVELS = [0.25, 1 / 3, 0.5, 2 / 3, 0.75, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2, 2.5, 3, 4, 5];
+  function pageZoom() {
+    const ratio = window.outerWidth / window.innerWidth;
+    return ZOOM_LEVELS.reduce((best, level) => (Math.abs(level - ratio) < Math.abs(best - ratio) ? level : best), 1);
+  }
+
   // The rectangle of an element relative to the browser window, in device
   // pixels: its place in the page plus the browser's top chrome (the outer
   // height beyond the page, less the side border that the bottom repeats).
+  // The chrome keeps its size when the page is zoomed, so it is measured in
+  // screen units: the device pixel ratio is the screen's scale times the zoom.
   function dockRect(element) {
     const r = element.getBoundingClientRect();
     const dpr = window.devicePixelRatio;
-    const chrome = window.outerHeight - window.innerHeight - (window.outerWidth - window.innerWidth) / 2;
+    const scale = dpr / pageZoom();
+    const side = (window.outerWidth * scale - window.innerWidth * dpr) / 2;
+    const chrome = window.outerHeight * scale - window.innerHeight * dpr - side;
     return {
       x: Math.round(r.left * dpr),
-      y: Math.round((r.top + chrome) * dpr),
+      y: Math.round(r.top * dpr + chrome),
       w: Math.max(1, Math.round(r.width * dpr)),
       h: Math.max(1, Math.round(r.height * dpr)),
     };
@@ -408,6 +421,9 @@
     if (reply.code === 200 && currentDevice()) {
       currentDevice().liveDock = true;
       setDockHidden(false);
+      // The window may have changed while the dock was being made.
+      const now = dockRect($('live-area'));
+      if (['x', 'y', 'w', 'h'].some((k) => now[k] !== body[k])) await moveDocks();
     }
     return reply;
   }

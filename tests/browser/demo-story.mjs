@@ -2,7 +2,7 @@
 // works its buttons in a real Chromium on its own X display. It fills the
 // device form with the simulator's ports and creates the device, starts a
 // 2 x 2 live view, switches to one cell and back, goes full screen and
-// leaves with Escape, resizes the browser, hides the tab and shows it again,
+// leaves with Escape, resizes and zooms the page, hides the tab and shows it again,
 // takes a snapshot that appears in the gallery, and destroys the device.
 // What the display shows is checked through xprobe.
 import assert from 'node:assert/strict';
@@ -26,6 +26,13 @@ function get(url) {
   });
 }
 
+let page;
+// How many replies of `name` with `code` the page has had.
+async function replied(name, code) {
+  const replies = await page.evaluate(() => window.kestrovaDemo.replies.map((r) => `${r.name} ${r.code}`));
+  return replies.filter((r) => r === `${name} ${code}`).length;
+}
+
 async function story(run) {
   const display = await startDisplay(args.probe);
   const { probe } = display;
@@ -35,7 +42,8 @@ async function story(run) {
   const url = await demoPageUrl(shell.port);
   log(`display ${display.display}, shell on port ${shell.port}, devsim on ${device.commandPort}, page ${url}`);
 
-  const { browser, context, page } = await launchBrowser(display.env, { w: 1400, h: 950 });
+  const { browser, context, page: tab } = await launchBrowser(display.env, { w: 1400, h: 950 });
+  page = tab;
   Object.assign(run, { browser, page });
   await page.goto(url);
   const status = page.locator('#connection');
@@ -73,6 +81,7 @@ async function story(run) {
     const d = dockOf(probe, shell.pid, restored.id);
     return covers(d, expected) && d;
   });
+  await waitFor('the Preview answered', () => replied('live Preview', 200));
   log(`dock ${dock.id} at ${dock.x},${dock.y} ${dock.w}x${dock.h}`);
   await waitFor('no magenta left on the screen', () => noMagenta(probe));
   await cellsPlay(probe, quarters(dock));
@@ -113,6 +122,22 @@ async function story(run) {
   });
   await waitFor('no magenta on the screen after the resize', () => noMagenta(probe));
   log(`dock after the resize at ${dock.x},${dock.y} ${dock.w}x${dock.h}`);
+
+  // Zoomed in, the page's live area grows on the screen; the dock with it.
+  const zoom = async (keys, what, test) => {
+    xdotool('windowfocus', '--sync', String(restored.id));
+    xdotool('key', keys);
+    await waitFor(`the page ${what}`, async () => test(await page.evaluate(() => window.devicePixelRatio)));
+    dock = await waitFor(`the dock over the live area ${what}`, async () => {
+      expected = await areaOnScreen();
+      const d = dockOf(probe, shell.pid, restored.id);
+      return covers(d, expected) && d;
+    });
+    await waitFor(`no magenta on the screen ${what}`, () => noMagenta(probe));
+  };
+  await zoom('ctrl+plus', 'zoomed in', (ratio) => ratio > 1.05);
+  log(`dock zoomed in at ${dock.x},${dock.y} ${dock.w}x${dock.h}`);
+  await zoom('ctrl+0', 'at normal size', (ratio) => ratio === 1);
 
   // A hidden tab hides the dock; the tab back in front shows it again.
   // Chromium under automation reports every tab visible, so the story
