@@ -75,7 +75,7 @@
     socket: null,
     nextId: 1,
     waiting: new Map(),
-    devices: new Map(), // uniqueId → { channels }
+    devices: new Map(), // uniqueId → what the page knows of the device
     current: 0, // the device the controls act on; only its dock shows
     playing: false, // a playback Preview succeeded
     positionTimer: 0,
@@ -170,6 +170,7 @@
     const extra = Object.keys(rest).length ? ` ${compact(rest)}` : '';
     log(code === 200 ? 'ok' : 'bad', `← #${msgId} ${pending.name} ${code} ${meaning(code)} (${ms} ms)${extra}`);
     exposed.replies.push({ name: pending.name, code, reply: message });
+    if (exposed.replies.length > 2000) exposed.replies.splice(0, 1000);
     pending.resolve(message);
   }
 
@@ -204,6 +205,7 @@
 
   function onPush(detail) {
     exposed.pushes.push(detail);
+    if (exposed.pushes.length > 2000) exposed.pushes.splice(0, 1000);
     log('push', `⇐ push ${compact(detail)}`);
     switch (detail.type) {
       case 1:
