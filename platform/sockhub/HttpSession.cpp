@@ -89,7 +89,7 @@ void HttpSession::ask(const std::string& origin) {
   questionTimer_.async_wait([self = shared_from_this()](beast::error_code ec) {
     if (ec || self->questionId_ == 0) return;
     self->state_.takeQuestion(self->questionId_);
-    self->onAnswer(false);
+    self->onAnswer(false, false);
   });
   judge(questionId_, origin.c_str());
 }
@@ -97,17 +97,17 @@ void HttpSession::ask(const std::string& origin) {
 void HttpSession::answer(bool allow) {
   net::post(stream_.get_executor(), [self = shared_from_this(), allow] {
     if (self->questionId_ == 0) return;  // the deadline came first
-    self->onAnswer(allow);
+    self->onAnswer(allow, true);
   });
 }
 
-void HttpSession::onAnswer(bool allow) {
+void HttpSession::onAnswer(bool allow, bool judged) {
   questionId_ = 0;
   questionTimer_.cancel();
   if (allow) {
     upgrade();
   } else {
-    refuse(403);
+    refuse(403, !judged);
   }
 }
 
@@ -128,7 +128,7 @@ void HttpSession::serveFile() {
   writeAndClose();
 }
 
-void HttpSession::refuse(unsigned status) {
+void HttpSession::refuse(unsigned status, bool log) {
   reply_ = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(status), request_.version());
   reply_->set(http::field::content_type, "text/plain");
   if (status == 426) {
@@ -137,7 +137,8 @@ void HttpSession::refuse(unsigned status) {
   } else if (status == 403) {
     reply_->body() = "Forbidden.\n";
     // Who was turned away, for the user who wonders why a page cannot connect.
-    std::fprintf(stderr, "kestrova: refused a connection from origin \"%s\" (Host \"%s\")\n",
+    if (log)
+      std::fprintf(stderr, "kestrova: refused a connection from origin \"%s\" (Host \"%s\")\n",
                  printable(HandshakePolicy::originOf(request_)).c_str(),
                  printable(request_.count(http::field::host) ? request_[http::field::host] : "").c_str());
   } else {

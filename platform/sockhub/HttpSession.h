@@ -39,10 +39,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void doRead();
   void onRead(boost::beast::error_code ec, size_t bytes);
   void ask(const std::string& origin);
-  void onAnswer(bool allow);
+  // `judged`: the judge said no and told the user why; otherwise the
+  // refusal is logged here.
+  void onAnswer(bool allow, bool judged);
   void upgrade();
   void serveFile();
-  void refuse(unsigned status);
+  void refuse(unsigned status, bool log = true);
   void writeAndClose();
   void onWritten(boost::beast::error_code ec, size_t bytes);
 

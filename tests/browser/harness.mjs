@@ -131,11 +131,14 @@ export async function startDevsim(bin) {
   }, 10000);
 }
 
-export async function startShell(bin, env, workDir) {
+// `extraEnv`: more variables for the shell (KESTROVA_ALLOWED_ORIGINS for a
+// page served from elsewhere).
+export async function startShell(bin, env, workDir, extraEnv = {}) {
   for (let attempt = 0; attempt < 3; ++attempt) {
     const port = await freePort();
     const shell = track(spawn(path.join(bin, 'kestrova'), [], {
-      env: { ...env, KESTROVA_UI: 'x11', KESTROVA_WS_PORT: String(port), TMPDIR: workDir },
+      env: { ...env, KESTROVA_UI: 'x11', KESTROVA_WS_PORT: String(port), TMPDIR: workDir, XDG_CONFIG_HOME: workDir,
+        ...extraEnv },
       stdio: ['ignore', 'pipe', 'pipe'],
     }), 'kestrova');
     const up = await waitFor('the shell listening', async () => {

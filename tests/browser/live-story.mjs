@@ -71,8 +71,10 @@ async function story() {
   const display = await startDisplay(args.probe);
   probe = display.probe;
   const device = await startDevsim(args.bin);
-  const shell = await startShell(args.bin, display.env, workDir);
+  // The test page comes from a server of its own: an origin the shell must list.
   const pageUrl = await startPageServer();
+  const shell = await startShell(args.bin, display.env, workDir,
+    { KESTROVA_ALLOWED_ORIGINS: new URL(pageUrl).origin });
   log(`display ${display.display}, shell on port ${shell.port}, devsim on ${device.commandPort}`);
 
   browser = await chromium.launch({

@@ -65,6 +65,7 @@ class X11Desktop : public Backend {
 
   // --- Backend ---
   void attach(InputSink* sink) override;
+  bool onScreen() const override { return true; }
   void surfaceCreated(const SurfaceDesc& desc) override;
   void surfaceChanged(const SurfaceDesc& desc) override;
   void surfaceRestacked(HWND hwnd, HWND insertAfter) override;
