@@ -59,7 +59,8 @@ constexpr int kRecordedStreams = 4;  // streams whose frames are kept for the ba
 constexpr int kWarmUp = 50;          // presents before the timed ones
 
 // The X server's process id for the signal handler, which ends it when the
-// benchmark is interrupted (the Xvfb object's destructor does otherwise).
+// benchmark is interrupted or crashes (the Xvfb object's destructor does
+// otherwise).
 std::atomic<pid_t> xServerPid{0};
 
 void onSignal(int signal) {
@@ -315,7 +316,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   xServerPid = xvfb.pid();
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, onSignal);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGABRT, SIGSEGV, SIGBUS}) ::signal(s, onSignal);
   ::setenv("DISPLAY", xvfb.display().c_str(), 1);
   std::printf("x11_bench: %u cores, Xvfb %s (1920x1080x24), grid %d s\n", std::thread::hardware_concurrency(),
               xvfb.display().c_str(), gridSeconds);
