@@ -13,10 +13,11 @@ import { fileURLToPath } from 'node:url';
 const here = path.dirname(fileURLToPath(import.meta.url));
 const children = [];
 
-export function parseArgs(argv) {
+// "--name value" pairs after the script's name; each of `required` must be there.
+export function parseArgs(argv, required = ['bin', 'probe', 'artifacts']) {
   const args = {};
   for (let i = 2; i + 1 < argv.length; i += 2) args[argv[i].replace(/^--/, '')] = argv[i + 1];
-  for (const name of ['bin', 'probe', 'artifacts']) {
+  for (const name of required) {
     if (!args[name]) throw new Error(`missing --${name}`);
   }
   return args;
@@ -190,6 +191,39 @@ export class XProbe {
     const result = this.run(['windows']);
     if (result.status !== 0) throw new Error(`xprobe windows: ${result.stderr}`);
     return JSON.parse(result.stdout);
+  }
+
+  // An xprobe that stays up on one connection and answers `windows()` (a
+  // promise of what "xprobe windows" prints) at the cost of the display's
+  // round trips alone, without starting a program per read. stopAll ends it.
+  serve() {
+    const child = track(spawn(this.program, ['serve'], { env: this.env, stdio: ['pipe', 'pipe', 'pipe'] }),
+      'xprobe serve');
+    child.stdin.on('error', () => {});
+    const waiting = [];
+    let text = '';
+    child.stdout.on('data', (chunk) => {
+      text += chunk.toString();
+      // Each answer ends with a line holding only "]"; titles carry no raw newline.
+      for (let end = text.indexOf('\n]\n'); end >= 0; end = text.indexOf('\n]\n')) {
+        const answer = text.slice(0, end + 3);
+        text = text.slice(end + 3);
+        waiting.shift()?.resolve(JSON.parse(answer));
+      }
+    });
+    child.once('exit', () => {
+      for (const w of waiting.splice(0)) w.reject(new Error(`xprobe serve ended: ${child.output}`));
+    });
+    return {
+      windows: () => new Promise((resolve, reject) => {
+        if (ended(child)) {
+          reject(new Error(`xprobe serve ended: ${child.output}`));
+          return;
+        }
+        waiting.push({ resolve, reject });
+        child.stdin.write('\n');
+      }),
+    };
   }
 
   children(id) {
