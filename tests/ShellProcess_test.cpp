@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -135,7 +138,7 @@ TEST(ShellProcess, GarbageNeverEndsIt) {
     client.sendRaw(WsClient::frame(1, "{\"msgId\": 1", true, 5000));
     client.abort(true);
   }
-  {  // Plain HTTP is not a WebSocket.
+  {  // A plain request, answered and closed.
     WsClient client;
     ASSERT_TRUE(client.connectRaw(shell.port()));
     client.sendRaw("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
@@ -148,12 +151,21 @@ TEST(ShellProcess, GarbageNeverEndsIt) {
   expectAnswered(client, 99);
 }
 
-// The shell takes its server's port (every ShellProcess passes a free one in
-// KESTROVA_WS_PORT) and its origin list from the environment.
-TEST(ShellProcess, TheEnvironmentSetsThePortAndTheAllowedOrigins) {
-  kstest::Watchdog watchdog(60s, "EnvironmentSetsPortAndOrigins");
+// Who may drive the shell: its port (every ShellProcess passes a free one in
+// KESTROVA_WS_PORT), the origins of KESTROVA_ALLOWED_ORIGINS and of the
+// user's file, its own demo page, and local programs without an origin.
+// Headless, nobody can be asked about any other origin: refused. The demo
+// page is served on the same port.
+TEST(ShellProcess, TrustedOriginsComeInAndTheDemoPageIsServed) {
+  kstest::Watchdog watchdog(60s, "TrustedOrigins");
+  char config[] = "/tmp/kestrova-config-XXXXXX";
+  ASSERT_NE(::mkdtemp(config), nullptr);
+  const std::string folder = std::string(config) + "/kestrova";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  std::ofstream(folder + "/trusted-origins") << "# mine\nhttps://cams.example/\n";
   ShellProcess::Options options;
-  options.extraEnv.push_back("KESTROVA_ALLOWED_ORIGINS=http://192.168.1.64, http://nvr.example:8080");
+  options.extraEnv.push_back("KESTROVA_ALLOWED_ORIGINS=http://192.168.1.64, http://nvr.example:8080,,");
+  options.extraEnv.push_back(std::string("XDG_CONFIG_HOME=") + config);
   ShellProcess shell(options);
   ASSERT_TRUE(shell.start());
   const auto attempt = [&](const std::string& origin) {
@@ -162,10 +174,33 @@ TEST(ShellProcess, TheEnvironmentSetsThePortAndTheAllowedOrigins) {
     connect.origin = origin;
     return client.connect(shell.port(), connect) ? 101u : client.handshakeStatus();
   };
-  EXPECT_EQ(attempt("http://192.168.1.64"), 101u);
-  EXPECT_EQ(attempt("http://nvr.example:8080"), 101u);
-  EXPECT_EQ(attempt("http://192.168.1.65"), 403u);
-  EXPECT_EQ(attempt(""), 403u);
+  const std::string port = std::to_string(shell.port());
+  struct Case {
+    std::string origin;
+    unsigned status;
+  } cases[] = {
+      {"http://192.168.1.64", 101},  {"HTTP://NVR.example:8080", 101}, {"https://cams.example", 101},
+      {"http://127.0.0.1:" + port, 101}, {"http://localhost:" + port, 101}, {"", 101},
+      {"http://192.168.1.65", 403},  {"https://cams.example.evil", 403}, {"http://127.0.0.1:1", 403},
+      {"null", 403},
+  };
+  for (const Case& c : cases) EXPECT_EQ(attempt(c.origin), c.status) << c.origin;
+
+  const auto get = [&](const std::string& target) {
+    WsClient raw;
+    EXPECT_TRUE(raw.connectRaw(shell.port()));
+    raw.sendRaw("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n\r\n");
+    return raw.readRawUntilClose(5s);
+  };
+  const std::string page = get("/demo/");
+  EXPECT_EQ(page.rfind("HTTP/1.1 200 OK", 0), 0u) << page.substr(0, 200);
+  EXPECT_NE(page.find("Content-Type: text/html; charset=utf-8"), std::string::npos);
+  EXPECT_NE(page.find("<!DOCTYPE html>"), std::string::npos);
+  const std::string root = get("/");
+  EXPECT_EQ(root.rfind("HTTP/1.1 302", 0), 0u);
+  EXPECT_NE(root.find("Location: /demo/"), std::string::npos);
+  EXPECT_EQ(get("/demo/nothing.js").rfind("HTTP/1.1 404", 0), 0u);
+  std::system((std::string("rm -rf '") + config + "'").c_str());
 }
 
 TEST(ShellProcess, SecondInstanceLeavesAtOnceAndTheFirstKeepsServing) {

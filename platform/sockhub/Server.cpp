@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/sockhub/ConnectionWorker.h"
+#include "platform/sockhub/HttpSession.h"
 #include "platform/sockhub/Listener.h"
 
 namespace sockhub {
@@ -18,13 +19,17 @@ bool Server::running() const {
   return ioc_ != nullptr;
 }
 
-int Server::start(uint16_t port, HandshakePolicy policy) {
+int Server::start(uint16_t port, HandshakePolicy policy, std::shared_ptr<const StaticSite> site) {
   std::lock_guard lock(lifecycleMutex_);
   if (ioc_) return SOCKHUB_ERR_ALREADY_STARTED;
   try {
     auto ioc = std::make_unique<net::io_context>(1);
-    auto listener = std::make_shared<Listener>(*ioc, state_, std::make_shared<const HandshakePolicy>(std::move(policy)));
+    auto rules = std::make_shared<HandshakePolicy>(std::move(policy));
+    auto listener = std::make_shared<Listener>(*ioc, state_, rules);
     if (listener->open(port)) return SOCKHUB_ERR_BIND;
+    // Before the first connection: the server's own pages' origin.
+    rules->setOwnPort(listener->port());
+    state_.setSite(std::move(site));
     state_.open();
     ioc_ = std::move(ioc);
     listener_ = std::move(listener);
@@ -78,6 +83,13 @@ int Server::stop() {
   ioc_.reset();
   state_.joinAllWorkers();
   boundPort_.store(0);
+  return SOCKHUB_OK;
+}
+
+int Server::answerOrigin(int32_t questionId, bool allow) {
+  std::shared_ptr<HttpSession> session = state_.takeQuestion(questionId);
+  if (!session) return SOCKHUB_ERR_NO_CONNECTION;
+  session->answer(allow);
   return SOCKHUB_OK;
 }
 

@@ -22,6 +22,7 @@
 namespace sockhub {
 
 class Listener;
+class StaticSite;
 
 class Server {
  public:
@@ -31,7 +32,9 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   // Binds 127.0.0.1:port (0 = a free port). A SockHubResult code.
-  int start(uint16_t port, HandshakePolicy policy = HandshakePolicy());
+  // `site`: files served over plain HTTP (null: plain requests get 426).
+  int start(uint16_t port, HandshakePolicy policy = HandshakePolicy(),
+            std::shared_ptr<const StaticSite> site = nullptr);
   int stop();
   bool running() const;
   uint16_t boundPort() const { return boundPort_.load(); }
@@ -39,6 +42,9 @@ class Server {
   int send(int32_t connectionId, const char* data, size_t length);
   void setReceiver(SockHubReceiveFn fn) { state_.setReceiver(fn); }
   void setClientAction(SockHubClientActionFn fn) { state_.setClientAction(fn); }
+  void setOriginJudge(SockHubAskOriginFn fn) { state_.setOriginJudge(fn); }
+  // SOCKHUB_OK, or SOCKHUB_ERR_NO_CONNECTION when nobody waits for it.
+  int answerOrigin(int32_t questionId, bool allow);
 
  private:
   void runIo();

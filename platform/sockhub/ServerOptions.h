@@ -24,6 +24,9 @@ struct ServerOptions {
   // pauses while either bound is reached (at least one message always fits).
   size_t maxQueuedMessages = 16;
   size_t maxQueuedBytes = size_t{2} << 20;
+  // How long an upgrade request whose origin nobody listed waits for the
+  // judge's answer; then it is refused.
+  std::chrono::milliseconds originQuestionTimeout{60000};
   // Size of the upgrade request's header block.
   size_t maxRequestHeaderBytes = 8192;
 };

@@ -1,8 +1,10 @@
 // The server's limits, reached quickly with small options.
 #include "platform/sockhub/Server.h"
+#include "platform/sockhub/StaticSite.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "platform/sockhub/testing/CallbackRecorder.h"
@@ -24,14 +26,14 @@ class ServerTest : public ::testing::Test {
     CallbackRecorder::instance().reset({});
   }
 
-  void startServer(const ServerOptions& options) {
+  void startServer(const ServerOptions& options, std::shared_ptr<const StaticSite> site = nullptr) {
     server_ = std::make_unique<Server>(options);
     Server* server = server_.get();
     CallbackRecorder::instance().reset(
         [server](int32_t id, const char* data, size_t length) { return server->send(id, data, length); });
     server_->setReceiver(&CallbackRecorder::onReceive);
     server_->setClientAction(&CallbackRecorder::onClientAction);
-    ASSERT_EQ(server_->start(0), SOCKHUB_OK);
+    ASSERT_EQ(server_->start(0, HandshakePolicy(), std::move(site)), SOCKHUB_OK);
     port_ = server_->boundPort();
   }
 
@@ -40,6 +42,54 @@ class ServerTest : public ::testing::Test {
   std::unique_ptr<Server> server_;
   uint16_t port_ = 0;
 };
+
+// An asked origin that gets no answer is refused at the question's deadline.
+TEST_F(ServerTest, AnUnansweredOriginIsRefusedAtItsDeadline) {
+  Watchdog watchdog(20s, "origin deadline");
+  ServerOptions options;
+  options.originQuestionTimeout = 300ms;
+  startServer(options);
+  static std::atomic<int32_t> asked{0};
+  server_->setOriginJudge([](int32_t id, const char*) { asked = id; });
+  WsClient client;
+  WsClient::Options connect;
+  connect.origin = "http://elsewhere.example";
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.connect(port_, connect));
+  EXPECT_EQ(client.handshakeStatus(), 403u);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 300ms);
+  ASSERT_NE(asked.load(), 0);
+  EXPECT_EQ(server_->answerOrigin(asked.load(), true), SOCKHUB_ERR_NO_CONNECTION);
+}
+
+// The same port serves the static files over plain HTTP and upgrades.
+TEST_F(ServerTest, PlainRequestsGetTheFilesAndUpgradesStillWork) {
+  Watchdog watchdog(20s, "static files");
+  auto site = std::make_shared<StaticSite>();
+  site->add("/demo/index.html", "text/html; charset=utf-8", "<h1>demo</h1>");
+  site->setRootRedirect("/demo/index.html");
+  startServer(ServerOptions{}, site);
+  const auto get = [&](const std::string& request) {
+    WsClient raw;
+    EXPECT_TRUE(raw.connectRaw(port_));
+    EXPECT_TRUE(raw.sendRaw(request));
+    bool closed = false;
+    std::string reply = raw.readRawUntilClose(5s, &closed);
+    EXPECT_TRUE(closed);
+    return reply;
+  };
+  const std::string page = get("GET /demo/index.html HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(page.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << page;
+  EXPECT_NE(page.find("\r\n\r\n<h1>demo</h1>"), std::string::npos) << page;
+  EXPECT_EQ(get("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n").rfind("HTTP/1.1 302", 0), 0u);
+  EXPECT_EQ(get("GET /demo/x HTTP/1.1\r\nHost: localhost\r\n\r\n").rfind("HTTP/1.1 404", 0), 0u);
+  EXPECT_EQ(get("DELETE / HTTP/1.1\r\nHost: localhost\r\n\r\n").rfind("HTTP/1.1 405", 0), 0u);
+  EXPECT_EQ(get("GET / HTTP/1.1\r\nHost: rebound.example\r\n\r\n").rfind("HTTP/1.1 403", 0), 0u);
+  WsClient client;
+  ASSERT_TRUE(client.connect(port_));
+  ASSERT_TRUE(client.sendText("hello"));
+  EXPECT_EQ(client.receive(), "hello");
+}
 
 TEST_F(ServerTest, IncompleteHandshakesTimeOut) {
   Watchdog watchdog(20s, "handshake time-out");

@@ -1,5 +1,6 @@
 #include "platform/sockhub/SharedState.h"
 
+#include <cstdint>
 #include <limits>
 
 #include "platform/sockhub/ConnectionWorker.h"
@@ -154,6 +155,36 @@ void SharedState::joinAllWorkers() {
     all.swap(workers_);
   }
   for (const auto& worker : all) worker->join();
+}
+
+int32_t SharedState::addQuestion(const std::shared_ptr<HttpSession>& session) {
+  std::lock_guard lock(questionsMutex_);
+  // Forget the questions whose connections went away unanswered.
+  std::erase_if(questions_, [](const auto& entry) { return entry.second.expired(); });
+  if (nextQuestion_ <= 0) return 0;
+  const int32_t id = nextQuestion_;
+  nextQuestion_ = id == INT32_MAX ? 0 : id + 1;
+  questions_[id] = session;
+  return id;
+}
+
+std::shared_ptr<HttpSession> SharedState::takeQuestion(int32_t id) {
+  std::lock_guard lock(questionsMutex_);
+  const auto it = questions_.find(id);
+  if (it == questions_.end()) return nullptr;
+  std::shared_ptr<HttpSession> session = it->second.lock();
+  questions_.erase(it);
+  return session;
+}
+
+void SharedState::setSite(std::shared_ptr<const StaticSite> site) {
+  std::lock_guard lock(questionsMutex_);
+  site_ = std::move(site);
+}
+
+std::shared_ptr<const StaticSite> SharedState::site() const {
+  std::lock_guard lock(questionsMutex_);
+  return site_;
 }
 
 }  // namespace sockhub

@@ -4,8 +4,8 @@
 // workers that still have to be joined.
 //
 // Lock order: registryMutex_ before a session's or a worker's own lock;
-// callbackMutex_, workersMutex_ and lifeMutex_ are never held while taking
-// another lock. A session's destructor takes only lifeMutex_, so a session
+// callbackMutex_, workersMutex_, lifeMutex_ and questionsMutex_ are never
+// held while taking another lock. A session's destructor takes only lifeMutex_, so a session
 // may be released anywhere, even under registryMutex_.
 #include <atomic>
 #include <chrono>
@@ -23,6 +23,8 @@
 namespace sockhub {
 
 class ConnectionWorker;
+class HttpSession;
+class StaticSite;
 class WebSocketSession;
 
 class SharedState {
@@ -39,6 +41,20 @@ class SharedState {
   // The receive callback; while none is registered, waits until one is or
   // the server stops (then null).
   SockHubReceiveFn waitForReceiver();
+
+  // Questions about origins: the judge is asked about an origin nobody
+  // listed; its answer comes back by question id (any thread).
+  void setOriginJudge(SockHubAskOriginFn fn) { originJudge_.store(fn); }
+  SockHubAskOriginFn originJudge() const { return originJudge_.load(); }
+  // A new question of a handshaking session; 0 once the id range is spent.
+  int32_t addQuestion(const std::shared_ptr<HttpSession>& session);
+  // The session waiting for the answer, taken out; null when the question
+  // is unknown, answered, timed out or its connection is gone.
+  std::shared_ptr<HttpSession> takeQuestion(int32_t id);
+
+  // The files served over plain HTTP while serving (null: none).
+  void setSite(std::shared_ptr<const StaticSite> site);
+  std::shared_ptr<const StaticSite> site() const;
 
   // A place in the connection bound, held from accept until the connection's
   // last owner lets go; null when the bound is reached.
@@ -87,6 +103,12 @@ class SharedState {
   std::atomic<bool> stopping_{false};        // written under callbackMutex_
 
   std::atomic<size_t> slots_{0};  // connections holding a slot
+
+  std::atomic<SockHubAskOriginFn> originJudge_{nullptr};
+  mutable std::mutex questionsMutex_;
+  std::map<int32_t, std::weak_ptr<HttpSession>> questions_;  // guarded by questionsMutex_
+  int32_t nextQuestion_ = 1;                                 // guarded by questionsMutex_
+  std::shared_ptr<const StaticSite> site_;                   // guarded by questionsMutex_
 
   std::mutex registryMutex_;
   bool open_ = false;                                          // guarded by registryMutex_

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/sockhub/Server.h"
+#include "platform/sockhub/StaticSite.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ sockhub::Server& server() {
 // The configuration of the next Start, written by the setters.
 std::mutex gParamMutex;
 int32_t gPort = 32858;                      // guarded by gParamMutex
-std::vector<std::string> gAllowedOrigins;   // guarded by gParamMutex; empty: every origin
+std::vector<std::string> gAllowedOrigins;   // guarded by gParamMutex
+std::shared_ptr<const sockhub::StaticSite> gSite;  // guarded by gParamMutex; null: no files
 
 }  // namespace
 
@@ -48,16 +50,37 @@ int SockHub_SetAllowedOrigins(const char* const* origins, size_t count) {
   }
 }
 
+int SockHub_SetStaticFiles(const SockHubStaticFile* files, size_t count, const char* rootRedirect) {
+  if (files == nullptr && count != 0) return SOCKHUB_ERR_INVALID_ARG;
+  try {
+    auto site = std::make_shared<sockhub::StaticSite>();
+    for (size_t i = 0; i < count; ++i) {
+      const SockHubStaticFile& f = files[i];
+      if (f.path == nullptr || f.path[0] != '/' || f.contentType == nullptr || (f.data == nullptr && f.size != 0))
+        return SOCKHUB_ERR_INVALID_ARG;
+      site->add(f.path, f.contentType, std::string(reinterpret_cast<const char*>(f.data), f.size));
+    }
+    if (rootRedirect != nullptr) site->setRootRedirect(rootRedirect);
+    std::lock_guard lock(gParamMutex);
+    gSite = site->empty() ? nullptr : std::move(site);
+    return SOCKHUB_OK;
+  } catch (...) {
+    return SOCKHUB_ERR_RESOURCES;
+  }
+}
+
 int SockHub_Start() {
   try {
     int32_t port = 0;
     std::vector<std::string> origins;
+    std::shared_ptr<const sockhub::StaticSite> site;
     {
       std::lock_guard lock(gParamMutex);
       port = gPort;
       origins = gAllowedOrigins;
+      site = gSite;
     }
-    return server().start(static_cast<uint16_t>(port), sockhub::HandshakePolicy(std::move(origins)));
+    return server().start(static_cast<uint16_t>(port), sockhub::HandshakePolicy(std::move(origins)), std::move(site));
   } catch (...) {
     return SOCKHUB_ERR_RESOURCES;
   }
@@ -74,6 +97,14 @@ int SockHub_ClientActiontIf(const SockHubClientActionParam* param) {
   server().setClientAction(param->onClientAction);
   return SOCKHUB_OK;
 }
+
+int SockHub_AskOriginIf(const SockHubAskOriginParam* param) {
+  if (param == nullptr) return SOCKHUB_ERR_INVALID_ARG;
+  server().setOriginJudge(param->onAskOrigin);
+  return SOCKHUB_OK;
+}
+
+int SockHub_AnswerOrigin(int32_t questionId, int allow) { return server().answerOrigin(questionId, allow != 0); }
 
 int SockHub_SendData(int32_t connectionId, const char* data, size_t length) {
   return server().send(connectionId, data, length);

@@ -40,6 +40,24 @@ typedef int (*SockHubReceiveFn)(int32_t connectionId, int32_t clientPort, const 
 // result is ignored.
 typedef int (*SockHubClientActionFn)(int32_t connectionId);
 
+// An upgrade request names an origin that nobody listed: the user decides.
+// Runs on the server's I/O thread and must not block: show the question and
+// answer later with SockHub_AnswerOrigin. `origin` is valid only during the
+// call (printable ASCII is not guaranteed: it comes from the network).
+typedef void (*SockHubAskOriginFn)(int32_t questionId, const char* origin);
+struct SockHubAskOriginParam {
+  SockHubAskOriginFn onAskOrigin;
+};
+
+// One file served over plain HTTP: `path` ("/demo/index.html"), its
+// content type, and its bytes. Everything is copied.
+struct SockHubStaticFile {
+  const char* path;
+  const char* contentType;
+  const unsigned char* data;
+  size_t size;
+};
+
 struct SockHubReceiveDataParam {
   SockHubReceiveFn onReceive;
 };
@@ -64,17 +82,35 @@ enum SockHubResult {
 // Any time; 0 or a code.
 int SockHub_SetGlobalParam(const SockHubGlobalParam* param);
 
-// Stores the origins that the next Start admits: `count` zero-terminated
-// texts, copied, compared without case to the Origin of an upgrade request.
-// With count 0 (as until the first call) every origin is admitted, and so is
-// a request without one. Any time; 0 or a code, and on failure the list
-// stays as it was.
+// Stores the origins that the next Start admits without asking: `count`
+// zero-terminated texts, copied, compared without case to the Origin of an
+// upgrade request (blank entries are ignored, a trailing '/' dropped).
+// Requests without an Origin and the server's own pages
+// (http://127.0.0.1:<port>, http://localhost:<port>) are always admitted;
+// an empty list admits nobody else. Any time; 0 or a code, and on failure
+// the list stays as it was.
 int SockHub_SetAllowedOrigins(const char* const* origins, size_t count);
+
+// Stores the files that the next Start serves over plain HTTP (GET and HEAD
+// from a loopback Host; see StaticSite) and where "/" redirects (null or
+// empty: nowhere). Count 0: plain requests are refused as before (426).
+// Any time; 0 or a code.
+int SockHub_SetStaticFiles(const SockHubStaticFile* files, size_t count, const char* rootRedirect);
 
 // Binds 127.0.0.1 on the configured port and starts serving. Upgrade
 // requests must name a loopback Host (127.0.0.1, localhost or [::1], any
-// port) and, when an origin list is configured, one of its origins.
+// port); their Origin is judged as SockHub_SetAllowedOrigins says, and
+// any other origin is asked about (refused with 403 when no judge is
+// registered, it says no, or no answer comes within a minute).
 int SockHub_Start();
+
+// Registers (or clears) the judge of unlisted origins. Any time.
+int SockHub_AskOriginIf(const SockHubAskOriginParam* param);
+
+// Answers a question: a non-zero `allow` completes the handshake, zero
+// refuses it (403). Any thread. SOCKHUB_ERR_NO_CONNECTION when the question
+// was already answered, timed out, or its connection is gone.
+int SockHub_AnswerOrigin(int32_t questionId, int allow);
 
 // Registers (or, with a null function, clears) the receive callback. The
 // record may be a temporary: its function is copied. Before or after Start.

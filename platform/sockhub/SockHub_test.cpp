@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
+#include <future>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/sockhub/testing/CallbackRecorder.h"
@@ -30,6 +37,25 @@ size_t threadCount() {
     ::closedir(dir);
   }
   return count;
+}
+
+// The questions the judge was asked, in order.
+std::mutex gQuestionsMutex;
+std::condition_variable gQuestionAsked;
+std::deque<std::pair<int32_t, std::string>> gQuestions;  // guarded by gQuestionsMutex
+
+void recordQuestion(int32_t id, const char* origin) {
+  std::lock_guard lock(gQuestionsMutex);
+  gQuestions.emplace_back(id, origin);
+  gQuestionAsked.notify_all();
+}
+
+std::optional<std::pair<int32_t, std::string>> waitForQuestion(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(gQuestionsMutex);
+  if (!gQuestionAsked.wait_for(lock, timeout, [] { return !gQuestions.empty(); })) return std::nullopt;
+  auto question = gQuestions.front();
+  gQuestions.pop_front();
+  return question;
 }
 
 class SockHubTest : public ::testing::Test {
@@ -247,35 +273,49 @@ TEST_F(SockHubTest, HandshakesNeedALoopbackHostAndAnAllowedOrigin) {
     EXPECT_FALSE(client.connect(port_, options)) << host;
     EXPECT_EQ(client.handshakeStatus(), 403u) << host;
   }
-  {  // Any origin while no list is set.
-    WsClient client;
-    WsClient::Options options;
-    options.origin = "http://some-device.example";
-    EXPECT_TRUE(client.connect(port_, options));
-  }
-
-  ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
-  const char* const origins[] = {"http://192.168.1.64", "http://nvr.example:8080"};
-  ASSERT_EQ(SockHub_SetAllowedOrigins(origins, 2), SOCKHUB_OK);
-  start();
   const auto attempt = [&](const std::string& origin) {
     WsClient client;
     WsClient::Options options;
-    options.origin = origin;
+    options.origin = origin;  // empty: no Origin header
     const bool accepted = client.connect(port_, options);
     return accepted ? 101u : client.handshakeStatus();
   };
-  EXPECT_EQ(attempt("http://192.168.1.64"), 101u);
-  EXPECT_EQ(attempt("http://nvr.example:8080"), 101u);
-  EXPECT_EQ(attempt("http://192.168.1.65"), 403u);
-  EXPECT_EQ(attempt(""), 403u);
-
-  // An empty list opens the server to every origin again at the next start.
-  ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
-  ASSERT_EQ(SockHub_SetAllowedOrigins(origins, 0), SOCKHUB_OK);
-  start();
-  EXPECT_EQ(attempt("http://192.168.1.65"), 101u);
+  // No list, no judge: local programs (no origin) and the server's own
+  // pages come in, every other origin is refused.
   EXPECT_EQ(attempt(""), 101u);
+  EXPECT_EQ(attempt("http://127.0.0.1:" + port), 101u);
+  EXPECT_EQ(attempt("http://localhost:" + port), 101u);
+  EXPECT_EQ(attempt("http://some-device.example"), 403u);
+  EXPECT_EQ(attempt("http://127.0.0.1:1"), 403u);
+
+  ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
+  const char* const origins[] = {"http://192.168.1.64", "http://nvr.example:8080/", "  "};
+  ASSERT_EQ(SockHub_SetAllowedOrigins(origins, 3), SOCKHUB_OK);
+  start();
+  EXPECT_EQ(attempt("http://192.168.1.64"), 101u);
+  EXPECT_EQ(attempt("http://NVR.example:8080"), 101u);
+  EXPECT_EQ(attempt("http://192.168.1.65"), 403u);
+  EXPECT_EQ(attempt(""), 101u);
+
+  // With a judge, an unlisted origin waits for its answer.
+  SockHubAskOriginParam ask{&recordQuestion};
+  ASSERT_EQ(SockHub_AskOriginIf(&ask), SOCKHUB_OK);
+  for (const bool allow : {true, false}) {
+    auto pending = std::async(std::launch::async, [&] { return attempt("http://camera-portal.example"); });
+    const auto question = waitForQuestion(5s);
+    ASSERT_TRUE(question.has_value());
+    EXPECT_EQ(question->second, "http://camera-portal.example");
+    EXPECT_EQ(SockHub_AnswerOrigin(question->first, allow), SOCKHUB_OK);
+    EXPECT_EQ(pending.get(), allow ? 101u : 403u);
+    // One answer per question.
+    EXPECT_EQ(SockHub_AnswerOrigin(question->first, true), SOCKHUB_ERR_NO_CONNECTION);
+  }
+  // Listed origins are not asked about.
+  EXPECT_EQ(attempt("http://192.168.1.64"), 101u);
+  EXPECT_FALSE(waitForQuestion(0ms).has_value());
+  SockHubAskOriginParam none{nullptr};
+  ASSERT_EQ(SockHub_AskOriginIf(&none), SOCKHUB_OK);
+  EXPECT_EQ(SockHub_AnswerOrigin(12345, true), SOCKHUB_ERR_NO_CONNECTION);
 }
 
 TEST_F(SockHubTest, AConnectionsEndIsReportedOnceAfterItsMessages) {
@@ -418,7 +458,7 @@ TEST_F(SockHubTest, ResultCodesAndArgumentChecks) {
   // The configured port is the one bound; the server reads no environment,
   // so a port variable left in it changes nothing.
   // The same holds for an origin variable, and the refused lists above left
-  // every origin admitted.
+  // the list empty: only the server's own pages and local programs come in.
   ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
   param.port = port_;
   ASSERT_EQ(SockHub_SetGlobalParam(&param), SOCKHUB_OK);
@@ -431,8 +471,9 @@ TEST_F(SockHubTest, ResultCodesAndArgumentChecks) {
   {
     WsClient client;
     WsClient::Options options;
-    options.origin = "http://anywhere.example";
-    EXPECT_TRUE(client.connect(port_, options));
+    options.origin = "http://only.example";
+    EXPECT_FALSE(client.connect(port_, options));
+    EXPECT_EQ(client.handshakeStatus(), 403u);
   }
   // A port that is taken fails to bind.
   ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);

@@ -136,6 +136,9 @@ class Backend {
   virtual void clipCursor(const std::optional<Rect>& rect) = 0;
   virtual std::optional<Rect> cursorClip() = 0;
 
+  // Whether a person can see what this desktop shows (false: in memory only).
+  virtual bool onScreen() const = 0;
+
   // Services. trackPopupMenu answers the chosen id, 0 when dismissed.
   virtual UINT trackPopupMenu(HWND owner, const std::vector<MenuItemView>& items, Point screen) = 0;
   virtual std::optional<std::string> saveFileDialog(const SaveDialogRequest& request) = 0;

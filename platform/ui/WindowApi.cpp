@@ -170,6 +170,7 @@ std::vector<HWND> getChildWindows(HWND hwnd) { return ws() ? ws()->children(hwnd
 std::vector<HWND> getTopLevelWindows() { return ws() ? ws()->backend().topLevelWindows() : std::vector<HWND>{}; }
 
 bool setForegroundWindow(HWND hwnd) { return ws() && ws()->setForeground(hwnd); }
+bool desktopOnScreen() { return ws() && ws()->backend().onScreen(); }
 
 uint32_t getWindowStyle(HWND hwnd) {
   auto info = getDesktopWindowInfo(hwnd);

@@ -87,6 +87,8 @@ std::vector<HWND> getChildWindows(HWND hwnd);  // direct children, Z order top f
 // Top-level windows of every process in Z order, topmost first.
 std::vector<HWND> getTopLevelWindows();
 bool setForegroundWindow(HWND hwnd);
+// Whether the desktop is one a person sees (false: none installed, or in memory).
+bool desktopOnScreen();
 
 // Properties.
 uint32_t getWindowStyle(HWND hwnd);

@@ -11,6 +11,7 @@
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/api/ksplugs.h"
+#include "shell/app/OriginJudge.h"
 #include "shell/command/EventPush.h"
 #include "shell/command/ServerBoundary.h"
 #include "shell/command/ShellState.h"
@@ -62,8 +63,11 @@ void CKestrovaDlg::onInitDialog() {
   installDispatcher(dispatcher_.get());
 
   // A server that cannot start (a bad port, the port taken) leaves the shell
-  // running without its page; the upgrade watcher still works.
+  // running without its page; the upgrade watcher still works. Pages from
+  // origins nobody listed are asked about from the first connection on.
   const ServiceConfig config = ServiceConfig::fromEnvironment();
+  originJudge_ = std::make_unique<OriginJudge>(TrustedOrigins(config.trustedOriginsFile), hwnd(), ui::desktopOnScreen());
+  originJudge_->install();
   startServer(config);
 
   UpgradeWatcher::Hooks hooks;
@@ -131,6 +135,8 @@ void CKestrovaDlg::onClose() {
   if (watcher_) watcher_->stop();
 
   if (const std::string installer = pendingInstaller(); !installer.empty()) launchInstaller(installer);
+  // Open questions are answered no before the server stops.
+  if (originJudge_) originJudge_->closeAll();
 
   // Stopping the server waits for the commands that are running; one of them
   // may be waiting for this thread to create a dock, so keep handling

@@ -15,6 +15,7 @@
 
 namespace kestrova {
 
+class OriginJudge;
 class UpgradeWatcher;
 
 // wParam: dock type (1 live, 2 playback); lParam: the command's record.
@@ -48,6 +49,7 @@ class CKestrovaDlg : public ui::Window {
   ui::HFONT font_ = 0;
   std::unique_ptr<Dispatcher> dispatcher_;      // UI thread: made at init, dropped at close
   std::unique_ptr<UpgradeWatcher> watcher_;     // UI thread: started at init, stopped at close
+  std::unique_ptr<OriginJudge> originJudge_;    // UI thread: made at init, closed at close
   bool closing_ = false;                        // UI thread only
   mutable std::mutex installerLock_;
   std::string pendingInstallerPath_;  // guarded by installerLock_

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/sockhub/SockHub.h"
+#include "shell/command/DemoFiles.h"
 #include "shell/command/Dispatcher.h"
 #include "shell/services/ServiceConfig.h"
 
@@ -26,6 +27,11 @@ int startServer(const ServiceConfig& config) {
   origins.reserve(config.allowedOrigins.size());
   for (const std::string& origin : config.allowedOrigins) origins.push_back(origin.c_str());
   if (const int result = SockHub_SetAllowedOrigins(origins.data(), origins.size()); result != SOCKHUB_OK) return result;
+  // The demo page is served on the same port; "/" leads to it.
+  const std::span<const SockHubStaticFile> files = demoFiles();
+  if (const int result = SockHub_SetStaticFiles(files.data(), files.size(), files.empty() ? nullptr : "/demo/");
+      result != SOCKHUB_OK)
+    return result;
   return SockHub_Start();
 }
 

@@ -43,11 +43,15 @@ TEST_F(ServerBoundaryTest, TheConfiguredPortAndOriginsReachTheServer) {
   EXPECT_EQ(attempt(port, "https://nvr.example:8443"), 101u);
   EXPECT_EQ(attempt(port, "http://192.168.1.65"), 403u);
 
-  // Started again without a list: every origin.
+  // Started again without a list: nobody is listed, but the shell's own
+  // pages and local programs still come in.
   ASSERT_EQ(SockHub_Stop(), SOCKHUB_OK);
   config.allowedOrigins.clear();
   ASSERT_EQ(startServer(config), SOCKHUB_OK);
-  EXPECT_EQ(attempt(SockHub_BoundPort(), "http://192.168.1.65"), 101u);
+  const std::string own = "http://127.0.0.1:" + std::to_string(SockHub_BoundPort());
+  EXPECT_EQ(attempt(SockHub_BoundPort(), "http://192.168.1.65"), 403u);
+  EXPECT_EQ(attempt(SockHub_BoundPort(), own), 101u);
+  EXPECT_EQ(attempt(SockHub_BoundPort(), ""), 101u);
 }
 
 TEST_F(ServerBoundaryTest, AnUnusablePortStartsNothing) {

@@ -107,14 +107,8 @@
 
   // ---- the connection ----------------------------------------------------
 
-  // The shell that served the page answers on the same host and port. While
-  // the files are served from elsewhere during development, ?ws=PORT names
-  // the shell's port on this machine.
-  function socketUrl() {
-    const port = new URLSearchParams(location.search).get('ws');
-    if (port && /^\d{1,5}$/.test(port)) return `ws://127.0.0.1:${port}/`;
-    return `ws://${location.host}/`;
-  }
+  // The shell that served the page answers on the same host and port.
+  const socketUrl = () => `ws://${location.host}/`;
 
   function setConnection(text, kind) {
     const pill = $('connection');

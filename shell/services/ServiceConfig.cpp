@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/sys/HostHeader.h"
+#include "shell/services/TrustedOrigins.h"
 
 namespace kestrova {
 namespace {
@@ -60,6 +61,7 @@ ServiceConfig ServiceConfig::fromEnvironment() {
     if (error == std::errc() && end == view.data() + view.size() && value > 0) config.upgradeIntervalMs = value;
   }
   config.wsPort = portFromEnvironment(config.wsPort);
+  config.trustedOriginsFile = TrustedOrigins::defaultPath();
   if (const char* text = std::getenv("KESTROVA_ALLOWED_ORIGINS"); text != nullptr) {
     config.allowedOrigins = parseOriginList(text);
   }

@@ -7,7 +7,8 @@
 // their values passed in.
 //
 //   KESTROVA_WS_PORT              port of the WebSocket command server
-//   KESTROVA_ALLOWED_ORIGINS      comma-separated origins the page may connect from
+//   KESTROVA_ALLOWED_ORIGINS      comma-separated origins trusted without asking
+//   XDG_CONFIG_HOME, HOME         where the user's file of trusted origins lives
 //   KESTROVA_UPGRADE_SERVER       scheme://host:port of the upgrade service
 //   KESTROVA_TOKEN_SERVER         scheme://host:port of the speech token service
 //   KESTROVA_TTS_SERVER           scheme://host[:port] of the text-to-speech service
@@ -33,8 +34,11 @@ struct ServiceConfig {
   // -1 when KESTROVA_WS_PORT is set to anything but a number 0..65535 (the
   // empty text included): the server then does not start. 0 picks a free port.
   int32_t wsPort = 32858;
-  // Empty (the variable unset, or without any entry): every origin.
+  // Origins trusted without asking. Empty (the variable unset, or without
+  // any entry): none but the shell's own pages; others are asked about.
   std::vector<std::string> allowedOrigins;
+  // The user's file of trusted origins (empty: none).
+  std::string trustedOriginsFile;
 
   // The defaults above with every variable that is set applied. An empty
   // service address or project keeps its default, and so does an interval

@@ -2,6 +2,8 @@
 //
 //   xprobe wm                      exit 0 once a window manager runs
 //   xprobe windows                 the managed top-level windows, bottom to top, as JSON
+//   xprobe serve                   "windows" again for every line read on stdin, until it ends
+//                                  (one connection for many reads: no start-up per read)
 //   xprobe children ID             a window's viewable children, bottom to top, as JSON
 //   xprobe region X Y W H [RRGGBB] colour figures of a root rectangle, as JSON
 //   xprobe shot FILE.png           the whole root window as a PNG
@@ -220,7 +222,7 @@ class Probe {
 };
 
 int usage() {
-  std::fprintf(stderr, "usage: xprobe wm | windows | children ID | region X Y W H [RRGGBB] | shot FILE.png\n");
+  std::fprintf(stderr, "usage: xprobe wm | windows | serve | children ID | region X Y W H [RRGGBB] | shot FILE.png\n");
   return 2;
 }
 
@@ -236,6 +238,14 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "wm") return probe.windowManagerRuns() ? 0 : 1;
   if (command == "windows") return probe.printWindows();
+  if (command == "serve") {
+    for (int c = std::getchar(); c != EOF; c = std::getchar()) {
+      if (c != '\n') continue;
+      if (probe.printWindows() != 0) return 1;
+      std::fflush(stdout);
+    }
+    return 0;
+  }
   if (command == "children" && argc == 3) return probe.printChildren(static_cast<xcb_window_t>(std::strtoul(argv[2], nullptr, 10)));
   if (command == "shot" && argc == 3) return probe.shot(argv[2]);
   if (command == "region" && (argc == 6 || argc == 7)) {

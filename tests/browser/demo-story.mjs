@@ -39,7 +39,7 @@ async function story(run) {
   run.probe = probe;
   const device = await startDevsim(args.bin);
   const shell = await startShell(args.bin, display.env, run.workDir);
-  const url = await demoPageUrl(shell.port);
+  const url = demoPageUrl(shell.port);
   log(`display ${display.display}, shell on port ${shell.port}, devsim on ${device.commandPort}, page ${url}`);
 
   const { browser, context, page: tab } = await launchBrowser(display.env, { w: 1400, h: 950 });

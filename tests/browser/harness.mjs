@@ -25,6 +25,7 @@ export function log(text) {
   console.log(`[${new Date().toISOString().slice(11, 23)}] ${text}`);
 }
 
+// "--name value" pairs after the script's name; each of `required` must be there.
 export function parseArgs(argv, required = ['bin', 'probe', 'artifacts']) {
   const args = {};
   for (let i = 2; i + 1 < argv.length; i += 2) args[argv[i].replace(/^--/, '')] = argv[i + 1];
@@ -143,11 +144,14 @@ export async function startDevsim(bin) {
   }, 10000);
 }
 
-export async function startShell(bin, env, workDir) {
+// `extraEnv`: more variables for the shell (KESTROVA_ALLOWED_ORIGINS for a
+// page served from elsewhere).
+export async function startShell(bin, env, workDir, extraEnv = {}) {
   for (let attempt = 0; attempt < 3; ++attempt) {
     const port = await freePort();
     const shell = track(spawn(path.join(bin, 'kestrova'), [], {
-      env: { ...env, KESTROVA_UI: 'x11', KESTROVA_WS_PORT: String(port), TMPDIR: workDir },
+      env: { ...env, KESTROVA_UI: 'x11', KESTROVA_WS_PORT: String(port), TMPDIR: workDir, XDG_CONFIG_HOME: workDir,
+        ...extraEnv },
       stdio: ['ignore', 'pipe', 'pipe'],
     }), 'kestrova');
     const up = await waitFor('the shell listening', async () => {
@@ -199,6 +203,39 @@ export class XProbe {
     const result = this.run(['windows']);
     if (result.status !== 0) throw new Error(`xprobe windows: ${result.stderr}`);
     return JSON.parse(result.stdout);
+  }
+
+  // An xprobe that stays up on one connection and answers `windows()` (a
+  // promise of what "xprobe windows" prints) at the cost of the display's
+  // round trips alone, without starting a program per read. stopAll ends it.
+  serve() {
+    const child = track(spawn(this.program, ['serve'], { env: this.env, stdio: ['pipe', 'pipe', 'pipe'] }),
+      'xprobe serve');
+    child.stdin.on('error', () => {});
+    const waiting = [];
+    let text = '';
+    child.stdout.on('data', (chunk) => {
+      text += chunk.toString();
+      // Each answer ends with a line holding only "]"; titles carry no raw newline.
+      for (let end = text.indexOf('\n]\n'); end >= 0; end = text.indexOf('\n]\n')) {
+        const answer = text.slice(0, end + 3);
+        text = text.slice(end + 3);
+        waiting.shift()?.resolve(JSON.parse(answer));
+      }
+    });
+    child.once('exit', () => {
+      for (const w of waiting.splice(0)) w.reject(new Error(`xprobe serve ended: ${child.output}`));
+    });
+    return {
+      windows: () => new Promise((resolve, reject) => {
+        if (ended(child)) {
+          reject(new Error(`xprobe serve ended: ${child.output}`));
+          return;
+        }
+        waiting.push({ resolve, reject });
+        child.stdin.write('\n');
+      }),
+    };
   }
 
   children(id) {
@@ -313,29 +350,7 @@ export async function runStory(artifacts, story, pageLog) {
   process.exit(failed ? 1 : 0);
 }
 
-// Serves the demo page's files from the source tree on loopback, for working
-// on the page without building the shell again; the page then reaches the
-// shell through ?ws=PORT.
-export async function startDemoFiles(shellPort) {
-  const folder = path.join(here, '..', '..', 'shell', 'demo');
-  const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8',
-    '.css': 'text/css; charset=utf-8' };
-  const server = http.createServer((request, response) => {
-    const name = request.url.split('?')[0].replace(/^\/demo\//, '') || 'index.html';
-    if (!/^[a-z0-9-]+\.(html|js|css)$/.test(name) || !fs.existsSync(path.join(folder, name))) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, { 'Content-Type': types[path.extname(name)], 'Cache-Control': 'no-store' })
-      .end(fs.readFileSync(path.join(folder, name)));
-  });
-  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  children.push({ name: 'demo file server', exitCode: null, signalCode: null, output: '',
-    once: (event, done) => { server.closeAllConnections(); server.close(done); }, kill: () => {} });
-  return `http://127.0.0.1:${server.address().port}/demo/?ws=${shellPort}`;
-}
-
-// The demo page's address for a shell on `shellPort`.
-export async function demoPageUrl(shellPort) {
-  return startDemoFiles(shellPort);
+// The demo page as the shell on `shellPort` serves it.
+export function demoPageUrl(shellPort) {
+  return `http://127.0.0.1:${shellPort}/demo/`;
 }

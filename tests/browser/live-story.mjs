@@ -27,8 +27,10 @@ async function story(run) {
   probe = display.probe;
   run.probe = probe;
   const device = await startDevsim(args.bin);
-  const shell = await startShell(args.bin, display.env, run.workDir);
+  // The test page comes from a server of its own: an origin the shell must list.
   const pageUrl = await startPageServer();
+  const shell = await startShell(args.bin, display.env, run.workDir,
+    { KESTROVA_ALLOWED_ORIGINS: new URL(pageUrl).origin });
   log(`display ${display.display}, shell on port ${shell.port}, devsim on ${device.commandPort}`);
 
   const { browser, context, page } = await launchBrowser(display.env);

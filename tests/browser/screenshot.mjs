@@ -21,7 +21,7 @@ async function story(run) {
   const shell = await startShell(args.bin, display.env, run.workDir);
   const { browser, page } = await launchBrowser(display.env, { x: 0, y: 0, w: 1920, h: 1080 });
   Object.assign(run, { browser, page });
-  await page.goto(await demoPageUrl(shell.port));
+  await page.goto(demoPageUrl(shell.port));
   const status = page.locator('#connection');
   await waitFor('the page connected to the shell', async () => (await status.textContent()) === 'connected');
   const title = await page.evaluate(() => window.kestrovaDemo.title);

@@ -42,6 +42,8 @@ class DevSimServer {
   // Observations for tests and the benchmark.
   uint64_t talkBytes() const { return device_.talkBytes(); }
   uint64_t framesSent() const { return device_.framesSent(); }
+  // The video frames among framesSent (live and recorded pictures, no sound).
+  uint64_t picturesSent() const { return device_.picturesSent(); }
   uint64_t keyFrameRequests() const { return device_.keyFrameRequests(); }
   int sessionCount() const { return device_.sessions().size(); }
   int streamCount() const { return device_.streamCount(); }

@@ -48,9 +48,12 @@ class DeviceState {
 
   void countTalkBytes(uint64_t n) { talkBytes_.fetch_add(n); }
   void countFrameSent() { framesSent_.fetch_add(1); }
+  // A video frame among them (counted as well by countFrameSent).
+  void countPictureSent() { picturesSent_.fetch_add(1); }
 
   uint64_t talkBytes() const { return talkBytes_.load(); }
   uint64_t framesSent() const { return framesSent_.load(); }
+  uint64_t picturesSent() const { return picturesSent_.load(); }
   uint64_t keyFrameRequests() const { return keyFrameRequests_.load(); }
   int streamCount() const { return activeStreams_.load(); }
 
@@ -67,6 +70,7 @@ class DeviceState {
   std::atomic<int> activeStreams_{0};
   std::atomic<uint64_t> talkBytes_{0};
   std::atomic<uint64_t> framesSent_{0};
+  std::atomic<uint64_t> picturesSent_{0};
   std::atomic<uint64_t> keyFrameRequests_{0};
 };
 

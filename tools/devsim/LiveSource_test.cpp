@@ -92,6 +92,7 @@ TEST_F(LiveSourceTest, SendsTheLoopInOrderWithSoundAndNumberedFrames) {
     EXPECT_EQ(f.width, picture % 25 == 0 ? 352 : 0);
   }
   EXPECT_EQ(device_.framesSent(), 60u);
+  EXPECT_EQ(device_.picturesSent(), 30u);  // the sound frames are not pictures
 }
 
 TEST_F(LiveSourceTest, AKeyFrameRequestMakesTheNextPictureAForcedKeyFrame) {
@@ -138,6 +139,7 @@ TEST_F(LiveSourceTest, AClientThatFallsBehindLosesFramesUntilTheNextKeyFrame) {
   live.start(big);
   for (int i = 0; i < 10; ++i) live.produce(clock_.next(), out);
   EXPECT_EQ(device_.framesSent(), 4u);  // pictures 0 and 1 with their sound
+  EXPECT_EQ(device_.picturesSent(), 2u);  // the dropped pictures were never sent
   std::vector<CapturedMessage> video;
   for (int i = 0; i < 200 && video.size() < 3; ++i) {
     const auto got = videoOf(capture_.take(out));

@@ -31,6 +31,7 @@ void StreamOutput::addVideo(int loopIndex, uint8_t kind, uint32_t seconds, uint1
   h.payloadLength = static_cast<uint32_t>(au.size());
   h.sequence = sequence_++;
   appendFrame(h, au);
+  device_.countPictureSent();
 }
 
 void StreamOutput::addAudio(uint32_t seconds, uint16_t ms, int index) {

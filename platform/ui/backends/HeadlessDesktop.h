@@ -54,6 +54,7 @@ class HeadlessDesktop : public Backend {
 
   // --- Backend ---
   void attach(InputSink* sink) override;
+  bool onScreen() const override { return false; }
   void surfaceCreated(const SurfaceDesc& desc) override;
   void surfaceChanged(const SurfaceDesc& desc) override;
   void surfaceRestacked(HWND hwnd, HWND insertAfter) override;

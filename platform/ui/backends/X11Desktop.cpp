@@ -173,6 +173,13 @@ bool X11Desktop::presentsShared(HWND hwnd) {
   return s && s->shared();
 }
 
+void X11Desktop::sync() {
+  // The server answers requests of one connection in order: once this reply
+  // is here, everything sent before it has been carried out.
+  xcb_connection_t* c = x_->get();
+  free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
 // ---------------------------------------------------------------- our windows
 
 void X11Desktop::applyTopLevelProperties(xcb_window_t xid, const SurfaceDesc& desc, bool mapped) {

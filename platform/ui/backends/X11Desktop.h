@@ -65,6 +65,7 @@ class X11Desktop : public Backend {
 
   // --- Backend ---
   void attach(InputSink* sink) override;
+  bool onScreen() const override { return true; }
   void surfaceCreated(const SurfaceDesc& desc) override;
   void surfaceChanged(const SurfaceDesc& desc) override;
   void surfaceRestacked(HWND hwnd, HWND insertAfter) override;
@@ -88,6 +89,9 @@ class X11Desktop : public Backend {
   xcb_window_t xWindowOf(HWND hwnd);
   // Whether the window's pixels travel through a shared segment.
   bool presentsShared(HWND hwnd);
+  // Returns once the server has carried out every request this desktop sent
+  // before the call (presents included): one round trip.
+  void sync();
 
  private:
   struct Native {

@@ -32,10 +32,12 @@
 #include "platform/ui/Menu.h"
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
+#include "platform/ui/WindowDC.h"
 #include "platform/ui/WindowSystem.h"
 #include "platform/ui/backends/Backends.h"
 #include "platform/ui/testing/InputLog.h"
 #include "platform/ui/testing/UiTestSupport.h"
+#include "platform/ui/testing/Xvfb.h"
 
 extern char** environ;
 
@@ -44,89 +46,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string findOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    std::string candidate = dir + "/" + program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return {};
-}
-
-// One Xvfb for one test: it picks a free display and writes its number to
-// the pipe given with -displayfd.
-class Xvfb {
- public:
-  Xvfb() {
-    std::string program = findOnPath("Xvfb");
-    if (program.empty()) {
-      error_ = "Xvfb is not on PATH; install the xvfb package (scripts/install-deps)";
-      return;
-    }
-    int fds[2];
-    if (::pipe(fds) != 0) {
-      error_ = "pipe failed";
-      return;
-    }
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    std::string fd = std::to_string(fds[1]);
-    // -noreset: otherwise the server resets when its last client leaves and
-    // turns away a client connecting meanwhile.
-    const char* argv[] = {program.c_str(), "-displayfd", fd.c_str(), "-screen",  "0",
-                          "1920x1080x24",  "-nolisten",  "tcp",      "-noreset", nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-      pid_ = 0;
-      ::close(fds[0]);
-      error_ = "cannot start " + program;
-      return;
-    }
-    // The number arrives once the server listens.
-    std::string number;
-    auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{fds[0], POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      char buf[16];
-      ssize_t n = ::read(fds[0], buf, sizeof buf);
-      if (n <= 0) break;
-      number.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
-      error_ = "Xvfb did not announce its display";
-      return;
-    }
-    display_ = ":" + number.substr(0, number.find('\n'));
-  }
-  ~Xvfb() {
-    if (!pid_) return;
-    ::kill(pid_, SIGTERM);
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        break;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-  const std::string& display() const { return display_; }
-  const std::string& error() const { return error_; }
-
- private:
-  pid_t pid_ = 0;
-  std::string display_;
-  std::string error_;
-};
+using test::findOnPath;
+using test::Xvfb;
 
 // openbox on a test's display, for the stories that need a window manager.
 class Openbox {
@@ -464,6 +385,31 @@ TEST_P(X11DesktopTest, DockOverBrowserWindowIsShownQueriedAndClicked) {
 }
 
 // Start-up's choice of desktop from KESTROVA_UI and DISPLAY.
+// sync() returns only once the server has carried out the presents sent
+// before it: another client reads the new colour at once, without waiting.
+TEST_P(X11DesktopTest, SyncReturnsOnceThePresentedPixelsAreOnTheScreen) {
+  Probe& p = *probe_;
+  Window window;
+  HWND h = window.create(0, {40, 30, 40 + 704, 30 + 576}, "frame", WS_POPUP | WS_VISIBLE);
+  ASSERT_NE(h, 0u);
+  const xcb_window_t xid = desktop_->xWindowOf(h);
+  ASSERT_TRUE(eventually([&] { return p.viewableRect(xid) == Rect{40, 30, 744, 606}; }));
+  pumpPendingMessages();
+  const uint32_t colours[] = {kRed, kGreen, kBlue, kRed, kGreen, kBlue};
+  for (const uint32_t colour : colours) {
+    {
+      WindowDC dc(h);
+      ASSERT_TRUE(dc.valid());
+      dc.dc().fillRect({0, 0, 704, 576}, colorRef(colour));
+      dc.dc().markDirty();
+    }
+    desktop_->sync();
+    EXPECT_EQ(p.pixel(40 + 703, 30 + 575), colour) << std::hex << colour;
+    EXPECT_EQ(p.pixel(40, 30), colour) << std::hex << colour;
+  }
+  window.destroyWindow();
+}
+
 TEST(BackendChoice, FollowsTheEnvironmentAndFallsBackToHeadless) {
   Xvfb xvfb;
   ASSERT_TRUE(xvfb.error().empty()) << xvfb.error();
