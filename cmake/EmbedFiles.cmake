@@ -1,8 +1,9 @@
 # Turns files into a C++ table of files served from memory, for the shell's
 # demo page. Run as a script:
-#   cmake -DOUTPUT=<file.cpp> -DPREFIX=/demo/ -DFILES=<a;b;...> -P EmbedFiles.cmake
+#   cmake -DOUTPUT=<file.cpp> -DPREFIX=/demo/ -DFILES=<a|b|...> -P EmbedFiles.cmake
 # The table is `kestrova::demoFiles()`; "index.html" is also served as the
 # prefix itself. The content type follows the file's extension.
+string(REPLACE "|" ";" FILES "${FILES}")
 set(entries "")
 set(arrays "")
 set(index 0)
