@@ -52,6 +52,7 @@ bool OriginPrompt::show(std::chrono::milliseconds timeout) {
              ui::WS_POPUP | ui::WS_VISIBLE, ui::WS_EX_TOPMOST) == 0) {
     return false;
   }
+  shownAt_ = std::chrono::steady_clock::now();
   ui::setTimer(hwnd(), kTimeoutTimer, static_cast<uint32_t>(timeout.count()));
   ui::setForegroundWindow(hwnd());
   return true;
@@ -70,6 +71,7 @@ ui::LRESULT OriginPrompt::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPA
       paint();
       return 0;
     case ui::WM_LBUTTONUP: {
+      if (std::chrono::steady_clock::now() - shownAt_ < kArmDelay) return 0;
       const ui::Point at{ui::GET_X_LPARAM(lParam), ui::GET_Y_LPARAM(lParam)};
       for (const Choice choice : {Choice::AllowOnce, Choice::Always, Choice::Deny}) {
         if (buttonRect(choice).contains(at)) {

@@ -2,7 +2,10 @@
 // The question a page from an unknown origin raises: a small window in the
 // middle of the screen, "Allow <origin> to control your cameras?", with
 // Allow once, Always and Deny. Escape and closing it deny, and so does
-// waiting: after the time-out the window closes itself with Deny.
+// waiting: after the time-out the window closes itself with Deny. Clicks in
+// the first moment after it appears are ignored: a page that knows where the
+// question will show up cannot have the user click Allow while aiming at
+// something of the page's.
 //
 // Threads: created, clicked and destroyed on the user-interface thread; the
 // answer callback runs there once.
@@ -31,6 +34,7 @@ class OriginPrompt : public ui::Window {
   static ui::Rect buttonRect(Choice choice);
   static constexpr int kWidth = 480;
   static constexpr int kHeight = 168;
+  static constexpr std::chrono::milliseconds kArmDelay{600};
 
   ui::LRESULT handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
 
@@ -39,6 +43,7 @@ class OriginPrompt : public ui::Window {
 
   const std::string origin_;
   Answer answer_;  // UI thread; emptied once answered
+  std::chrono::steady_clock::time_point shownAt_;  // UI thread
   ui::HFONT font_ = 0;
   ui::HFONT boldFont_ = 0;
 };

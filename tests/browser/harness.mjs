@@ -150,8 +150,9 @@ export async function startShell(bin, env, workDir, extraEnv = {}) {
   for (let attempt = 0; attempt < 3; ++attempt) {
     const port = await freePort();
     const shell = track(spawn(path.join(bin, 'kestrova'), [], {
+      // An instance name of its own: a shell the user runs does not keep this one out.
       env: { ...env, KESTROVA_UI: 'x11', KESTROVA_WS_PORT: String(port), TMPDIR: workDir, XDG_CONFIG_HOME: workDir,
-        ...extraEnv },
+        KESTROVA_INSTANCE_NAME: `kestrova-browser-test-${process.pid}-${attempt}`, ...extraEnv },
       stdio: ['ignore', 'pipe', 'pipe'],
     }), 'kestrova');
     const up = await waitFor('the shell listening', async () => {
