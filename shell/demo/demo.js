@@ -530,14 +530,19 @@
   }
   watchZoom();
 
-  // A hidden tab takes its dock out of sight; back in front, it shows again.
-  document.addEventListener('visibilitychange', () => {
+  // A hidden tab takes its docks out of sight; back in front, they show again.
+  async function showDocks(show) {
     const device = currentDevice();
-    if (!device || !device.liveDock || device.dockHidden) return;
-    const action = document.hidden
-      ? live(9, { ShowDock: { showMode: 4 } })
-      : live(9, { ShowDock: { showMode: 3 } }).then(() => moveDocks());
-    action.catch((error) => log('bad', `page error: ${error.message}`));
+    if (!device) return;
+    if (device.liveDock && !device.dockHidden) await live(9, { ShowDock: { showMode: show ? 3 : 4 } });
+    if (state.playing) {
+      await send({ Fountion: 'playback', PlaybackCtrl: { type: 8, uniqueId: state.current,
+        channel: Number($('pb-channel').value), ShowDock: { showMode: show ? 3 : 4 } } }, 'playback ShowDock');
+    }
+    if (show) await moveDocks();
+  }
+  document.addEventListener('visibilitychange', () => {
+    showDocks(!document.hidden).catch((error) => log('bad', `page error: ${error.message}`));
   });
 
   // ---- snapshots and recordings -------------------------------------------
