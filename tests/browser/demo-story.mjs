@@ -1,10 +1,10 @@
 // The demo page as a person uses it: the shell serves the page, and the story
 // works its buttons in a real Chromium on its own X display. It fills the
 // device form with the simulator's ports and creates the device, starts a
-// 2 x 2 live view, switches to one cell and back, goes full screen and
-// leaves with Escape, resizes and zooms the page, hides the tab and shows it again,
-// takes a snapshot that appears in the gallery, and destroys the device.
-// What the display shows is checked through xprobe.
+// 2 x 2 live view, switches to one cell and back, goes full screen and leaves
+// with Escape, resizes and zooms the page, hides the tab and shows it again,
+// takes a snapshot that appears in the gallery, asks for a recording, and
+// destroys the device. What the display shows is checked through xprobe.
 import assert from 'node:assert/strict';
 import http from 'node:http';
 import { spawnSync } from 'node:child_process';
@@ -168,6 +168,13 @@ async function story(run) {
   assert.equal(picture.status, 200, href);
   assert.ok(picture.body.length > 1000 && picture.body[0] === 0xff && picture.body[1] === 0xd8, `a JPEG at ${href}`);
   await waitFor('the thumbnail shown', () => link.locator('img').evaluate((img) => img.complete && img.naturalWidth > 0));
+
+  // Recording, built or not yet, answers with a code the log explains.
+  await page.getByRole('button', { name: 'Start recording', exact: true }).click();
+  await waitFor('the answer to the recording', async () => (await page.evaluate(
+    () => window.kestrovaDemo.log.some((line) => / record \d+ /.test(line)))));
+  const recordLine = (await page.evaluate(() => window.kestrovaDemo.log)).find((line) => / record \d+ /.test(line));
+  assert.doesNotMatch(recordLine, /unknown code/, recordLine);
 
   // Every request of the story is in the log with its code and meaning.
   const lines = await page.evaluate(() => window.kestrovaDemo.log);
