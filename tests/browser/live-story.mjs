@@ -84,10 +84,14 @@ async function story(run) {
       return b && target(b) && b;
     });
     const seen = Date.now();
-    const o = pageOrigin(moved);
-    expected = { x: o.x + rect.x, y: o.y + rect.y, w: rect.w, h: rect.h };
+    // The browser may still settle (a restore can land in two steps): the
+    // dock is measured against where the browser is at each read.
     dock = await waitFor(`the dock after the browser ${what}`, () => {
-      const d = dockOf(shell.pid, moved.id);
+      const b = browserWindow();
+      if (!b) return false;
+      const o = pageOrigin(b);
+      expected = { x: o.x + rect.x, y: o.y + rect.y, w: rect.w, h: rect.h };
+      const d = dockOf(shell.pid, b.id);
       return covers(d, expected) && d;
     }, 5000, 5);
     const lag = Date.now() - seen;
