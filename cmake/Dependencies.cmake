@@ -22,11 +22,16 @@ pkg_check_modules(xcb-shm REQUIRED IMPORTED_TARGET xcb-shm)
 pkg_check_modules(xcb-randr REQUIRED IMPORTED_TARGET xcb-randr)
 pkg_check_modules(xcb-xinput REQUIRED IMPORTED_TARGET xcb-xinput)
 pkg_check_modules(xcb-xtest REQUIRED IMPORTED_TARGET xcb-xtest)
+# Sound goes through a PulseAudio server (PipeWire serves the protocol too);
+# the simple API only records and plays in tests.
+pkg_check_modules(libpulse REQUIRED IMPORTED_TARGET libpulse)
+pkg_check_modules(libpulse-simple REQUIRED IMPORTED_TARGET libpulse-simple)
 find_package(Boost 1.74 REQUIRED)
 find_package(GTest REQUIRED)
 
 foreach(name jsoncpp tinyxml2 libcurl libavcodec libavformat libavutil libswscale
-             cairo pangocairo pangoft2 x11 inih xcb xcb-shm xcb-randr xcb-xinput xcb-xtest)
+             cairo pangocairo pangoft2 x11 inih xcb xcb-shm xcb-randr xcb-xinput xcb-xtest
+             libpulse libpulse-simple)
   add_library(dep::${name} ALIAS PkgConfig::${name})
 endforeach()
 

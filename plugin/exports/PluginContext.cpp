@@ -2,10 +2,13 @@
 
 #include <utility>
 
+#include "platform/audio/SoundServer.h"
 #include "platform/devlink/DevLinkSdk.h"
+#include "platform/devlink/DisplayTable.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/files/WorkFolders.h"
+#include "plugin/session/TalkMicrophone.h"
 
 namespace ksplugs {
 
@@ -57,6 +60,7 @@ void PluginContext::start() {
   // nowhere, nothing more.
   downloads_->start();
   installKeyHook();
+  installSound();
   // Files of an earlier run are of no use any more.
   try {
     WorkFolders::deleteTree(WorkFolders::root());
@@ -67,6 +71,9 @@ void PluginContext::start() {
 void PluginContext::stop() {
   if (!started_.exchange(false)) return;
   removeKeyHook();
+  // Streams and talk channels opened from now on get no sound; the ones
+  // the registry closes below end theirs.
+  removeSound();
   try {
     registry_->shutdown();
   } catch (...) {
@@ -74,6 +81,21 @@ void PluginContext::stop() {
   // Downloads still running end with the library.
   downloads_->stop();
   DLSDK_CleanUp();
+  // Sinks of streams that outlive the library keep the connection alive.
+  audio::SoundServer::instance().release();
+}
+
+void PluginContext::installSound() {
+  // The server is reached on the first stream or talk that needs it; when
+  // there is none the factories answer null, which means the null sink and
+  // a silent talk channel.
+  devlink::DisplayTable::instance().setSinkFactory([] { return audio::SoundServer::instance().makeSink(); });
+  TalkMicrophone::setSourceFactory([] { return audio::SoundServer::instance().makeSource(); });
+}
+
+void PluginContext::removeSound() {
+  devlink::DisplayTable::instance().setSinkFactory(nullptr);
+  TalkMicrophone::setSourceFactory(nullptr);
 }
 
 void PluginContext::installKeyHook() {

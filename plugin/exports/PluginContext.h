@@ -9,6 +9,10 @@
 // KsComGlobalInit builds and starts one, KsComGlobalUninit stops and drops
 // it, so the library can start and stop any number of times in a process.
 //
+// Sound: a started context has streams play through the sound server and
+// talk take the microphone (platform/audio) when a server is reachable, and
+// the null sink and silence otherwise; stop() takes both back.
+//
 // Threads: built and stopped by the shell's start-up and shut-down thread.
 // The exports use it from command threads and the UI thread while they hold
 // a shared pointer to it; the key hook reaches it through a weak pointer.
@@ -66,6 +70,8 @@ class PluginContext {
   explicit PluginContext(Options options);
   void installKeyHook();
   void removeKeyHook();
+  static void installSound();
+  static void removeSound();
 
   std::shared_ptr<DownloadServer> downloads_;
   std::shared_ptr<const VideoServices> services_;

@@ -104,6 +104,8 @@ int CDVSDevice::login() {
 
 int CDVSDevice::logout() {
   std::lock_guard lock(handleLock_);
+  // Talk needs the login.
+  talkStopLocked();
   const int32_t handle = loginHandle_.exchange(-1);
   if (handle != -1) DLSDK_UserLogout(handle);
   return KS_OK;
@@ -129,17 +131,30 @@ int CDVSDevice::talkStart(int32_t codec) {
     return ksplugs::MapSdkResult(code);
   }
   talkHandle_.store(request.handle, std::memory_order_release);
+  // Without a microphone the channel sends silence.
+  microphone_ = ksplugs::TalkMicrophone::open(request.handle, codec);
   return KS_OK;
 }
 
 int CDVSDevice::talkStop() {
   std::lock_guard lock(handleLock_);
+  talkStopLocked();
+  return KS_OK;
+}
+
+bool CDVSDevice::talkHearsMicrophone() {
+  std::lock_guard lock(handleLock_);
+  return microphone_ && !microphone_->ended();
+}
+
+void CDVSDevice::talkStopLocked() {
+  // The capture ends before the channel it feeds.
+  microphone_.reset();
   const int32_t handle = talkHandle_.exchange(-1);
   if (handle != -1) {
     DLSDK_StreamMediaControl(handle, 2);
     DLSDK_VoiceStreamDisconnect(handle);
   }
-  return KS_OK;
 }
 
 }  // namespace WebPlug_NCL

@@ -3,12 +3,15 @@
 // the cell-menu texts the page supplied, and the device's login and talk
 // handles.
 //
+// While talk is open the microphone (TalkMicrophone) feeds the channel when
+// the process has one; talkStop() and logout() end it.
+//
 // Threads: the copied data is written once by copyFrom() before the session
 // is shared and only read afterwards. The owner connection changes with any
 // command that names one, so it is atomic. The login and talk handles are
 // read without a lock (atomics) and changed only under handleLock_, so that
 // two commands on the same device cannot both log in or both open a talk
-// channel.
+// channel; the microphone lives under handleLock_ too.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -16,6 +19,7 @@
 #include <string>
 
 #include "plugin/api/ksplugs.h"
+#include "plugin/session/TalkMicrophone.h"
 
 namespace WebPlug_NCL {
 
@@ -40,13 +44,16 @@ class CDVSDevice {
   // Logs in unless logged in already. Answers 0 or the mapped SDK code; a
   // failure without a specific code answers 3007 (login failed).
   int login();
-  // Logs out when logged in. Always 0.
+  // Ends talk when it is open, then logs out when logged in. Always 0.
   int logout();
-  // Opens a talk channel with the codec and starts sending. Needs a login
-  // (1000 otherwise); 0 when talk runs already.
+  // Opens a talk channel with the codec, starts sending and starts the
+  // microphone. Needs a login (1000 otherwise); 0 when talk runs already.
   int talkStart(int32_t codec);
-  // Stops and closes the talk channel when one is open. Always 0.
+  // Stops the microphone, then stops and closes the talk channel when one
+  // is open. Always 0.
   int talkStop();
+  // The microphone feeds the open talk channel.
+  bool talkHearsMicrophone();
 
   // The page's text for a cell menu item, empty for an unknown id.
   const std::u16string& menuText(uint32_t menuId) const;
@@ -103,6 +110,9 @@ class CDVSDevice {
   std::mutex handleLock_;
   std::atomic<int32_t> loginHandle_{-1};  // changed only under handleLock_
   std::atomic<int32_t> talkHandle_{-1};   // changed only under handleLock_
+  std::unique_ptr<ksplugs::TalkMicrophone> microphone_;  // guarded by handleLock_
+
+  void talkStopLocked();
 };
 
 }  // namespace WebPlug_NCL

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/devlink/Socket.h"
 #include "tools/devsim/DevSimOptions.h"
@@ -41,6 +42,9 @@ class DevSimServer {
 
   // Observations for tests and the benchmark.
   uint64_t talkBytes() const { return device_.talkBytes(); }
+  // The latest talk bytes received (DeviceState::kKeptTalkBytes at most)
+  // and the DLSDK_TALK_* codec they came in.
+  std::vector<uint8_t> keptTalk(uint32_t* codec = nullptr) const { return device_.keptTalk(codec); }
   uint64_t framesSent() const { return device_.framesSent(); }
   // The video frames among framesSent (live and recorded pictures, no sound).
   uint64_t picturesSent() const { return device_.picturesSent(); }

@@ -33,6 +33,23 @@ bool DeviceState::reserveStream() {
   return false;
 }
 
+void DeviceState::takeTalk(uint32_t codec, const std::vector<uint8_t>& bytes) {
+  talkBytes_.fetch_add(bytes.size());
+  std::lock_guard lock(talkMutex_);
+  if (codec != keptTalkCodec_) keptTalk_.clear();
+  keptTalkCodec_ = codec;
+  keptTalk_.insert(keptTalk_.end(), bytes.begin(), bytes.end());
+  if (keptTalk_.size() > kKeptTalkBytes) {
+    keptTalk_.erase(keptTalk_.begin(), keptTalk_.begin() + static_cast<std::ptrdiff_t>(keptTalk_.size() - kKeptTalkBytes));
+  }
+}
+
+std::vector<uint8_t> DeviceState::keptTalk(uint32_t* codec) const {
+  std::lock_guard lock(talkMutex_);
+  if (codec != nullptr) *codec = keptTalkCodec_;
+  return std::vector<uint8_t>(keptTalk_.begin(), keptTalk_.end());
+}
+
 void DeviceState::log(const std::string& text) const {
   if (options_.verbose) std::cerr << "devsim: " << text << '\n';
 }

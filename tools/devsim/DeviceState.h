@@ -5,11 +5,15 @@
 //
 // Threads: every connection thread uses one DeviceState at once. The
 // settings and the sound are read-only; the session table and the loop
-// cache lock themselves; everything else here is atomic.
+// cache lock themselves; the kept talk audio has its own lock; everything
+// else here is atomic.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "tools/devsim/AudioTone.h"
 #include "tools/devsim/DevSimOptions.h"
@@ -46,12 +50,17 @@ class DeviceState {
   bool reserveStream();
   void releaseStream() { activeStreams_.fetch_sub(1); }
 
-  void countTalkBytes(uint64_t n) { talkBytes_.fetch_add(n); }
+  // The talk data received, as it came: counted, and the latest
+  // kKeptTalkBytes kept with the codec of the channel that sent them.
+  static constexpr size_t kKeptTalkBytes = 4 * 8000;  // 4 s of G.711
+  void takeTalk(uint32_t codec, const std::vector<uint8_t>& bytes);
   void countFrameSent() { framesSent_.fetch_add(1); }
   // A video frame among them (counted as well by countFrameSent).
   void countPictureSent() { picturesSent_.fetch_add(1); }
 
   uint64_t talkBytes() const { return talkBytes_.load(); }
+  // The kept talk bytes and their codec (0 before any talk).
+  std::vector<uint8_t> keptTalk(uint32_t* codec) const;
   uint64_t framesSent() const { return framesSent_.load(); }
   uint64_t picturesSent() const { return picturesSent_.load(); }
   uint64_t keyFrameRequests() const { return keyFrameRequests_.load(); }
@@ -69,6 +78,9 @@ class DeviceState {
   std::unique_ptr<std::atomic<uint32_t>[]> forceCounters_;
   std::atomic<int> activeStreams_{0};
   std::atomic<uint64_t> talkBytes_{0};
+  mutable std::mutex talkMutex_;
+  std::deque<uint8_t> keptTalk_;  // guarded by talkMutex_
+  uint32_t keptTalkCodec_ = 0;    // guarded by talkMutex_
   std::atomic<uint64_t> framesSent_{0};
   std::atomic<uint64_t> picturesSent_{0};
   std::atomic<uint64_t> keyFrameRequests_{0};

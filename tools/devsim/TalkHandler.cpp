@@ -30,7 +30,7 @@ void TalkHandler::serve(devlink::Socket& socket, wire::MessageReader& reader, co
   wire::Message m;
   while (socket.readMessage(reader, m, -1) == DLSDK_OK) {
     if (m.header.type != wire::kTalkData) return;
-    device_.countTalkBytes(m.body.size());
+    device_.takeTalk(r.codec, m.body);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A talk connection: opened on the command port with a session token and a
-// codec, then a run of talk data that the device counts and discards.
+// codec, then a run of talk data that the device counts, keeping the
+// latest seconds of it for tests to listen to.
 #include "platform/devlink/Socket.h"
 #include "platform/devlink/WireFormat.h"
 #include "tools/devsim/DeviceState.h"
