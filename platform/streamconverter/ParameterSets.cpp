@@ -32,6 +32,20 @@ UnitRole roleOf(bool h265, std::span<const uint8_t> unit) {
   }
 }
 
+// Whether a sequence parameter set parses to its end. The muxer reads every
+// set it is given with a reader of its own that trusts the counts inside, so
+// only sets that our bounded parser reads whole reach it.
+bool spsParses(bool h265, std::span<const uint8_t> unit) {
+  if (unit.size() > static_cast<size_t>(kH264ParseMaxSpsBytes)) return false;
+  const int length = static_cast<int>(unit.size());
+  if (h265) {
+    H265SpsInfo info{};
+    return h265_parse_sequence_parameter_set(unit.data(), length, &info) == kH264ParseOk;
+  }
+  H264SpsInfo info{};
+  return h264_parse_sequence_parameter_set(unit.data(), length * 8, &info) == kH264ParseOk;
+}
+
 }  // namespace
 
 std::optional<ParameterSets> ParameterSets::find(uint8_t format, std::span<const uint8_t> au) {
@@ -61,7 +75,7 @@ std::optional<ParameterSets> ParameterSets::find(uint8_t format, std::span<const
   }
   if (sets.width_ <= 0 || sets.height_ <= 0) return std::nullopt;
 
-  bool haveVps = false, haveSps = false, havePps = false, tooMany = false;
+  bool haveVps = false, haveSps = false, havePps = false, tooMany = false, badSps = false;
   size_t units = 0;
   forEachUnit(au, [&](std::span<const uint8_t> unit) {
     const UnitRole role = roleOf(h265, unit);
@@ -69,6 +83,10 @@ std::optional<ParameterSets> ParameterSets::find(uint8_t format, std::span<const
     if (role == UnitRole::kOther) return true;
     if (units == kMaxUnits || sets.extradata_.size() + sizeof kStartCode + unit.size() > kMaxBytes) {
       tooMany = true;
+      return false;
+    }
+    if (role == UnitRole::kSps && !spsParses(h265, unit)) {
+      badSps = true;
       return false;
     }
     ++units;
@@ -79,7 +97,7 @@ std::optional<ParameterSets> ParameterSets::find(uint8_t format, std::span<const
     sets.extradata_.insert(sets.extradata_.end(), unit.begin(), unit.end());
     return true;
   });
-  if (tooMany || !haveSps || !havePps || (h265 && !haveVps)) return std::nullopt;
+  if (tooMany || badSps || !haveSps || !havePps || (h265 && !haveVps)) return std::nullopt;
   return sets;
 }
 

@@ -375,6 +375,11 @@ TEST_F(StreamConverterTest, HostileFramesAreSkipped) {
     sps = frame(wire::kKeyFrame, wire::kH264, 0, payload);
   }
   const auto h265 = loop(true)->frames[0];
+  // A real H.265 key frame with a second sequence parameter set that ends
+  // early in front of its slice: the muxer's own reader would take the
+  // counts past the end at face value.
+  Bytes brokenSps = {0, 0, 0, 1, 0x42, 0x01, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x03, 0x00, 0x90};
+  brokenSps.insert(brokenSps.end(), h265.begin(), h265.end());
   std::mt19937 random(7);
   Bytes noise(4000);
   for (auto& b : noise) b = static_cast<uint8_t>(random());
@@ -397,6 +402,7 @@ TEST_F(StreamConverterTest, HostileFramesAreSkipped) {
       {"key frame of noise", frame(wire::kKeyFrame, wire::kH264, 0, noise), true},
       {"parameter set cut short", sps, true},
       {"H.265 key frame said to be H.264", frame(wire::kKeyFrame, wire::kH264, 0, h265), true},
+      {"H.265 key frame with a broken parameter set", frame(wire::kKeyFrame, wire::kH265, 0, brokenSps), true},
       {"H.265 in an H.264 stream", frame(wire::kDeltaFrame, wire::kH265, 0, h265), false},
       {"two seconds and a byte of sound", frame(wire::kAudioFrame, wire::kG711Ulaw, 0, Bytes(16001, 0xFF)), false},
       {"noise", noise, false},
