@@ -19,6 +19,10 @@
 #include <thread>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "platform/devlink/WireFormat.h"
 #include "platform/sys/TempPath.h"
 #include "tools/devsim/AudioTone.h"
@@ -224,6 +228,7 @@ std::vector<std::pair<std::string, size_t>> boxes(const Bytes& file) {
 
 class StreamConverterTest : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { av_log_set_level(AV_LOG_QUIET); }
   void SetUp() override {
     if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
     ASSERT_EQ(Converter_Initialize(), CONVERTER_OK);
