@@ -20,7 +20,9 @@
  *   handed out again while it is open.
  * - Every function may be called from any thread; calls on different
  *   streams do not wait for each other. Calls on one stream must not overlap
- *   (the caller serialises Input and Destroy of a stream).
+ *   (the caller serialises Input and Destroy of a stream); an Input that
+ *   overlaps another call of its stream answers
+ *   CONVERTER_ERR_INVALID_PARAMETER. Converter_GetStats may overlap anything.
  * - Frames are hostile input: every length and field is checked; a frame
  *   that does not parse is skipped with CONVERTER_ERR_BAD_FRAME and the
  *   stream goes on.
@@ -46,9 +48,15 @@ enum {
  * Converter_Destroy on the caller's thread. `position` is the offset of
  * `data` in the file (the bytes arrive contiguously; it only grows).
  * `kind` is 1 for the file header, 2 for a fragment, 3 for the file's
- * trailer. Answers 0 to go on; anything else marks the stream failed (the
+ * trailer: what Converter_Destroy writes last (the final fragment; the
+ * file has no index box at its end, readers find fragments by their moof
+ * boxes). Each fragment is delivered whole as soon as the next key frame
+ * closes it, so the bytes delivered so far always end with a complete
+ * fragment. Answers 0 to go on; anything else marks the stream failed (the
  * caller's write failed) and later calls answer CONVERTER_ERR_OUTPUT.
- * The reserved arguments are 0. */
+ * The reserved arguments are 0. The callback must not call Converter_Input
+ * or Converter_Destroy of its own stream, nor Converter_Release: such a call
+ * answers CONVERTER_ERR_INVALID_PARAMETER and does nothing. */
 typedef int (*Converter_OutputCallback)(int32_t handle, int32_t kind, int64_t position, const uint8_t* data,
                                         int32_t length, int32_t reserved1, int64_t reserved2, int64_t reserved3,
                                         void* context);
