@@ -270,6 +270,12 @@ TEST_F(StreamConverterTest, FilesProbeAsTheFramesSent) {
        {{.count = 50, .startMs = 1'200'000, .audioFormat = mu},
         {.first = 50, .count = 25, .startMs = 2'400'000, .audioFormat = mu}},
        nullptr, "h264", 75, 3.0, true, 0},
+      // Half a second of sound lost in the middle: silence fills it, so the
+      // sound after it keeps its time and ends with the pictures.
+      {"sound lost for half a second",
+       {{.count = 25, .audioFormat = mu},
+        {.first = 25, .count = 50, .startMs = 1000, .audioFormat = mu, .audioFrom = 12}},
+       nullptr, "h264", 75, 3.0, true, 0},
       // The device's clock steps back 5 s and then an hour: times still grow.
       {"times going back",
        {{.count = 25, .startMs = 3'600'000}, {.first = 25, .count = 25, .startMs = 3'595'000},
@@ -354,7 +360,8 @@ TEST_F(StreamConverterTest, CutFileKeepsItsCompleteFragments) {
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.videoFrames, 50);
   EXPECT_TRUE(p.firstVideoPacketKey);
-  const Bytes inMdat(run.sink.file.begin(), run.sink.file.begin() + static_cast<long>((moofs[2] + run.sink.file.size()) / 2));
+  const size_t middle = (moofs[2] + run.sink.file.size()) / 2;
+  const Bytes inMdat(run.sink.file.begin(), run.sink.file.begin() + static_cast<long>(middle));
   const Probe q = probe(inMdat);
   ASSERT_TRUE(q.ok);
   EXPECT_GE(q.videoFrames, 50);
