@@ -223,7 +223,9 @@ int DownloadTask::progress(uint32_t* value) const {
   const int64_t position = position_.load(std::memory_order_acquire);
   const double span = static_cast<double>(std::max<int64_t>(end - start, 1));
   const double ratio = std::trunc(static_cast<double>(position - start) / span * 10000.0 + 5.0);
-  *value = static_cast<uint32_t>(std::clamp(ratio, 0.0, static_cast<double>(kDone)));
+  // 10005 is the page's sign that the file is complete and the task free;
+  // a download at its last second, still writing, reads one less.
+  *value = static_cast<uint32_t>(std::clamp(ratio, 0.0, static_cast<double>(kDone - 1)));
   return KS_OK;
 }
 

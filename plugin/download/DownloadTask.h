@@ -85,7 +85,8 @@ class DownloadTask {
   // failure the claim is released and nothing the page named was touched.
   int start(const DownloadRequest& request);
   // 0 and the progress in 1/10000 (0 before any download, 10005 once a
-  // download ended or was interrupted), or, after a download that died
+  // download ended or was interrupted and the task is free again; a running
+  // download reads 0 to 10004), or, after a download that died
   // (lost device 3002, failed write 3006), that code until the next start.
   int progress(uint32_t* value) const;
   // Ends a running download and waits until it is idle. Always 0.
