@@ -333,10 +333,12 @@ int DeviceEntry::downloadStart(DownloadControlParam& param) {
   }
   // The claim is the busy check: it holds through the dialog and the login,
   // and every way out before the start gives it back.
-  if (!downloadTask_.claim()) return KS_E_BUSY;
   DownloadRequest request;
   request.format = CommandTranslation::downloadFormat(param.format);
   const bool mp4 = request.format == 1;
+  // Not worth asking the user for a file this build cannot write.
+  if (!downloadTask_.supports(request.format)) return KS_E_NOT_SUPPORTED;
+  if (!downloadTask_.claim()) return KS_E_BUSY;
   if (path.empty()) {
     ui::SaveDialogRequest dialog;
     dialog.owner = dialogOwner();

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 
 #include "plugin/api/SdkResult.h"
 #include "plugin/download/TargetFile.h"
@@ -162,7 +163,7 @@ int DownloadTask::start(const DownloadRequest& request) {
       return KS_E_INVALID;
     }
     const bool mp4 = request.format == 1;
-    if (mp4 && converter_ == nullptr) return KS_E_NOT_SUPPORTED;
+    if (!supports(request.format)) return KS_E_NOT_SUPPORTED;
     // A page's path is checked before anything happens, and only created
     // once the device has the recordings and opened the stream, so a failed
     // start leaves no file behind.
@@ -180,6 +181,13 @@ int DownloadTask::start(const DownloadRequest& request) {
       DLSDK_HistoryStreamDestroy(stream);
       return KS_E_FILE;
     }
+    // Without its worker nothing would ever stop the download.
+    if (!ensureWorker()) {
+      DLSDK_HistoryStreamDestroy(stream);
+      ::close(fd);
+      if (created) ::unlink(request.path.c_str());
+      return KS_E_NOT_READY;
+    }
 
     // The download's fields, before any callback can run.
     mode_.store(mp4 ? 1 : 3, std::memory_order_release);
@@ -190,7 +198,6 @@ int DownloadTask::start(const DownloadRequest& request) {
     failure_.store(0, std::memory_order_release);
     finish_.store(0, std::memory_order_release);
     everStarted_.store(true, std::memory_order_release);
-    ensureWorker();
     state_.store(kRunning, std::memory_order_release);
 
     int rc = DLSDK_StreamEndCB(stream, &DownloadTask::onStreamEnd, this);
@@ -261,10 +268,16 @@ void DownloadTask::finish(int code) {
   workerCv_.notify_all();
 }
 
-void DownloadTask::ensureWorker() {
+bool DownloadTask::ensureWorker() {
   std::lock_guard lock(workerMutex_);
-  if (worker_.joinable() || quit_) return;
-  worker_ = std::thread([this] { workerLoop(); });
+  if (quit_) return false;
+  if (worker_.joinable()) return true;
+  try {
+    worker_ = std::thread([this] { workerLoop(); });
+  } catch (const std::system_error&) {
+    return false;  // no thread to be had: the start is refused
+  }
+  return true;
 }
 
 void DownloadTask::workerLoop() {

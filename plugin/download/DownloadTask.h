@@ -100,6 +100,8 @@ class DownloadTask {
   // ws < s <= we. Recordings come in any order.
   static std::optional<int64_t> rangeStart(const std::vector<RecordedSpan>& recordings, int64_t ws, int64_t we);
 
+  // Whether this build can write the format (MP4 needs the converter).
+  bool supports(int32_t format) const { return format != 1 || converter_ != nullptr; }
   bool running() const;
   int32_t taskId() const { return taskId_.load(std::memory_order_acquire); }
 
@@ -113,7 +115,8 @@ class DownloadTask {
   void finish(int code);
   void stop();
   void workerLoop();
-  void ensureWorker();
+  // Starts the worker on first use; false once shutdown() ended it.
+  bool ensureWorker();
   void waitUntilIdle();
   bool writeAll(const uint8_t* data, size_t length);
 

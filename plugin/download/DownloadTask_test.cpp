@@ -1,6 +1,5 @@
 // The parts of a download that need no device: where a range really starts
-// among the recordings a device lists, the user's chosen file, and the task's
-// claim.
+// among the recordings a device lists, and the user's chosen file.
 #include "plugin/download/DownloadTask.h"
 
 #include <gtest/gtest.h>
@@ -77,26 +76,6 @@ TEST(DownloadTarget, TheUsersChosenFileMayBeReplacedButNotThroughALink) {
   std::stringstream kept;
   kept << std::ifstream(other).rdbuf();
   EXPECT_EQ(kept.str(), "precious");
-}
-
-TEST(DownloadTask, OneClaimAtATimeAndNoProgressBeforeTheFirstDownload) {
-  DownloadTask task(nullptr);
-  uint32_t progress = 77;
-  EXPECT_EQ(task.progress(&progress), KS_OK);
-  EXPECT_EQ(progress, 0u);
-  EXPECT_EQ(task.interrupt(), KS_OK);  // nothing runs: nothing to do
-  ASSERT_TRUE(task.claim());
-  EXPECT_FALSE(task.claim());
-  task.release();
-  ASSERT_TRUE(task.claim());
-  // A start that cannot happen gives its claim back.
-  DownloadRequest request;
-  EXPECT_EQ(task.start(request), KS_E_INVALID);  // no session
-  EXPECT_TRUE(task.claim());
-  task.release();
-  EXPECT_EQ(task.start(request), KS_E_BUSY);  // not claimed
-  EXPECT_EQ(task.progress(&progress), KS_OK);
-  EXPECT_EQ(progress, 0u);
 }
 
 }  // namespace
