@@ -649,3 +649,62 @@ TEST_F(DevLinkTest, ADeviceThatDiesEndsItsStreamsAndTheNextLoginConnectsAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a stream's end callback heard.
+struct EndSeen {
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<int> reasons;  // guarded by mutex
+
+  static void callback(int32_t, int32_t reason, void* context) {
+    auto* self = static_cast<EndSeen*>(context);
+    std::lock_guard lock(self->mutex);
+    self->reasons.push_back(reason);
+    self->cv.notify_all();
+  }
+  bool waitFor(size_t n, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex);
+    return cv.wait_for(lock, limit, [&] { return reasons.size() >= n; });
+  }
+  std::vector<int> seen() {
+    std::lock_guard lock(mutex);
+    return reasons;
+  }
+};
+
+}  // namespace
+
+// A download must learn that its stream died: the device going away in the
+// middle of a history stream is told once, as a lost connection, and a
+// stream the application closes itself is not told at all.
+TEST_F(DevLinkTest, AStreamThatDiesTellsItsEndCallbackOnce) {
+  startServer();
+  int32_t h = -1, closedByUs = -1, dying = -1;
+  ASSERT_EQ(login(h), DLSDK_OK);
+  ASSERT_EQ(openHistory(h, 0, sdkTime(2024, 5, 6, 0, 0, 0), sdkTime(2024, 5, 6, 5, 0, 0), closedByUs), DLSDK_OK);
+  ASSERT_EQ(openHistory(h, 0, sdkTime(2024, 5, 6, 0, 0, 0), sdkTime(2024, 5, 6, 5, 0, 0), dying), DLSDK_OK);
+  EndSeen ownEnd, lostEnd;
+  Collector frames;
+  EXPECT_EQ(DLSDK_StreamEndCB(-5, &EndSeen::callback, &lostEnd), DLSDK_ERR_INVALID_HANDLE);
+  ASSERT_EQ(DLSDK_StreamEndCB(closedByUs, &EndSeen::callback, &ownEnd), DLSDK_OK);
+  ASSERT_EQ(DLSDK_StreamEndCB(dying, &EndSeen::callback, &lostEnd), DLSDK_OK);
+  ASSERT_EQ(DLSDK_StreamMediaCB(dying, &Collector::callback, &frames), DLSDK_OK);
+  ASSERT_EQ(DLSDK_StreamMediaControl(dying, 1), DLSDK_OK);
+  ASSERT_TRUE(frames.waitForCount(50));
+
+  EXPECT_EQ(DLSDK_HistoryStreamDestroy(closedByUs), DLSDK_OK);
+  server_->stop();
+  ASSERT_TRUE(lostEnd.waitFor(1, 10s));
+  const size_t delivered = frames.size();
+  EXPECT_EQ(lostEnd.seen(), std::vector<int>{DLSDK_ERR_CONNECT});
+  EXPECT_TRUE(ownEnd.seen().empty());
+  // The ended stream keeps its handle until closed; a new registration is
+  // refused, and no frame came after the end.
+  EXPECT_EQ(DLSDK_StreamEndCB(dying, &EndSeen::callback, &lostEnd), DLSDK_ERR_CONNECT);
+  EXPECT_EQ(DLSDK_StreamMediaControl(dying, 1), DLSDK_ERR_CONNECT);
+  EXPECT_EQ(frames.size(), delivered);
+  EXPECT_EQ(DLSDK_HistoryStreamDestroy(dying), DLSDK_OK);
+  EXPECT_EQ(lostEnd.seen().size(), 1u);
+}

@@ -187,8 +187,12 @@ TEST(DevicesExports, DeviceCommandsFindTheirDevice) {
 
   DownloadControlParam download{};
   download.uniqueId = id;
-  download.operate = 1;
-  EXPECT_EQ(KsComDownloadControl(&download), KS_E_NOT_READY);
+  download.operate = 1;  // recordings on the local disk are not downloaded from
+  EXPECT_EQ(KsComDownloadControl(&download), KS_E_UNAVAILABLE);
+  download.operate = 2;  // no download yet: progress 0
+  download.progress = 77;
+  EXPECT_EQ(KsComDownloadControl(&download), KS_OK);
+  EXPECT_EQ(download.progress, 0u);
   DeviceSettingsParam settings{};
   settings.uniqueId = id;
   EXPECT_EQ(KsComDeviceSettings(&settings, 0), KS_E_WINDOW);  // no settings cell without the dock window

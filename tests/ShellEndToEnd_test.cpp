@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
+#include "platform/devlink/WireFormat.h"
 #include "platform/sys/Base64.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/ShellProcess.h"
@@ -138,4 +143,62 @@ TEST_F(ShellEndToEnd, SpeechIsSynthesisedThroughTheCloudService) {
   EXPECT_EQ(reply["msgId"].asUInt(), 2u);
 }
 
+// A page downloads ten recorded seconds as the device's frames: the start
+// answers a task id, the polled percent climbs to 10005, the file holds the
+// range's frames; the page cannot have an existing file replaced.
+TEST_F(ShellEndToEnd, APageDownloadsARecordedRangeIntoANewFile) {
+  kstest::Watchdog watchdog(120s, "APageDownloadsARecordedRange");
+  ShellProcess shell;
+  ASSERT_TRUE(shell.start());
+  WsClient page;
+  ASSERT_TRUE(page.connect(shell.port()));
+  ASSERT_EQ(request(page, createDevice(1, *device_))["code"].asInt(), 200);
+
+  const std::string target = shell.tmpDir() + "/clip.prv";
+  const auto start = [&](const std::string& path) {
+    return request(page, R"({"msgId": 2, "Fountion": "download", "DownloadParam": {"operate": 1, "uniqueId": 1,
+        "Playback": {"channel": 0, "format": 2, "path": ")" + path + R"(",
+        "startTime": "2024-05-06 10:00:00", "endTime": "2024-05-06 10:00:09"}}})");
+  };
+  Json::Value reply = start(target);
+  ASSERT_EQ(reply["code"].asInt(), 200);
+  EXPECT_EQ(reply["taskId"].asUInt(), 1u);
+
+  std::vector<uint32_t> percents;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    reply = request(page, R"({"msgId": 3, "Fountion": "download", "DownloadParam": {"operate": 2, "uniqueId": 1,
+        "Query": {"taskId": 1}}})");
+    ASSERT_EQ(reply["code"].asInt(), 200);
+    percents.push_back(reply["percent"].asUInt());
+    if (percents.back() == 10005) break;
+  }
+  ASSERT_FALSE(percents.empty());
+  EXPECT_EQ(percents.back(), 10005u);
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+
+  std::ifstream in(target, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t at = 0, pictures = 0;
+  while (at + devlink::wire::kFrameHeaderSize <= bytes.size()) {
+    uint32_t payload = 0;
+    std::memcpy(&payload, bytes.data() + at + 24, 4);
+    devlink::wire::FrameHeader header;
+    const size_t size = devlink::wire::kFrameHeaderSize + payload;
+    ASSERT_LE(at + size, bytes.size());
+    ASSERT_TRUE(devlink::wire::parseFrame(std::span<const uint8_t>(bytes.data() + at, size), header));
+    pictures += header.kind != devlink::wire::kAudioFrame;
+    at += size;
+  }
+  EXPECT_EQ(at, bytes.size());
+  EXPECT_EQ(pictures, 10u * 25);
+
+  // The same path again names an existing file now: refused, file kept.
+  EXPECT_EQ(start(target)["code"].asInt(), 3006);
+  EXPECT_EQ(std::filesystem::file_size(target), bytes.size());
+  EXPECT_EQ(request(page, R"({"msgId": 4, "Fountion": "download", "DownloadParam": {"operate": 3, "uniqueId": 1,
+      "Interrupt": {"taskId": 1}}})")["code"].asInt(), 200);
+}
+
 }  // namespace
+

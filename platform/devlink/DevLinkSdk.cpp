@@ -227,6 +227,14 @@ int DLSDK_StreamMediaCB(int32_t streamHandle, DLSDK_MediaCallback callback, void
   });
 }
 
+int DLSDK_StreamEndCB(int32_t streamHandle, DLSDK_StreamEndCallback callback, void* context) {
+  return guarded([&]() -> int {
+    auto stream = sdk().find<MediaStream>(streamHandle);
+    if (!stream) return DLSDK_ERR_INVALID_HANDLE;
+    return stream->setEndCallback(callback, context) ? DLSDK_OK : DLSDK_ERR_CONNECT;
+  });
+}
+
 int DLSDK_StreamMediaControl(int32_t handle, int32_t command) {
   return guarded([&]() -> int {
     if (command != 1 && command != 2) return DLSDK_ERR_INVALID_PARAMETER;

@@ -188,6 +188,19 @@ int DLSDK_RealStreamDisconnect(int32_t streamHandle);
 /* Registers the media callback of a live or history stream; a null callback
  * unregisters it and waits for a callback in progress on another thread. */
 int DLSDK_StreamMediaCB(int32_t streamHandle, DLSDK_MediaCallback callback, void* context);
+/* Called once on the stream's SDK thread when a live or history stream ends
+ * by itself, that is without DLSDK_RealStreamDisconnect or
+ * DLSDK_HistoryStreamDestroy: `reason` is DLSDK_ERR_CONNECT when the
+ * connection was lost, DLSDK_ERR_PROTOCOL when the device sent something
+ * malformed, and DLSDK_OK when a history stream had delivered its end of
+ * data before the device closed it. No media callback runs after it; the
+ * handle stays open until the application closes it. */
+typedef void (*DLSDK_StreamEndCallback)(int32_t streamHandle, int32_t reason, void* context);
+/* Registers the end callback of a live or history stream; a null callback
+ * unregisters it and waits for a call in progress on another thread. A
+ * stream that has ended already answers DLSDK_ERR_CONNECT and keeps no
+ * callback (nothing would call it). */
+int DLSDK_StreamEndCB(int32_t streamHandle, DLSDK_StreamEndCallback callback, void* context);
 /* Live and history streams: 1 start, 2 stop (pause) delivery. A history
  * stream started this way sends as fast as the frames are taken (download).
  * Talk handles: 1 starts sending audio, 2 stops. */

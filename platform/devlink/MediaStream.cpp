@@ -49,6 +49,17 @@ void MediaStream::attachSink(std::shared_ptr<FrameSink> sink) {
   sink_ = std::move(sink);
 }
 
+bool MediaStream::setEndCallback(DLSDK_StreamEndCallback callback, void* context) {
+  std::unique_lock lock(stateMutex_);
+  if (callback && ended_) return false;
+  endCallback_ = callback;
+  endContext_ = context;
+  if (!callback && std::this_thread::get_id() != receiveThreadId_) {
+    stateCv_.wait(lock, [this] { return !inCallback_; });
+  }
+  return true;
+}
+
 bool MediaStream::ended() const {
   std::lock_guard lock(stateMutex_);
   return ended_;
@@ -91,9 +102,13 @@ int MediaStream::control(uint16_t op, uint16_t arg, const wire::WireTime& time) 
 
 void MediaStream::receiveLoop() {
   wire::Message m;
+  int reason = DLSDK_ERR_CONNECT;
   for (;;) {
     if (closing_) break;
-    if (socket_.readMessage(reader_, m, -1) != DLSDK_OK) break;
+    if (const int rc = socket_.readMessage(reader_, m, -1); rc != DLSDK_OK) {
+      reason = rc == DLSDK_ERR_PROTOCOL ? DLSDK_ERR_PROTOCOL : DLSDK_ERR_CONNECT;
+      break;
+    }
     if (m.header.type == wire::kControl) {
       std::lock_guard lock(stateMutex_);
       // Only replies somebody waits for are kept, so a device cannot grow
@@ -103,12 +118,21 @@ void MediaStream::receiveLoop() {
       continue;
     }
     wire::FrameHeader header;
-    if (m.header.type != wire::kFrame || !wire::parseFrame(m.body, header)) break;
+    if (m.header.type != wire::kFrame || !wire::parseFrame(m.body, header)) {
+      reason = DLSDK_ERR_PROTOCOL;
+      break;
+    }
     framesReceived_.fetch_add(1);
-    if (!wire::isEndOfData(header) && header.kind != wire::kAudioFrame) lastTime_ = header.seconds;
+    if (wire::isEndOfData(header)) {
+      sawEndOfData_ = kind_ == Kind::kHistory;
+    } else if (header.kind != wire::kAudioFrame) {
+      lastTime_ = header.seconds;
+    }
     deliver(m, header);
   }
-  finish();
+  // A history stream that delivered its end of data has ended as it should,
+  // whatever the connection does afterwards.
+  finish(sawEndOfData_ ? DLSDK_OK : reason);
 }
 
 void MediaStream::deliver(const wire::Message& message, const wire::FrameHeader& header) {
@@ -157,16 +181,30 @@ void MediaStream::deliver(const wire::Message& message, const wire::FrameHeader&
   stateCv_.notify_all();
 }
 
-void MediaStream::finish() {
+void MediaStream::finish(int reason) {
   socket_.shutdownBoth();
   std::shared_ptr<FrameSink> sink;
+  DLSDK_StreamEndCallback endCallback = nullptr;
+  void* endContext = nullptr;
   {
     std::lock_guard lock(stateMutex_);
     ended_ = true;
     sink = sink_;
+    // A stream the application closes does not tell it so.
+    if (!closing_) {
+      endCallback = endCallback_;
+      endContext = endContext_;
+    }
+    endCallback_ = nullptr;
+    inCallback_ = endCallback != nullptr;
     stateCv_.notify_all();
   }
   if (sink) sink->onStreamEnd();
+  if (!endCallback) return;
+  endCallback(handle_, reason, endContext);
+  std::lock_guard lock(stateMutex_);
+  inCallback_ = false;
+  stateCv_.notify_all();
 }
 
 void MediaStream::close() {

@@ -42,6 +42,10 @@ class MediaStream : public HandleObject, public std::enable_shared_from_this<Med
   // waits for a callback in progress unless called from inside it.
   void setCallback(DLSDK_MediaCallback callback, void* context);
   void attachSink(std::shared_ptr<FrameSink> sink);
+  // Registers or (with null) unregisters the callback told when the stream
+  // ends by itself; unregistering waits like setCallback. False, and nothing
+  // kept, when the stream has ended already.
+  bool setEndCallback(DLSDK_StreamEndCallback callback, void* context);
 
   // Sends a control request and waits for the device's answer (up to the
   // command time-out). From the receive thread itself it does not wait.
@@ -60,7 +64,9 @@ class MediaStream : public HandleObject, public std::enable_shared_from_this<Med
   MediaStream(Kind kind, Socket socket) : kind_(kind), socket_(std::move(socket)) {}
   void receiveLoop();
   void deliver(const wire::Message& message, const wire::FrameHeader& header);
-  void finish();
+  // Ends the stream after the receive loop stopped; `reason` is the
+  // DLSDK_ code the end callback hears.
+  void finish(int reason);
 
   const Kind kind_;
   wire::StreamInfo info_;  // set once at open
@@ -77,6 +83,9 @@ class MediaStream : public HandleObject, public std::enable_shared_from_this<Med
   std::condition_variable stateCv_;
   DLSDK_MediaCallback callback_ = nullptr;  // guarded by stateMutex_
   void* context_ = nullptr;                 // guarded by stateMutex_
+  DLSDK_StreamEndCallback endCallback_ = nullptr;  // guarded by stateMutex_
+  void* endContext_ = nullptr;                     // guarded by stateMutex_
+  bool sawEndOfData_ = false;                      // receive thread only
   std::shared_ptr<FrameSink> sink_;         // guarded by stateMutex_
   bool inCallback_ = false;                 // guarded by stateMutex_
   std::thread::id receiveThreadId_;         // guarded by stateMutex_

@@ -1,10 +1,13 @@
 #include "plugin/device/DeviceEntry.h"
 
+#include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "platform/sys/Utf.h"
+#include "platform/ui/WindowApi.h"
 #include "plugin/device/CommandTranslation.h"
 #include "plugin/session/StreamKind.h"
 
@@ -18,6 +21,8 @@ constexpr size_t kTitleUnits = 260;
 // caption array has 64 slots.
 constexpr size_t kCaptionUnits = 260;
 constexpr int kCaptionSlots = 64;
+// The download record's path buffer, terminator included.
+constexpr size_t kPathBytes = 260;
 
 std::u16string boundedText(const char16_t* text, size_t maxUnits) {
   if (text == nullptr) return {};
@@ -129,7 +134,9 @@ void DeviceEntry::teardown() {
     // Without a login no cell has a stream open but the settings cell may.
     liveDock_->closeAllStreams(loggedIn() ? session_->channelCount() : 0);
   }
-  downloadTask_.stop();
+  // No command thread holds the device any more, so no start is half-way;
+  // a running download is interrupted and its worker ends.
+  downloadTask_.shutdown();
   if (session_) session_->talkStop();
   if (playback_ && playback_->hasWindow()) playbackDock_->releasePlayer();
   if (session_) session_->logout();
@@ -295,7 +302,82 @@ int DeviceEntry::snapshot(SnapshotParam& param) {
 
 int DeviceEntry::streamRecord(StreamRecordParam&) { return KS_E_NOT_READY; }
 
-int DeviceEntry::downloadControl(DownloadControlParam&) { return KS_E_NOT_READY; }
+int DeviceEntry::downloadControl(DownloadControlParam& param) {
+  if (!session_) return KS_E_NOT_READY;
+  switch (param.operate) {
+    case 1:
+      return downloadStart(param);
+    case 2: {
+      uint32_t progress = 0;
+      const int result = downloadTask_.progress(&progress);
+      if (result == KS_OK) param.progress = progress;
+      return result;
+    }
+    case 3:
+      return downloadTask_.interrupt();
+    default:
+      return KS_OK;
+  }
+}
+
+int DeviceEntry::downloadStart(DownloadControlParam& param) {
+  if (param.remote == 0) return KS_E_UNAVAILABLE;
+  if (param.channel < 0 || param.channel >= session_->channelCount()) return KS_E_CHANNEL;
+  // The page's path must fit its buffer with its terminator; a longer one
+  // is refused rather than cut to another name.
+  std::string path;
+  if (param.path != nullptr) {
+    const size_t length = strnlen(param.path, kPathBytes);
+    if (length == kPathBytes) return KS_E_INVALID;
+    path.assign(param.path, length);
+  }
+  // The claim is the busy check: it holds through the dialog and the login,
+  // and every way out before the start gives it back.
+  DownloadRequest request;
+  request.format = CommandTranslation::downloadFormat(param.format);
+  const bool mp4 = request.format == 1;
+  // Not worth asking the user for a file this build cannot write.
+  if (!downloadTask_.supports(request.format)) return KS_E_NOT_SUPPORTED;
+  if (!downloadTask_.claim()) return KS_E_BUSY;
+  if (path.empty()) {
+    ui::SaveDialogRequest dialog;
+    dialog.owner = dialogOwner();
+    dialog.filter = mp4 ? "mp4 (*.mp4)|*.mp4" : "prv (*.prv)|*.prv";
+    dialog.defaultExtension = mp4 ? "mp4" : "prv";
+    const std::optional<std::string> chosen = ui::showSaveFileDialog(dialog);
+    if (!chosen || chosen->empty()) {
+      downloadTask_.release();
+      return KS_E_CANCELLED;
+    }
+    path = *chosen;
+    request.chosenByUser = true;
+  }
+  if (!loggedIn()) {
+    if (const int result = session_->login(); result != KS_OK) {
+      downloadTask_.release();
+      return result;
+    }
+  }
+  request.taskId = nextDownloadTaskId();
+  param.taskId = static_cast<uint32_t>(request.taskId);
+  request.mainStream = param.mainStream != 0;
+  request.channel = param.channel;
+  request.path = std::move(path);
+  request.startTime = param.startTime;
+  request.endTime = param.endTime;
+  request.startSeconds = param.startSeconds;
+  request.endSeconds = param.endSeconds;
+  return downloadTask_.start(request);
+}
+
+ui::HWND DeviceEntry::dialogOwner() const {
+  // The window that owns the live-view dock, else the one that owns the
+  // playback dock, else none.
+  for (const DockHost* host : {live_.get(), playback_.get()}) {
+    if (host != nullptr && host->hasWindow()) return ui::getWindowOwner(host->dock()->window());
+  }
+  return 0;
+}
 
 int DeviceEntry::settings(DeviceSettingsParam&, int) {
   if (liveDock_ == nullptr) return KS_E_NOT_READY;

@@ -80,8 +80,9 @@ class DeviceEntry {
   void teardown();
 
   // The device commands of the exports; the export has looked the device up
-  // and made the record's connection the owner. Playback, recording and
-  // downloads have no docks or tasks to act on yet and answer 1009.
+  // and made the record's connection the owner. Playback and recording have
+  // no docks to act on yet and answer 1009. A download start with an empty
+  // path asks the user with the Save-As dialog on the calling thread.
   int liveControl(LiveControlParam& param);
   int playbackControl(PlaybackControlParam& param);
   int snapshot(SnapshotParam& param);
@@ -95,6 +96,9 @@ class DeviceEntry {
 
  private:
   int livePreview(LiveControlParam& param);
+  int downloadStart(DownloadControlParam& param);
+  // The owner of the Save-As dialog.
+  ui::HWND dialogOwner() const;
   int liveShowDock(const LiveControlParam& param);
   bool loggedIn() const { return session_ && session_->loginHandle() != -1; }
   bool liveWindow() const { return live_ && live_->hasWindow(); }

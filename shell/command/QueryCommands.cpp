@@ -1,5 +1,8 @@
 #include "shell/command/QueryCommands.h"
 
+#include <cstring>
+#include <string>
+
 #include "shell/command/HandlerSupport.h"
 #include "shell/command/JsonReading.h"
 
@@ -76,7 +79,12 @@ int handleDownload(CommandEnv& env, RequestContext& context, const Json::Value& 
     readInt(*playback, "channel", record.channel);
     readInt(*playback, "recordType", record.recordType);
     readInt(*playback, "format", record.format);
-    copyText(*playback, "path", record.path, kPathBytes);
+    // A path longer than its buffer is refused, never cut to another name.
+    std::string pathText;
+    if (readString(*playback, "path", pathText)) {
+      if (pathText.size() >= kPathBytes || pathText.find('\0') != std::string::npos) return KS_E_INVALID;
+      std::memcpy(record.path, pathText.data(), pathText.size());
+    }
     if (!readSpan(*playback, "startTime", "endTime", record.startTime, record.endTime, record.startSeconds,
                   record.endSeconds)) {
       return KS_E_INVALID;

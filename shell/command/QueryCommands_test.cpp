@@ -69,6 +69,24 @@ TEST_F(QueryCommandsTest, DownloadSpanMustLieWithinOneDay) {
   EXPECT_NE(p.path, nullptr);
 }
 
+TEST_F(QueryCommandsTest, DownloadPathFitsItsBufferOrIsRefused) {
+  plugin.defaultResult = 0;
+  std::string seen;
+  plugin.onDownload = [&](DownloadControlParam& p) { seen = p.path; };
+  const auto withPath = [&](const std::string& path) {
+    return send(R"({"msgId": 76, "Fountion": "download", "DownloadParam": {"operate": 1, "Playback": {"path": ")" +
+                path + R"(", "startTime": "2024-05-01 10:00:00", "endTime": "2024-05-01 10:00:10"}}})");
+  };
+  const std::string longest = "/" + std::string(254, 'a') + ".mp4";  // 259 bytes and the terminator
+  EXPECT_EQ(withPath(longest), "{\n   \"code\" : 200,\n   \"msgId\" : 76,\n   \"taskId\" : 0\n}\n");
+  EXPECT_EQ(seen, longest);
+  const size_t calls = plugin.downloads.size();
+  // One byte more would be cut to another name: refused before the library.
+  EXPECT_EQ(withPath("/" + std::string(255, 'a') + ".mp4"), standardReply(1000, 76));
+  EXPECT_EQ(withPath("/tmp/a\\u0000b.mp4"), standardReply(1000, 76));
+  EXPECT_EQ(plugin.downloads.size(), calls);
+}
+
 TEST_F(QueryCommandsTest, DownloadQueryAndInterrupt) {
   plugin.defaultResult = 0;
   plugin.onDownload = [](DownloadControlParam& p) {
