@@ -83,6 +83,7 @@ struct RecordingQueue::Job {
   std::string path;           // empty until a file was created
   ui::HWND cell = 0;
   bool writeFailed = false;  // the first failed write ends the file
+  int64_t written = 0;       // bytes in the file
 };
 
 RecordingQueue::RecordingQueue(Options options) : options_(std::move(options)) {
@@ -220,6 +221,7 @@ bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
       self->writeFailed = true;
       return false;
     }
+    self->written += static_cast<int64_t>(length);
     return true;
   });
   if (!opened) {
@@ -259,7 +261,8 @@ void RecordingQueue::feed(Job& job, const DLSDK_MediaFrame& frame, int width, in
 // The file ends here; the worker closes and announces it.
 void RecordingQueue::endJob(Job& job) {
   job.finished = true;
-  if (!job.path.empty()) endedPaths_[job.streamHandle] = job.path;
+  // A file that holds nothing is deleted by the worker: not a recording.
+  if (!job.path.empty() && job.written > 0) endedPaths_[job.streamHandle] = job.path;
   woken_ = true;
   wake_.notify_all();
 }
