@@ -162,6 +162,35 @@ class LivePageHarness {
     return reply;
   }
 
+  // Waits up to `limit` for a push that `match` accepts, keeping every push
+  // seen in pushes(); the user-interface thread pumps meanwhile. The first
+  // match, or null when none came in time.
+  Json::Value waitPush(const std::function<bool(const Json::Value&)>& match, std::chrono::milliseconds limit) {
+    Json::Value found;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    asPage(
+        [&] {
+          for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return;
+            const auto message = client_.receive(left);
+            if (!message) {
+              if (!client_.isOpen()) return;
+              continue;
+            }
+            Json::Value value = parse(*message);
+            pushes_.push_back(value);
+            if (match(value)) {
+              found = value;
+              return;
+            }
+          }
+        },
+        std::chrono::duration_cast<std::chrono::seconds>(limit) + std::chrono::seconds(5));
+    return found;
+  }
+
   // Registers a device simulator's device; its id, or 0.
   uint32_t createDevice(const devsim::DevSimServer& device, const std::string& mac, int channels, int stream = 2) {
     std::string streams;
