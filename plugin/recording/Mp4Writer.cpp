@@ -1,5 +1,6 @@
 #include "plugin/recording/Mp4Writer.h"
 
+#include <mutex>
 #include <utility>
 
 #ifdef KESTROVA_HAVE_STREAMCONVERTER
@@ -79,10 +80,25 @@ class ConverterWriter final : public Mp4Writer {
   bool failed_ = false;  // the output failed once: nothing more is written
 };
 
+// One initialisation for the whole process: a library started anew while
+// the writers of its last run still finish shares it, so no Release ends
+// streams that are still in use.
+std::shared_ptr<ConverterLibrary> sharedLibrary() {
+  static std::mutex lock;
+  static std::weak_ptr<ConverterLibrary> current;  // lock
+  std::lock_guard guard(lock);
+  std::shared_ptr<ConverterLibrary> library = current.lock();
+  if (!library) {
+    library = std::make_shared<ConverterLibrary>();
+    current = library;
+  }
+  return library;
+}
+
 }  // namespace
 
 Mp4WriterFactory converterWriterFactory() {
-  auto library = std::make_shared<ConverterLibrary>();
+  auto library = sharedLibrary();
   return [library]() -> std::unique_ptr<Mp4Writer> { return std::make_unique<ConverterWriter>(library); };
 }
 
