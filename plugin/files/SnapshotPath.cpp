@@ -55,8 +55,8 @@ bool SnapshotPath::acceptsPagePath(const std::string& path, int format) {
   while (begin <= path.size()) {
     size_t end = path.find('/', begin);
     if (end == std::string::npos) end = path.size();
-    const std::string_view part(path.data() + begin, end - begin);
-    if (part.empty() || part == "." || part == "..") return false;
+    const std::string_view component(path.data() + begin, end - begin);
+    if (component.empty() || component == "." || component == "..") return false;
     begin = end + 1;
   }
   const bool extensionFits = format == 1 ? endsWithNoCase(path, ".bmp")
