@@ -328,15 +328,14 @@ TEST_F(RecordingFromPage, AnotherChannelsRecordingSurvivesAClosedCell) {
   play(1500ms);
   const Json::Value closed = page_->live(idA_, 70, 1, R"("Preview": {"title": "Recorder", "open": false})", 2);
   ASSERT_EQ(closed["code"].asInt(), 200) << closed;
-  play(500ms);
+  EXPECT_TRUE(ui::pumpMessagesUntil([] { return mp4Files(videoFolder(kMacA, 2)).empty(); }, 3s));
   ASSERT_EQ(record(idA_, 3, false)["code"].asInt(), 200);
   ASSERT_FALSE(videoPush(idA_, 3, 1s).isNull());
   const auto kept = mp4Files(videoFolder(kMacA, 3));
   ASSERT_EQ(kept.size(), 1u);
   const Probe p = probe(kept[0]);
   EXPECT_TRUE(p.ok);
-  EXPECT_NEAR(p.duration, 2.0, 0.6);
-  EXPECT_TRUE(mp4Files(videoFolder(kMacA, 2)).empty());
+  EXPECT_GT(p.duration, 1.0);
   for (const Json::Value& push : page_->pushes())
     EXPECT_FALSE(push["PushDetail"]["type"].asInt() == 4 && push["PushDetail"]["channel"].asInt() == 2) << push;
 }
@@ -385,8 +384,8 @@ TEST_F(RecordingFromPage, DestroyWhileRecordingLeavesTheOfferedFilesPlayable) {
   EXPECT_EQ(page_->request(R"({"msgId": 81, "Fountion": "destroy", "DestroyObject": {"type": 1, "Device": {"uniqueId": )" +
                            std::to_string(idB_) + "}}}")["code"].asInt(),
             200);
-  play(500ms);  // the recorder's worker comes by
-  EXPECT_EQ(mp4Files(folder), offered);
+  // The recorder's worker discards the running file.
+  EXPECT_TRUE(ui::pumpMessagesUntil([&] { return mp4Files(folder) == offered; }, 3s));
   EXPECT_EQ(readFile(offered[0]), bytes);
   EXPECT_TRUE(probe(offered[0]).ok);
   idB_ = 0;

@@ -162,10 +162,18 @@ class LivePageHarness {
     return reply;
   }
 
-  // Waits up to `limit` for a push that `match` accepts, keeping every push
-  // seen in pushes(); the user-interface thread pumps meanwhile. The first
-  // match, or null when none came in time.
+  // Takes the first push that `match` accepts: one kept in pushes() (they
+  // may come before a command's reply), or else the next one to arrive
+  // within `limit`, keeping the others in pushes(); the user-interface
+  // thread pumps meanwhile. Null when none came in time.
   Json::Value waitPush(const std::function<bool(const Json::Value&)>& match, std::chrono::milliseconds limit) {
+    for (auto it = pushes_.begin(); it != pushes_.end(); ++it) {
+      if (match(*it)) {
+        Json::Value found = *it;
+        pushes_.erase(it);
+        return found;
+      }
+    }
     Json::Value found;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     asPage(
@@ -180,11 +188,11 @@ class LivePageHarness {
               continue;
             }
             Json::Value value = parse(*message);
-            pushes_.push_back(value);
             if (match(value)) {
               found = value;
               return;
             }
+            pushes_.push_back(value);
           }
         },
         std::chrono::duration_cast<std::chrono::seconds>(limit) + std::chrono::seconds(5));
