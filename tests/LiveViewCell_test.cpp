@@ -393,6 +393,7 @@ TEST_F(LiveViewCell, APagePathGetsAPictureOnlyAsANewFile) {
   // An unterminated buffer is refused as it is, never cut.
   std::memset(path, 'a', sizeof path);
   EXPECT_EQ(cell->snapshot(true, 2, path), KS_E_INVALID);
+  settle();
 }
 
 TEST_F(LiveViewCell, DraggingWithZoomOnDrawsTheGreenRectangleAndNarrowsThePicture) {

@@ -562,8 +562,9 @@ int CPreviewer::snapshotToPagePath(const std::string& chosen, int format) {
   const bool copied = rc == 0 && SnapshotPath::copyToNewFile(own, chosen);
   ::unlink(own.c_str());
   if (!copied) return KS_E_WINDOW;
-  // The caller's buffer holds the chosen path already.
-  postFileReady(2, chosen);
+  // The caller's buffer holds the chosen path already. Only a file below
+  // the image folder has a download address to offer.
+  if (chosen.rfind(WorkFolders::folder(WorkFolderKind::kImage), 0) == 0) postFileReady(2, chosen);
   return 0;
 }
 
