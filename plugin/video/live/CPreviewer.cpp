@@ -30,7 +30,7 @@ namespace {
 using WebPlug_NCL::CDVSDevice;
 
 constexpr uint32_t kChildVisible = ui::WS_CHILD | ui::WS_VISIBLE;
-// A recording segment lasts this long when the configuration names none.
+// A recording runs at most this long when the configuration names no limit.
 constexpr int kDefaultRecordSeconds = 900;
 
 }  // namespace
