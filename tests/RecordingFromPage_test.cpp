@@ -205,9 +205,16 @@ class RecordingFromPage : public ::testing::Test {
   }
 
   static Json::Value record(uint32_t device, int channel, bool start, int msgId = 60) {
-    return page_->request(R"({"msgId": )" + std::to_string(msgId) + R"(, "Fountion": "record", "VideoRecord": {"uniqueId": )" +
-                          std::to_string(device) + R"(, "channel": )" + std::to_string(channel) +
-                          R"(, "start": )" + (start ? "true" : "false") + "}}");
+    return page_->request(R"({"msgId": )" + std::to_string(msgId) +
+                          R"(, "Fountion": "record", "VideoRecord": {"uniqueId": )" + std::to_string(device) +
+                          R"(, "channel": )" + std::to_string(channel) + R"(, "start": )" +
+                          (start ? "true" : "false") + "}}");
+  }
+
+  static Json::Value destroy(uint32_t device, int msgId) {
+    return page_->request(R"({"msgId": )" + std::to_string(msgId) +
+                          R"(, "Fountion": "destroy", "DestroyObject": {"type": 1, "Device": {"uniqueId": )" +
+                          std::to_string(device) + "}}}");
   }
 
   static std::string videoFolder(const std::string& mac, int channel) {
@@ -358,9 +365,7 @@ TEST_F(RecordingFromPage, ADeviceWhoseMacIsDotDotRecordsNothingAndDeletesNothing
   const Json::Value stopped = record(id, 0, false);
   EXPECT_EQ(stopped["code"].asInt(), 200);
   EXPECT_EQ(stopped["actualPath"].asString(), "");
-  EXPECT_EQ(page_->request(R"({"msgId": 80, "Fountion": "destroy", "DestroyObject": {"type": 1, "Device": {"uniqueId": )" +
-                           std::to_string(id) + "}}}")["code"].asInt(),
-            200);
+  EXPECT_EQ(destroy(id, 80)["code"].asInt(), 200);
   EXPECT_EQ(readFile(mine), "mine");
   EXPECT_EQ(readFile(other), "other");
 }
@@ -381,9 +386,7 @@ TEST_F(RecordingFromPage, DestroyWhileRecordingLeavesTheOfferedFilesPlayable) {
   const std::string bytes = readFile(offered[0]);
   ASSERT_EQ(record(idB_, 0, true)["code"].asInt(), 200);
   play(1000ms);
-  EXPECT_EQ(page_->request(R"({"msgId": 81, "Fountion": "destroy", "DestroyObject": {"type": 1, "Device": {"uniqueId": )" +
-                           std::to_string(idB_) + "}}}")["code"].asInt(),
-            200);
+  EXPECT_EQ(destroy(idB_, 81)["code"].asInt(), 200);
   // The recorder's worker discards the running file.
   EXPECT_TRUE(ui::pumpMessagesUntil([&] { return mp4Files(folder) == offered; }, 3s));
   EXPECT_EQ(readFile(offered[0]), bytes);

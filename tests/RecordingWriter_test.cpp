@@ -22,7 +22,8 @@ extern "C" {
 
 namespace {
 
-std::vector<uint8_t> wholeFrame(int kind, int format, uint32_t seconds, uint16_t ms, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> wholeFrame(int kind, int format, uint32_t seconds, uint16_t ms,
+                                const std::vector<uint8_t>& payload) {
   devlink::wire::FrameHeader h;
   h.streamType = 1;
   h.kind = static_cast<uint8_t>(kind);
@@ -88,9 +89,10 @@ TEST(RecordingWriter, AFailedWriteLeavesAPlayablePrefix) {
       const uint32_t second = 1'700'000'000 + static_cast<uint32_t>(i / 25);
       const auto ms = static_cast<uint16_t>((i % 25) * 40);
       const int kind = devsim::EncodedLoop::isKey(index) ? DLSDK_FRAME_KEY : DLSDK_FRAME_DELTA;
-      going = writer->input(wholeFrame(kind, DLSDK_FORMAT_H264, second, ms, loop->frames[static_cast<size_t>(index)]).data(),
-                            static_cast<int32_t>(32 + loop->frames[static_cast<size_t>(index)].size())) &&
-              writer->input(wholeFrame(DLSDK_FRAME_AUDIO, DLSDK_FORMAT_G711U, second, ms, silence).data(), 32 + 320);
+      const auto picture = wholeFrame(kind, DLSDK_FORMAT_H264, second, ms, loop->frames[static_cast<size_t>(index)]);
+      const auto sound = wholeFrame(DLSDK_FRAME_AUDIO, DLSDK_FORMAT_G711U, second, ms, silence);
+      going = writer->input(picture.data(), static_cast<int32_t>(picture.size())) &&
+              writer->input(sound.data(), static_cast<int32_t>(sound.size()));
     }
     // A write that failed while frames came in ends the file there; the
     // writer may also have held everything back until its trailer.

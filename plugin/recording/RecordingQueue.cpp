@@ -202,7 +202,8 @@ bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
   folder += "/" + std::to_string(job.channel);
   if (!makeFolder(folder)) return false;
 
-  const sys::CalendarTime t = options_.clock ? options_.clock() : sys::secondsToLocal(static_cast<int64_t>(std::time(nullptr)));
+  const sys::CalendarTime t =
+      options_.clock ? options_.clock() : sys::secondsToLocal(static_cast<int64_t>(std::time(nullptr)));
   const int number = options_.counter ? options_.counter->next() : 0;
   char name[96];
   std::snprintf(name, sizeof name, "/1_%d_%02d_%02d_%02d_%02d_%02d_%d.mp4", t.year, t.month, t.day, t.hour,
