@@ -285,10 +285,12 @@ void RecordingQueue::worker() {
         ++it;
       }
     }
+    finalising_ = done.size();
     guard.unlock();
     for (auto& job : done) finalise(*job);
     done.clear();
     guard.lock();
+    finalising_ = 0;
     if (last) return;
   }
 }
@@ -298,7 +300,8 @@ bool RecordingQueue::waitIdle(std::chrono::milliseconds limit) {
   while (std::chrono::steady_clock::now() < deadline) {
     {
       std::lock_guard guard(lock_);
-      const bool pending = std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return job->finished; });
+      const bool pending = finalising_ > 0 ||
+                           std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return job->finished; });
       if (!pending) return true;
       woken_ = true;
     }

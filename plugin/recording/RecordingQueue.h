@@ -85,7 +85,8 @@ class RecordingQueue {
 
   // Jobs in the list, finished or not (tests and benchmarks).
   size_t jobCount();
-  // Waits until no job is finished-but-unfinalised, at most `limit`.
+  // Waits until every ended job is finalised (announced or deleted), at
+  // most `limit`.
   bool waitIdle(std::chrono::milliseconds limit);
   // How long each onFrame held lock_, in nanoseconds, while collecting
   // (benchmarks).
@@ -108,6 +109,7 @@ class RecordingQueue {
   std::vector<std::unique_ptr<Job>> jobs_;        // lock_; in start order
   std::map<int32_t, std::string> endedPaths_;     // lock_; per stream: the file its recording last ended with
   bool stopping_ = false;                         // lock_
+  size_t finalising_ = 0;                         // lock_; jobs the worker took out and finalises now
   bool woken_ = false;                            // lock_
   bool collect_ = false;                          // lock_
   std::vector<int64_t> holdNanos_;                // lock_
