@@ -198,6 +198,30 @@ TEST_F(DevicesSession, TeardownLogsOutWhenTheLastCommandEnds) {
   EXPECT_TRUE(eventually([&] { return server_->sessionCount() == 0; }));
 }
 
+// A device logged in without its live view (as a download logs in) has no
+// cell to record: 1003, as for a channel it does not have; without a login 1009.
+TEST_F(DevicesSession, RecordingNeedsALiveCell) {
+  ksplugs::testing::ScopedTempDir temp;
+  auto registry = DeviceRegistry::make();
+  CreateRecord record("00:11:22:33:44:56", server_->commandPort(), server_->mediaPort(), 2, 1, "admin", "secret");
+  ASSERT_EQ(registry->create(record.param), KS_OK);
+  DeviceRef ref = registry->findById(record.param.uniqueId);
+  char path[260] = "untouched";
+  StreamRecordParam param{};
+  param.start = 1;
+  param.path = path;
+  EXPECT_EQ(ref->streamRecord(param), KS_E_NOT_READY);
+  ASSERT_EQ(ref->session().login(), KS_OK);
+  for (int channel : {0, 1, 2, -1}) {
+    param.channel = channel;
+    EXPECT_EQ(ref->streamRecord(param), KS_E_CHANNEL) << channel;
+  }
+  param.start = 0;
+  param.channel = 0;
+  EXPECT_EQ(ref->streamRecord(param), KS_E_CHANNEL);
+  registry->shutdown();
+}
+
 TEST_F(DevicesSession, SilenceStopsTalkOnEveryDevice) {
   auto registry = DeviceRegistry::make();
   std::vector<uint32_t> ids;

@@ -9,8 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -316,6 +318,82 @@ TEST_F(LiveViewCell, SnapshotsGetTheirNameFromTheClockAndCounterAndAreOfferedFor
   // A snapshot that cannot be written answers 1005.
   std::snprintf(path, sizeof path, "%s", (temp.path() + "/missing/dir/x.jpg").c_str());
   EXPECT_EQ(cell->snapshot(true, 2, path), KS_E_WINDOW);
+}
+
+// A path the page chooses is written only as a new file of the right kind in
+// an existing folder; everything else answers 1005 and writes nothing, and
+// what was there before stays as it was.
+TEST_F(LiveViewCell, APagePathGetsAPictureOnlyAsANewFile) {
+  testing::ScopedTempDir temp;
+  const std::string dir = temp.path();
+  std::filesystem::create_directories(dir + "/pics");
+  { std::ofstream(dir + "/old.jpg") << "old"; }
+  { std::ofstream(dir + "/target.txt") << "target"; }
+  std::filesystem::create_symlink(dir + "/target.txt", dir + "/link.jpg");
+  std::filesystem::create_symlink(dir + "/nowhere.jpg", dir + "/dangling.jpg");
+  std::filesystem::create_symlink(dir + "/pics", dir + "/pics-link");
+  auto& dock = loggedInDock();
+  CPreviewer* cell = dock.cells()[1];
+  char path[CPreviewer::kPathBytes] = {};
+
+  // Before the first picture there is nothing to write.
+  ASSERT_EQ(cell->open(1, true), KS_OK);
+  std::snprintf(path, sizeof path, "%s", (dir + "/early.jpg").c_str());
+  const int early = cell->snapshot(true, 2, path);
+  if (early != KS_OK) {
+    EXPECT_EQ(early, KS_E_WINDOW);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/early.jpg"));
+  }
+  ASSERT_TRUE(pictureShown(cell));
+
+  struct Case {
+    std::string path;
+    int format;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {dir + "/pics/a.jpg", 2, KS_OK},
+      {dir + "/pics/b.JPEG", 2, KS_OK},
+      {dir + "/pics/c.bmp", 1, KS_OK},
+      {dir + "/pics-link/d.jpg", 2, KS_OK},  // a linked folder is still a folder
+      {"pics/e.jpg", 2, KS_E_WINDOW},         // relative
+      {dir + "/pics/../f.jpg", 2, KS_E_WINDOW},
+      {dir + "/./g.jpg", 2, KS_E_WINDOW},
+      {dir + "/pics//h.jpg", 2, KS_E_WINDOW},
+      {dir + "/pics/i.jpg", 1, KS_E_WINDOW},  // the extension does not match the format
+      {dir + "/pics/j.bmp", 2, KS_E_WINDOW},
+      {dir + "/pics/k.png", 3, KS_E_WINDOW},
+      {dir + "/pics/l", 2, KS_E_WINDOW},
+      {dir + "/missing/m.jpg", 2, KS_E_WINDOW},
+      {dir + "/old.jpg", 2, KS_E_WINDOW},       // exists: never overwritten
+      {dir + "/link.jpg", 2, KS_E_WINDOW},      // a link: never followed
+      {dir + "/dangling.jpg", 2, KS_E_WINDOW},  // nor a dangling one
+      {dir + "/pics/", 2, KS_E_WINDOW},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::snprintf(path, sizeof path, "%s", c.path.c_str());
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(c.path));
+    EXPECT_EQ(cell->snapshot(true, c.format, path), c.code);
+    if (c.code == KS_OK) {
+      EXPECT_EQ(std::string(path), c.path);
+      const auto status = std::filesystem::symlink_status(c.path);
+      EXPECT_TRUE(std::filesystem::is_regular_file(status));
+      EXPECT_EQ(status.permissions() & std::filesystem::perms::all,
+                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+      EXPECT_GT(std::filesystem::file_size(c.path), 100u);
+    } else if (!existed) {
+      EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(c.path)));
+    }
+  }
+  std::ifstream old(dir + "/old.jpg"), target(dir + "/target.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "target");
+  EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere.jpg"));
+  // An unterminated buffer is refused as it is, never cut.
+  std::memset(path, 'a', sizeof path);
+  EXPECT_EQ(cell->snapshot(true, 2, path), KS_E_INVALID);
+  settle();
 }
 
 TEST_F(LiveViewCell, DraggingWithZoomOnDrawsTheGreenRectangleAndNarrowsThePicture) {

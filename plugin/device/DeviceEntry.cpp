@@ -21,8 +21,9 @@ constexpr size_t kTitleUnits = 260;
 // caption array has 64 slots.
 constexpr size_t kCaptionUnits = 260;
 constexpr int kCaptionSlots = 64;
-// The download record's path buffer, terminator included.
+// The path buffers of the download and recording records, terminator included.
 constexpr size_t kPathBytes = 260;
+constexpr size_t kRecordPathBytes = kPathBytes;
 
 std::u16string boundedText(const char16_t* text, size_t maxUnits) {
   if (text == nullptr) return {};
@@ -300,7 +301,23 @@ int DeviceEntry::snapshot(SnapshotParam& param) {
   return liveDock_->snapshot(param.channel, true, param.format, param.path);
 }
 
-int DeviceEntry::streamRecord(StreamRecordParam&) { return KS_E_NOT_READY; }
+int DeviceEntry::streamRecord(StreamRecordParam& param) {
+  if (!session_) return KS_E_NOT_READY;
+  if (!loggedIn()) return KS_E_NOT_READY;
+  if (param.channel < 0 || param.channel >= session_->channelCount()) return KS_E_CHANNEL;
+  // A device logged in for a download has no live-view dock, so no cell
+  // that could record.
+  if (!liveWindow()) return KS_E_CHANNEL;
+  std::string path;
+  const int result = liveDock_->setRecording(param.channel, param.start != 0, &path);
+  if (param.path != nullptr) {
+    // Our own paths fit the buffer; one that would not is answered empty
+    // rather than cut to another.
+    if (result != KS_OK || path.size() >= kRecordPathBytes) path.clear();
+    sys::copyUtf8Bounded(param.path, kRecordPathBytes, path);
+  }
+  return result;
+}
 
 int DeviceEntry::downloadControl(DownloadControlParam& param) {
   if (!session_) return KS_E_NOT_READY;

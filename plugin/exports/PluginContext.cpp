@@ -7,17 +7,30 @@
 #include "platform/devlink/DisplayTable.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WindowApi.h"
+#include "plugin/device/RecordingBridge.h"
 #include "plugin/files/WorkFolders.h"
+#include "plugin/recording/Mp4Writer.h"
 #include "plugin/session/TalkMicrophone.h"
 
 namespace ksplugs {
 
-namespace {
-
-std::shared_ptr<const VideoServices> makeServices(PluginContext::Options& options,
-                                                  const std::shared_ptr<DownloadServer>& downloads) {
+std::shared_ptr<const VideoServices> PluginContext::makeServices(Options& options,
+                                                                const std::shared_ptr<DownloadServer>& downloads,
+                                                                std::shared_ptr<RecordingQueue>& recordings) {
   auto services = std::make_shared<VideoServices>();
-  if (options.recording) services->recording = std::move(options.recording);
+  if (options.recording) {
+    services->recording = std::move(options.recording);
+  } else {
+    // The library's own recorder: MP4 files through the stream converter
+    // when this build has it, announced to the cells.
+    RecordingQueue::Options queue;
+    queue.writers = converterWriterFactory();
+    queue.counter = services->fileCounter;
+    queue.clock = options.clock;
+    queue.announce = &RecordingBridge::announceToCell;
+    recordings = std::make_shared<RecordingQueue>(std::move(queue));
+    services->recording = std::make_shared<RecordingBridge>(recordings);
+  }
   services->overlays = std::move(options.overlays);
   services->clock = std::move(options.clock);
   // A cell may ask for an address after the library stopped: the server is
@@ -30,15 +43,13 @@ std::shared_ptr<const VideoServices> makeServices(PluginContext::Options& option
   return services;
 }
 
-}  // namespace
-
 std::shared_ptr<PluginContext> PluginContext::make(Options options) {
   return std::shared_ptr<PluginContext>(new PluginContext(std::move(options)));
 }
 
 PluginContext::PluginContext(Options options)
     : downloads_(std::make_shared<DownloadServer>()),
-      services_(makeServices(options, downloads_)),
+      services_(makeServices(options, downloads_, recordings_)),
       registry_(DeviceRegistry::make(services_, options.lastDeviceId)) {}
 
 // A started context dropped without stop() still ends its threads.
@@ -78,6 +89,9 @@ void PluginContext::stop() {
     registry_->shutdown();
   } catch (...) {
   }
+  // The cells closed above stopped their recordings; the queue's last pass
+  // finalises them before its worker ends.
+  if (recordings_) recordings_->shutdown();
   // Downloads still running end with the library.
   downloads_->stop();
   DLSDK_CleanUp();

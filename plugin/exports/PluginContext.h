@@ -25,6 +25,7 @@
 #include "platform/sys/TimeText.h"
 #include "plugin/device/DeviceRegistry.h"
 #include "plugin/files/DownloadServer.h"
+#include "plugin/recording/RecordingQueue.h"
 #include "plugin/session/NotifyDispatcher.h"
 #include "plugin/video/CellOverlay.h"
 #include "plugin/video/RecordingSink.h"
@@ -68,12 +69,18 @@ class PluginContext {
 
  private:
   explicit PluginContext(Options options);
+  static std::shared_ptr<const VideoServices> makeServices(Options& options,
+                                                           const std::shared_ptr<DownloadServer>& downloads,
+                                                           std::shared_ptr<RecordingQueue>& recordings);
   void installKeyHook();
   void removeKeyHook();
   static void installSound();
   static void removeSound();
 
   std::shared_ptr<DownloadServer> downloads_;
+  // The library's recording queue behind services_->recording; null when
+  // the options brought a sink of their own. Shut down by stop().
+  std::shared_ptr<RecordingQueue> recordings_;
   std::shared_ptr<const VideoServices> services_;
   std::shared_ptr<DeviceRegistry> registry_;
   int keyHook_ = 0;  // id of the Escape hook, 0 when none; start() and stop() only

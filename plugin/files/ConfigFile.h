@@ -1,7 +1,9 @@
 #pragma once
 // The library's few tunable values, read from "config.ini" in the folder of
 // the host program's executable. Today there is one: [Record] Duration, the
-// length of a recording segment in seconds (0 lets the recorder choose).
+// most seconds one recording runs before it ends and is offered to the page
+// (0 lets the recorder choose); no further file starts until the page stops
+// and starts the recording again.
 #include <string>
 #include <string_view>
 

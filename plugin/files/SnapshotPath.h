@@ -18,6 +18,18 @@ class SnapshotPath {
   static std::string folder(const std::string& imageFolder, const std::string& macText, int channel);
   // The file name (no folder).
   static std::string fileName(bool live, const sys::CalendarTime& time, int counter, int format);
+
+  // Whether a path chosen by the page may receive a picture of `format`:
+  // absolute, no "." or ".." component, ending in ".bmp" (format 1) or
+  // ".jpg"/".jpeg" (format 2), in a folder that exists, naming nothing that
+  // exists yet (not even a dangling link). The file is still created only
+  // by copyToNewFile, which is the check that counts.
+  static bool acceptsPagePath(const std::string& path, int format);
+
+  // Copies the file `from` to `to`, which is created new (never through a
+  // link, never over an existing file), mode 0600. False when `to` cannot be
+  // created or the copy fails; a half copy is removed again.
+  static bool copyToNewFile(const std::string& from, const std::string& to);
 };
 
 }  // namespace ksplugs

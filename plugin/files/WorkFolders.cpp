@@ -37,6 +37,11 @@ std::string WorkFolders::deviceImageFolder(std::string_view macText) {
   return folder(WorkFolderKind::kImage) + std::string(macText);
 }
 
+std::string WorkFolders::deviceVideoFolder(std::string_view macText) {
+  if (!isPlainFolderName(macText)) return {};
+  return folder(WorkFolderKind::kVideo) + std::string(macText);
+}
+
 void WorkFolders::deleteTree(const std::string& path) {
   if (path.empty()) return;
   std::error_code ignored;

@@ -28,6 +28,11 @@ class WorkFolders {
   // that a hostile MAC never points a deletion elsewhere.
   static std::string deviceImageFolder(std::string_view macText);
 
+  // The video folder of one device, the same way: the video folder
+  // followed by the MAC text, or empty when the text is not one plain
+  // folder name. Recordings are made and deleted only below it.
+  static std::string deviceVideoFolder(std::string_view macText);
+
   // True when `name` is usable as one path component of our own.
   static bool isPlainFolderName(std::string_view name);
 

@@ -34,9 +34,12 @@ TEST(WorkFolders, NamesBelowTheTemporaryFolder) {
 
 TEST(WorkFolders, DeviceFolderNeverLeavesTheImageFolder) {
   testing::ScopedTempDir temp;
-  for (const char* hostile : {"", ".", "..", "../..", "a/b", "/etc"}) {
+  for (const char* hostile : {"", ".", "..", "../..", "a/b", "/etc", "../../../../.."}) {
     EXPECT_EQ(WorkFolders::deviceImageFolder(hostile), "") << hostile;
+    EXPECT_EQ(WorkFolders::deviceVideoFolder(hostile), "") << hostile;
   }
+  EXPECT_EQ(WorkFolders::deviceVideoFolder("00-11-22-33-44-55"),
+            WorkFolders::folder(WorkFolderKind::kVideo) + "00-11-22-33-44-55");
   EXPECT_EQ(WorkFolders::deviceImageFolder(std::string_view("ab\0cd", 5)), "");
   // Dots inside a name are harmless.
   EXPECT_NE(WorkFolders::deviceImageFolder("a..b"), "");

@@ -1,5 +1,7 @@
 #include "shell/command/CaptureCommands.h"
 
+#include <string>
+
 #include "shell/command/HandlerSupport.h"
 #include "shell/command/JsonReading.h"
 
@@ -19,6 +21,10 @@ void writePathReply(const RequestContext& context, const char* path, std::string
 int handleSnapshot(CommandEnv& env, RequestContext& context, const Json::Value& request, std::string& reply) {
   const Json::Value* capture = objectMember(request, "Capture");
   if (capture == nullptr) return KS_E_INVALID;
+  // A path that does not fit the buffer is refused: a cut one would name
+  // another file.
+  std::string chosen;
+  if (readString(*capture, "path", chosen) && chosen.size() >= kPathBytes) return KS_E_INVALID;
   HeapBuffer<char> path(kPathBytes);
   if (!path) return KS_E_NO_MEMORY;
 

@@ -28,8 +28,13 @@ TEST_F(CaptureCommandsTest, SnapshotDefaultsAndChosenPath) {
 
   send(R"({"msgId": 42, "Fountion": "snapshot", "Capture": {"path": 7}})");
   EXPECT_EQ(pathIn, "");
-  send(R"({"msgId": 42, "Fountion": "snapshot", "Capture": {"path": ")" + std::string(400, 'p') + R"("}})");
+  // A path fits whole or is refused, never cut to another.
+  send(R"({"msgId": 42, "Fountion": "snapshot", "Capture": {"path": ")" + std::string(259, 'p') + R"("}})");
   EXPECT_EQ(pathIn.size(), 259u);
+  const size_t calls = plugin.snapshots.size();
+  EXPECT_EQ(send(R"({"msgId": 42, "Fountion": "snapshot", "Capture": {"path": ")" + std::string(260, 'p') + R"("}})"),
+            standardReply(1000, 42));
+  EXPECT_EQ(plugin.snapshots.size(), calls);
 }
 
 TEST_F(CaptureCommandsTest, PathTheLibraryFilledCompletelyIsReadWithinTheBuffer) {

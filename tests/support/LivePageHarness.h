@@ -162,6 +162,43 @@ class LivePageHarness {
     return reply;
   }
 
+  // Takes the first push that `match` accepts: one kept in pushes() (they
+  // may come before a command's reply), or else the next one to arrive
+  // within `limit`, keeping the others in pushes(); the user-interface
+  // thread pumps meanwhile. Null when none came in time.
+  Json::Value waitPush(const std::function<bool(const Json::Value&)>& match, std::chrono::milliseconds limit) {
+    for (auto it = pushes_.begin(); it != pushes_.end(); ++it) {
+      if (match(*it)) {
+        Json::Value found = *it;
+        pushes_.erase(it);
+        return found;
+      }
+    }
+    Json::Value found;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    asPage(
+        [&] {
+          for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return;
+            const auto message = client_.receive(left);
+            if (!message) {
+              if (!client_.isOpen()) return;
+              continue;
+            }
+            Json::Value value = parse(*message);
+            if (match(value)) {
+              found = value;
+              return;
+            }
+            pushes_.push_back(value);
+          }
+        },
+        std::chrono::duration_cast<std::chrono::seconds>(limit) + std::chrono::seconds(5));
+    return found;
+  }
+
   // Registers a device simulator's device; its id, or 0.
   uint32_t createDevice(const devsim::DevSimServer& device, const std::string& mac, int channels, int stream = 2) {
     std::string streams;

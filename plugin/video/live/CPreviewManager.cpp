@@ -143,6 +143,10 @@ int CPreviewManager::snapshot(int channel, bool live, int format, char* path) {
   return withCell(channel, false, [&](CPreviewer& cell) { return cell.snapshot(live, format, path); });
 }
 
+int CPreviewManager::setRecording(int channel, bool start, std::string* path) {
+  return withCell(channel, false, [&](CPreviewer& cell) { return cell.setRecording(start, path); });
+}
+
 void CPreviewManager::showCell(int channel, bool settings, bool show) {
   withCell(channel, settings, [&](CPreviewer& cell) {
     ui::showWindow(cell.hwnd(), show ? ui::SW_SHOWNA : ui::SW_HIDE);

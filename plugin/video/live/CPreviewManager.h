@@ -66,6 +66,9 @@ class CPreviewManager : public DockWindow {
   int setBitrates(int channel, int kbpsMain, int kbpsSub, int kbpsThird);
   // `path` is the caller's buffer of CPreviewer::kPathBytes.
   int snapshot(int channel, bool live, int format, char* path);
+  // Starts or stops the recording of the live cell of `channel`; stopping
+  // answers in *path where it went. 1003 without such a cell.
+  int setRecording(int channel, bool start, std::string* path);
   // Shows or hides the cell of `channel`, or the settings cell.
   void showCell(int channel, bool settings, bool show);
   // The settings view: the layout's cells hidden, the dock and its settings

@@ -1,5 +1,7 @@
 #include "plugin/video/live/CPreviewer.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -28,7 +30,7 @@ namespace {
 using WebPlug_NCL::CDVSDevice;
 
 constexpr uint32_t kChildVisible = ui::WS_CHILD | ui::WS_VISIBLE;
-// A recording segment lasts this long when the configuration names none.
+// A recording runs at most this long when the configuration names no limit.
 constexpr int kDefaultRecordSeconds = 900;
 
 }  // namespace
@@ -511,9 +513,15 @@ int CPreviewer::snapshot(bool live, int format, char* path) {
 }
 
 int CPreviewer::doSnapshot(bool live, int format, char* buffer) {
-  std::string path(buffer, ::strnlen(buffer, kPathBytes));
-  if (path.size() >= kPathBytes) path.clear();  // unterminated: not a usable path
-  if (path.empty() && stream_) {
+  const size_t given = ::strnlen(buffer, kPathBytes);
+  // A path that does not fit the buffer is refused, never cut to another.
+  if (given >= kPathBytes) return KS_E_INVALID;
+  if (given > 0) {
+    if (!live || !isOpen()) return KS_E_NOT_READY;
+    return snapshotToPagePath(std::string(buffer, given), format);
+  }
+  std::string path;
+  if (stream_) {
     const std::string folder = SnapshotPath::folder(WorkFolders::folder(WorkFolderKind::kImage),
                                                     stream_->macText(), channel_);
     if (!folder.empty()) {
@@ -529,29 +537,61 @@ int CPreviewer::doSnapshot(bool live, int format, char* buffer) {
   if (path.empty()) return KS_E_WINDOW;
   if (!live) return KS_E_NOT_READY;  // no recorded stream plays in a live cell
   if (!isOpen()) return KS_E_NOT_READY;
-  stream_->snapshot(path);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return KS_E_WINDOW;
+  // Only the snapshot's own answer counts: a file left from before is no
+  // picture of now.
+  if (stream_->snapshot(path) != 0) return KS_E_WINDOW;
   sys::copyUtf8Bounded(buffer, kPathBytes, path);
-  const std::u16string wide = sys::utf8ToUtf16(path);
-  auto* copy = static_cast<char16_t*>(std::calloc(wide.size() + 1, sizeof(char16_t)));
-  if (copy == nullptr) return 0;
-  std::memcpy(copy, wide.data(), wide.size() * sizeof(char16_t));
-  if (!ui::postMessage(hwnd(), MsgFileReady, 2, reinterpret_cast<ui::LPARAM>(copy))) std::free(copy);
+  postFileReady(2, path);
   return 0;
 }
 
-int CPreviewer::setRecording(bool start) {
+int CPreviewer::snapshotToPagePath(const std::string& chosen, int format) {
+  if (!SnapshotPath::acceptsPagePath(chosen, format)) return KS_E_WINDOW;
+  // The picture is taken into a file of our own first; the page's path is
+  // then created new and filled from it, so that no link is followed and no
+  // file the page names is overwritten.
+  const std::string folder =
+      stream_ ? SnapshotPath::folder(WorkFolders::folder(WorkFolderKind::kImage), stream_->macText(), channel_)
+              : std::string();
+  if (folder.empty()) return KS_E_WINDOW;
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  const std::string own =
+      folder + "/" + SnapshotPath::fileName(true, services_->now(), services_->fileCounter->next(), format);
+  const int rc = stream_->snapshot(own);
+  const bool copied = rc == 0 && SnapshotPath::copyToNewFile(own, chosen);
+  ::unlink(own.c_str());
+  if (!copied) return KS_E_WINDOW;
+  // The caller's buffer holds the chosen path already. Only a file below
+  // the image folder has a download address to offer.
+  if (chosen.rfind(WorkFolders::folder(WorkFolderKind::kImage), 0) == 0) postFileReady(2, chosen);
+  return 0;
+}
+
+void CPreviewer::postFileReady(int kind, const std::string& path) {
+  const std::u16string wide = sys::utf8ToUtf16(path);
+  auto* copy = static_cast<char16_t*>(std::calloc(wide.size() + 1, sizeof(char16_t)));
+  if (copy == nullptr) return;
+  std::memcpy(copy, wide.data(), wide.size() * sizeof(char16_t));
+  if (!ui::postMessage(hwnd(), MsgFileReady, static_cast<ui::WPARAM>(kind), reinterpret_cast<ui::LPARAM>(copy)))
+    std::free(copy);
+}
+
+int CPreviewer::setRecording(bool start, std::string* path) {
+  if (path != nullptr) path->clear();
   return onWindowThread(static_cast<int>(KS_E_NOT_READY), [&] {
     if (start == recording_) return 0;
     if (!isOpen()) return static_cast<int>(KS_E_NOT_READY);
     if (start) {
       int duration = ConfigFile::readInt("Record", "Duration");
       if (duration <= 0) duration = kDefaultRecordSeconds;
-      services_->recording->start(channel_, *stream_, static_cast<uint32_t>(duration));
+      const int rc = services_->recording->start(channel_, *stream_, static_cast<uint32_t>(duration));
+      if (rc != 0) return rc;
       stream_->forceKeyFrame();
     } else {
-      services_->recording->stop(stream_->handle(), true);
+      std::string where;
+      services_->recording->stopAt(stream_->handle(), true, where);
+      if (path != nullptr) *path = std::move(where);
     }
     recording_ = start;
     return 0;

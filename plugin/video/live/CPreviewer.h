@@ -75,9 +75,14 @@ class CPreviewer : public ui::Window {
   int setBitrates(int kbpsMain, int kbpsSub, int kbpsThird);
   int setTitle(const char16_t* text);
   // `path` is the caller's buffer of kPathBytes: a path to use, or empty to
-  // have one made; the path written is copied back into it.
+  // have one made; the path written is copied back into it. A path of the
+  // caller's must fit SnapshotPath::acceptsPagePath and is created new;
+  // otherwise 1005 and nothing is written. An unterminated buffer is 1000.
+  // Success is the snapshot's own result: 1005 before the first picture.
   int snapshot(bool live, int format, char* path);
-  int setRecording(bool start);
+  // Starts or stops recording. Stopping answers in *path where the
+  // recording went ("" when nothing was recorded).
+  int setRecording(bool start, std::string* path = nullptr);
   void setFont(ui::HFONT font, bool redraw);
 
   // State, for the dock and for tests (UI thread).
@@ -120,6 +125,8 @@ class CPreviewer : public ui::Window {
   int doOpen(int streamType, bool open);
   int doSwitchStream(int streamType, bool announce);
   int doSnapshot(bool live, int format, char* path);
+  int snapshotToPagePath(const std::string& chosen, int format);
+  void postFileReady(int kind, const std::string& path);
   void toggleBitrate();
   void placeSurface();
   bool isLiveCell() const { return !playback_ && !settings_; }

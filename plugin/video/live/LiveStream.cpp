@@ -149,7 +149,8 @@ int LiveStream::mediaCallback(int32_t streamHandle, const DLSDK_MediaFrame* fram
     int width = 0, height = 0;
     if (parsePictureSize(frame->data, frame->length, width, height)) self->notePictureSize(width, height);
   }
-  if (self->recording_) self->recording_->onFrame(streamHandle, *frame);
+  if (self->recording_)
+    self->recording_->onSizedFrame(streamHandle, *frame, self->pictureWidth(), self->pictureHeight());
   return 1;
 }
 
