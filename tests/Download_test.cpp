@@ -51,14 +51,6 @@ using ksplugs::testing::CreateRecord;
 
 constexpr int kFps = 25;
 
-bool haveConverter() {
-#ifdef KESTROVA_HAVE_STREAMCONVERTER
-  return true;
-#else
-  return false;
-#endif
-}
-
 // A local time of 2024-05-06 (or another day) as the page's record carries it.
 struct LocalTime {
   SystemTime fields{};
@@ -415,7 +407,7 @@ TEST_F(Download, OnlyRecordedSecondsAndNothingForADayWithoutRecordings) {
   StartRecord inGap(entry.uniqueId(), localTime(10, 25, 0), localTime(10, 30, 0), file("in-gap.prv"), 2);
   EXPECT_EQ(entry.downloadControl(inGap.param), KS_E_NO_RECORDING);
   StartRecord empty(entry.uniqueId(), localTime(10, 0, 0, 7), localTime(11, 0, 0, 7), file("empty.mp4"), 1);
-  EXPECT_EQ(entry.downloadControl(empty.param), haveConverter() ? KS_E_NO_RECORDING : KS_E_NOT_SUPPORTED);
+  EXPECT_EQ(entry.downloadControl(empty.param), KS_E_NO_RECORDING);
   EXPECT_FALSE(fs::exists(file("in-gap.prv")));
   EXPECT_FALSE(fs::exists(file("empty.mp4")));
   // The task was given back each time: the next download starts.
@@ -509,7 +501,6 @@ TEST_F(Download, TheConverterGetsTheRangesKeyFrameFirstAndWritesItsTrailerLast) 
 // MP4 files as a player sees them: codec, picture size, frame count,
 // duration and sound, for the streams and codecs the device offers.
 TEST_F(Download, Mp4FilesHoldTheRangeForEveryStreamAndCodec) {
-  if (!haveConverter()) GTEST_SKIP() << "built without the StreamConverter library";
   struct Case {
     const char* what;
     bool mainStream;
@@ -574,8 +565,7 @@ TEST_F(Download, Mp4FilesHoldTheRangeForEveryStreamAndCodec) {
 TEST_F(Download, AnInterruptedDownloadKeepsAValidShorterFile) {
   auto& device = startDevice();
   auto& entry = entryFor(device);
-  std::vector<int> formats = {2};
-  if (haveConverter()) formats.push_back(1);
+  const std::vector<int> formats = {2, 1};
   for (const int format : formats) {
     SCOPED_TRACE(format);
     const std::string name = std::string("long-") + std::to_string(format) + (format == 1 ? ".mp4" : ".prv");
@@ -766,7 +756,7 @@ TEST_F(Download, AnEmptyPathAsksTheUserWhoMayCancel) {
   std::ifstream kept(chosen);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), "still the user's");
 
-  if (haveConverter()) {
+  {
     StartRecord mp4(entry.uniqueId(), localTime(10, 0, 0), localTime(10, 0, 2), "", 1);
     desktop_->setFileDialogAnswer([](const ui::SaveDialogRequest&) { return std::nullopt; });
     EXPECT_EQ(entry.downloadControl(mp4.param), KS_E_CANCELLED);

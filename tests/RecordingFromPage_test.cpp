@@ -39,12 +39,6 @@ using namespace std::chrono_literals;
 using kstest::LivePageHarness;
 namespace fs = std::filesystem;
 
-#ifdef KESTROVA_HAVE_STREAMCONVERTER
-constexpr bool kConverter = true;
-#else
-constexpr bool kConverter = false;
-#endif
-
 constexpr const char* kMacA = "00-11-22-33-44-88";
 constexpr const char* kMacB = "00-11-22-33-44-99";
 
@@ -251,10 +245,6 @@ class RecordingFromPage : public ::testing::Test {
 // download server hands out its bytes, and ffprobe reads the stream's codec,
 // size, length and sound.
 TEST_F(RecordingFromPage, ThreeSecondsAreOfferedForDownloadAsPlayableMp4) {
-  if (!kConverter) {
-    EXPECT_EQ(record(idA_, 0, true)["code"].asInt(), 1006);
-    GTEST_SKIP() << "built without the stream converter";
-  }
   const Json::Value started = record(idA_, 0, true);
   ASSERT_EQ(started["code"].asInt(), 200) << started;
   EXPECT_FALSE(started.isMember("actualPath"));
@@ -300,7 +290,6 @@ TEST_F(RecordingFromPage, ThreeSecondsAreOfferedForDownloadAsPlayableMp4) {
 // second one follows while the cell still records; stopping answers where it
 // went, and a new start makes a second file.
 TEST_F(RecordingFromPage, TheConfiguredDurationEndsTheFileUntilThePageStartsAgain) {
-  if (!kConverter) GTEST_SKIP() << "built without the stream converter";
   { std::ofstream(configPath()) << "[Record]\nDuration=2\n"; }
   const std::string folder = videoFolder(kMacA, 1);
   ASSERT_EQ(record(idA_, 1, true)["code"].asInt(), 200);
@@ -329,7 +318,6 @@ TEST_F(RecordingFromPage, TheConfiguredDurationEndsTheFileUntilThePageStartsAgai
 // Closing one recording cell discards its own unoffered file only; the
 // other channel's recording goes on and is offered when stopped.
 TEST_F(RecordingFromPage, AnotherChannelsRecordingSurvivesAClosedCell) {
-  if (!kConverter) GTEST_SKIP() << "built without the stream converter";
   ASSERT_EQ(record(idA_, 2, true)["code"].asInt(), 200);
   ASSERT_EQ(record(idA_, 3, true)["code"].asInt(), 200);
   play(1500ms);
@@ -374,7 +362,6 @@ TEST_F(RecordingFromPage, ADeviceWhoseMacIsDotDotRecordsNothingAndDeletesNothing
 // and playable, the running one is discarded, nothing crashes. Last: the
 // device is gone afterwards.
 TEST_F(RecordingFromPage, DestroyWhileRecordingLeavesTheOfferedFilesPlayable) {
-  if (!kConverter) GTEST_SKIP() << "built without the stream converter";
   const std::string folder = videoFolder(kMacB, 0);
   for (const std::string& file : mp4Files(folder)) fs::remove(file);
   ASSERT_EQ(record(idB_, 0, true)["code"].asInt(), 200);

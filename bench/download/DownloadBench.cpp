@@ -197,13 +197,9 @@ int main(int argc, char** argv) {
     const char* extension;
   };
   std::vector<Mode> modes{{"device frames (raw)", 2, true, ".prv"}};
-#ifdef KESTROVA_HAVE_STREAMCONVERTER
   modes.push_back({"MP4, video only", 1, false, ".mp4"});
   modes.push_back({"MP4, video + AAC", 1, true, ".mp4"});
   if (!withoutSound.start(false)) return 1;
-#else
-  std::printf("(built without the StreamConverter library: MP4 modes not measured)\n");
-#endif
 
   const double recorded = hours * 3600.0;
   std::printf("Download of %d recorded hour(s), sub stream 704x576 25 fps, devsim over loopback\n", hours);

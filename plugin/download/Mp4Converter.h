@@ -1,9 +1,7 @@
 #pragma once
 // The MP4 converter as a download task sees it: open a stream that hands its
 // file bytes to a callback, feed it whole DevLink frames, destroy it (which
-// writes the trailer). The table is filled from the StreamConverter library
-// when the build has it; without it mp4Converter() answers null and MP4
-// downloads are refused, while the device's own format still works.
+// writes the trailer). Tests put a table of their own in its place.
 #include <cstdint>
 
 #include "platform/streamconverter/StreamConverter.h"
@@ -19,7 +17,7 @@ struct Mp4Converter {
   int (*destroy)(int32_t handle);
 };
 
-// The library's converter, or null when the build has none.
+// The StreamConverter library's table.
 const Mp4Converter* mp4Converter();
 
 }  // namespace ksplugs

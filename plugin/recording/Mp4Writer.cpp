@@ -3,13 +3,9 @@
 #include <mutex>
 #include <utility>
 
-#ifdef KESTROVA_HAVE_STREAMCONVERTER
 #include "platform/streamconverter/StreamConverter.h"
-#endif
 
 namespace ksplugs {
-
-#ifdef KESTROVA_HAVE_STREAMCONVERTER
 
 namespace {
 
@@ -101,15 +97,5 @@ Mp4WriterFactory converterWriterFactory() {
   auto library = sharedLibrary();
   return [library]() -> std::unique_ptr<Mp4Writer> { return std::make_unique<ConverterWriter>(library); };
 }
-
-bool haveConverter() { return true; }
-
-#else
-
-Mp4WriterFactory converterWriterFactory() { return {}; }
-
-bool haveConverter() { return false; }
-
-#endif
 
 }  // namespace ksplugs

@@ -38,11 +38,7 @@ class Mp4Writer {
 
 using Mp4WriterFactory = std::function<std::unique_ptr<Mp4Writer>()>;
 
-// The stream converter's writers, or an empty factory when the library was
-// built without the converter.
+// The stream converter's writers.
 Mp4WriterFactory converterWriterFactory();
-
-// Whether this build has the stream converter.
-bool haveConverter();
 
 }  // namespace ksplugs
