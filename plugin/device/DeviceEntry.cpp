@@ -369,7 +369,8 @@ int DeviceEntry::downloadStart(DownloadControlParam& param) {
     path = *chosen;
     request.chosenByUser = true;
   }
-  if (!loggedIn()) {
+  const bool freshLogin = !loggedIn();
+  if (freshLogin) {
     if (const int result = session_->login(); result != KS_OK) {
       downloadTask_.release();
       return result;
@@ -384,6 +385,17 @@ int DeviceEntry::downloadStart(DownloadControlParam& param) {
   request.endTime = param.endTime;
   request.startSeconds = param.startSeconds;
   request.endSeconds = param.endSeconds;
+  const int result = downloadTask_.start(request);
+  if (result != KS_E_CONNECT || freshLogin) return result;
+  // The login's connection is gone (the device restarted or the network
+  // dropped): log in afresh and try once more, so that the page's next
+  // attempt is not refused for as long as the old login is kept.
+  session_->logout();
+  if (!downloadTask_.claim()) return result;
+  if (session_->login() != KS_OK) {
+    downloadTask_.release();
+    return result;
+  }
   return downloadTask_.start(request);
 }
 
