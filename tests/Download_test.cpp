@@ -766,7 +766,11 @@ TEST_F(Download, AnEmptyPathAsksTheUserWhoMayCancel) {
 // The range is read as local time on both sides, so the same page request
 // gives the same file whatever the zone. Each zone runs in a child process
 // of this test (the zone is read once per process by the C library).
-TEST_F(Download, DISABLED_TenSecondsUnderTheZoneOfThisProcess) {
+class ZoneStory : public Download {
+  void TestBody() override;
+};
+
+void ZoneStory::TestBody() {
   auto& entry = entryFor(startDevice());
   ASSERT_EQ(downloadTen(entry, "zone.prv", 2), KS_OK);
   std::vector<RawFrame> frames;
@@ -778,7 +782,11 @@ TEST_F(Download, DISABLED_TenSecondsUnderTheZoneOfThisProcess) {
 // The disk refuses more than 256 KiB (a file size limit, its signal
 // ignored): the first failed write stops the download, whose progress query
 // answers 3006 until the next start.
-TEST_F(Download, DISABLED_AFailedWriteStopsTheDownload) {
+class FullDiskStory : public Download {
+  void TestBody() override;
+};
+
+void FullDiskStory::TestBody() {
   ::signal(SIGXFSZ, SIG_IGN);
   const rlimit limit{256 * 1024, 256 * 1024};
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
@@ -797,7 +805,17 @@ TEST_F(Download, DISABLED_AFailedWriteStopsTheDownload) {
   EXPECT_EQ(pollUntilDone(entry).code, KS_OK);  // two seconds fit
 }
 
-// Runs one disabled story of this file in a child process with `env` added.
+// The two stories above exist only in the child processes that run them.
+const bool kChildStories = [] {
+  if (std::getenv("KESTROVA_TEST_CHILD") == nullptr) return false;
+  ::testing::RegisterTest("DownloadChild", "TenSecondsUnderTheZoneOfThisProcess", nullptr, nullptr, __FILE__,
+                          __LINE__, []() -> Download* { return new ZoneStory; });
+  ::testing::RegisterTest("DownloadChild", "AFailedWriteStopsTheDownload", nullptr, nullptr, __FILE__, __LINE__,
+                          []() -> Download* { return new FullDiskStory; });
+  return true;
+}();
+
+// Runs one child story of this file in a child process with `env` added.
 void runInChild(const std::string& test, const std::string& env) {
   // Everything the child needs is built before the fork: it only execs.
   std::vector<std::string> environment;
@@ -806,13 +824,13 @@ void runInChild(const std::string& test, const std::string& env) {
     if (std::strncmp(*e, name.c_str(), name.size()) != 0) environment.emplace_back(*e);
   }
   if (!env.empty()) environment.push_back(env);
+  environment.emplace_back("KESTROVA_TEST_CHILD=1");
   std::vector<char*> envp;
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
   std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::string all = "--gtest_also_run_disabled_tests";
-  std::string filter = "--gtest_filter=Download.DISABLED_" + test;
-  char* argv[] = {self.data(), all.data(), filter.data(), nullptr};
+  std::string filter = "--gtest_filter=DownloadChild." + test;
+  char* argv[] = {self.data(), filter.data(), nullptr};
   const pid_t child = ::fork();
   ASSERT_NE(child, -1);
   if (child == 0) {
