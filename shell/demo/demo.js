@@ -246,7 +246,6 @@
     link.append(document.createTextNode(`${type === 2 ? 'picture' : 'video'} ch ${detail.channel + 1}: ${name}`));
     item.append(link);
     $('gallery').prepend(item);
-    if (type === 1 && state.taskId !== null) finishDownload('a recording is ready');
   }
 
   // ---- devices -----------------------------------------------------------
@@ -665,13 +664,15 @@
       const progress = await send({ Fountion: 'download', DownloadParam: { operate: 2, uniqueId: state.current,
         Query: { taskId: state.taskId } } }, 'download query');
       if (progress.code !== 200) {
-        stopDownloadPoll();
+        // A lost device or a full disk ends the download with its code.
+        finishDownload(`stopped: ${progress.code} ${meaning(progress.code)}`);
         return;
       }
+      // 10005 means finished (or interrupted) and the file complete.
       const value = Math.min(10000, progress.percent);
       $('dl-progress').value = value;
       $('dl-percent').textContent = `${(value / 100).toFixed(1)} %`;
-      if (value >= 10000) finishDownload('done');
+      if (progress.percent >= 10005) finishDownload('done');
     }, 1000);
   });
   on('dl-stop', 'click', async () => {
