@@ -85,12 +85,15 @@ void PluginContext::stop() {
   // Streams and talk channels opened from now on get no sound; the ones
   // the registry closes below end theirs.
   removeSound();
+  // The cells the registry closes below stop their recordings; what they
+  // recorded so far stays on disk.
+  if (recordings_) recordings_->keepUnannouncedFiles();
   try {
     registry_->shutdown();
   } catch (...) {
   }
   // The cells closed above stopped their recordings; the queue's last pass
-  // finalises them before its worker ends.
+  // finalises them (writes their last fragment) before its worker ends.
   if (recordings_) recordings_->shutdown();
   // Downloads still running end with the library.
   downloads_->stop();

@@ -108,6 +108,8 @@ RecordingQueue::~RecordingQueue() {
   }
 }
 
+void RecordingQueue::keepUnannouncedFiles() { keepFiles_.store(true, std::memory_order_release); }
+
 void RecordingQueue::shutdown() {
   {
     std::lock_guard guard(lock_);
@@ -326,6 +328,8 @@ void RecordingQueue::finalise(Job& job) {
     if (options_.announce) options_.announce(job.cell, job.path);
     return;
   }
+  // Kept at shut-down: the file stays where it is, complete up to its end.
+  if (size > 0 && keepFiles_.load(std::memory_order_acquire)) return;
   // Unannounced (the cell closed) or empty: only this job's own file goes,
   // and its channel folder when nothing else is left in it.
   ::unlink(job.path.c_str());

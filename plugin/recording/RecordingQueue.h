@@ -18,6 +18,7 @@
 // Threads: start and stop on command or UI threads, onFrame on the SDK's
 // media threads, finalising on the worker. lock_ guards the job list and
 // every job field; a job taken out of the list by the worker is its alone.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -78,6 +79,10 @@ class RecordingQueue {
   int stop(int32_t streamHandle, bool announce, std::string* path = nullptr);
   // Every frame of every open live stream, with the stream's picture size.
   void onFrame(int32_t streamHandle, const DLSDK_MediaFrame& frame, int width, int height);
+  // From now on a recording that ends without announcement keeps its file
+  // instead of deleting it: when the library shuts down, cells close and
+  // stop their recordings, and the user's recordings must not go with them.
+  void keepUnannouncedFiles();
   // Signals the worker, which makes one last finalise pass and ends; waits
   // for it. Later recordings are still kept but finalised only by the
   // destructor.
@@ -109,6 +114,7 @@ class RecordingQueue {
   std::vector<std::unique_ptr<Job>> jobs_;        // lock_; in start order
   std::map<int32_t, std::string> endedPaths_;     // lock_; per stream: the file its recording last ended with
   bool stopping_ = false;                         // lock_
+  std::atomic<bool> keepFiles_{false};            // set once at shut-down; read by finalise
   size_t finalising_ = 0;                         // lock_; jobs the worker took out and finalises now
   bool woken_ = false;                            // lock_
   bool collect_ = false;                          // lock_

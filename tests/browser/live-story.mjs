@@ -3,9 +3,11 @@
 // The dock must cover that area, play in every cell, follow the browser as
 // it moves, maximises, minimises and comes back, change its layout, go full
 // screen and leave it on Escape, take a snapshot, and go away with its device
-// when the page does.
+// when the page does. A second device then records until the shell is told
+// to end, which must leave a playable file.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import path from 'node:path';
 import { spawnSync } from 'node:child_process';
 
 import {
@@ -18,6 +20,24 @@ const args = parseArgs(process.argv);
 const TITLE = 'Kestrova browser test';
 
 let probe;
+
+const createCommand = (device) => ({
+  Fountion: 'createDev',
+  Device: { MAC: '00-11-22-33-44-55', totalChannel: 4, cmdPort: device.commandPort, mediaPort: device.mediaPort,
+    stream: [2, 2, 2, 2], resShowBitrate: 'Bitrate', resMainStream: 'Main', resSubStream: 'Sub',
+    resThirdStream: 'Third' },
+  Auth: { usr: 'admin', pwd: 'admin', address: '127.0.0.1' },
+});
+
+// Every MP4 file below `folder`, at any depth.
+function mp4FilesUnder(folder) {
+  if (!fs.existsSync(folder)) return [];
+  return fs.readdirSync(folder, { withFileTypes: true }).flatMap((entry) => {
+    const full = path.join(folder, entry.name);
+    if (entry.isDirectory()) return mp4FilesUnder(full);
+    return entry.isFile() && full.endsWith('.mp4') ? [full] : [];
+  });
+}
 const browserWindow = () => browserWindowTitled(probe, TITLE);
 const dockOf = (shellPid, browserId) => dockOver(probe, shellPid, browserId);
 const noMagenta = () => noMagentaOn(probe);
@@ -50,13 +70,7 @@ async function story(run) {
   const inner = { x: expected.x + 20, y: expected.y + 20, w: expected.w - 40, h: expected.h - 40 };
   await waitFor('the magenta area on the screen', () => probe.region(inner, MAGENTA).matching === inner.w * inner.h);
 
-  const created = await send({
-    Fountion: 'createDev',
-    Device: { MAC: '00-11-22-33-44-55', totalChannel: 4, cmdPort: device.commandPort, mediaPort: device.mediaPort,
-      stream: [2, 2, 2, 2], resShowBitrate: 'Bitrate', resMainStream: 'Main', resSubStream: 'Sub',
-      resThirdStream: 'Third' },
-    Auth: { usr: 'admin', pwd: 'admin', address: '127.0.0.1' },
-  });
+  const created = await send(createCommand(device));
   assert.equal(created.code, 200, JSON.stringify(created));
   const id = created.uniqueId;
   const live = (type, body, channel = 0) => send({ Fountion: 'live', LiveCtrl: { type, uniqueId: id, channel, ...body } });
@@ -154,6 +168,33 @@ async function story(run) {
   const gone = await other.evaluate((uniqueId) => window.kestrova.send({ Fountion: 'live',
     LiveCtrl: { type: 9, uniqueId, channel: 0, ShowDock: { showMode: 3 } } }), id);
   assert.equal(gone.code, 1016, JSON.stringify(gone));
+
+  // The other tab shows the cameras again and records channel 0; the shell
+  // is told to end (SIGTERM) mid-recording: it exits cleanly and the file on
+  // disk plays up to where it was cut.
+  const sendOther = (command) => other.evaluate((c) => window.kestrova.send(c), command);
+  const again = await sendOther(createCommand(device));
+  assert.equal(again.code, 200, JSON.stringify(again));
+  const previewAgain = await sendOther({ Fountion: 'live', LiveCtrl: { type: 1, uniqueId: again.uniqueId, channel: 0,
+    Preview: { title: TITLE, layout: 2, openAll: true, adjustPos: false, ...rect } } });
+  assert.equal(previewAgain.code, 200, JSON.stringify(previewAgain));
+  const recording = await sendOther({ Fountion: 'record', VideoRecord: { uniqueId: again.uniqueId, channel: 0,
+    start: true } });
+  assert.equal(recording.code, 200, JSON.stringify(recording));
+  const videoFolder = path.join(run.workDir, 'Kestrova', 'Video');
+  const grown = () => mp4FilesUnder(videoFolder).find((file) => fs.statSync(file).size > 64 * 1024);
+  const file = await waitFor('the recording past its first fragments', grown, 15000);
+  process.kill(shell.pid, 'SIGTERM');
+  const exit = await waitFor('the shell ended by SIGTERM', () => shell.process.exitCode !== null
+    ? { code: shell.process.exitCode } : shell.process.signalCode && { signal: shell.process.signalCode }, 15000);
+  assert.deepEqual(exit, { code: 0 }, shell.process.output);
+  const probed = spawnSync('ffprobe', ['-v', 'error', '-select_streams', 'v:0', '-count_packets', '-show_entries',
+    'stream=codec_name,width,height,nb_read_packets', '-of', 'json', file], { encoding: 'utf8' });
+  assert.equal(probed.status, 0, probed.stderr);
+  const [stream] = JSON.parse(probed.stdout).streams;
+  assert.equal(stream.codec_name, 'h264', probed.stdout);
+  assert.ok(Number(stream.nb_read_packets) >= 25, `a second of pictures at least: ${probed.stdout}`);
+  log(`SIGTERM mid-recording left ${path.basename(file)} with ${stream.nb_read_packets} pictures`);
   log('the story held');
 }
 

@@ -201,7 +201,13 @@ void CPreviewManager::muteAll(int channels) {
 void CPreviewManager::closeAllStreams(int channels) {
   onWindowThread(0, [&] {
     for (int channel = 0; channel < channels; ++channel) {
-      if (CPreviewer* cell = findCellHere(channel, false)) cell->open(StreamKind::kDeviceMain, false);
+      CPreviewer* cell = findCellHere(channel, false);
+      if (cell == nullptr) continue;
+      // The device goes (destroyed, its page gone, the program ending): a
+      // running recording ends as if the page had stopped it, so its file
+      // is kept and offered rather than discarded with the cell.
+      cell->setRecording(false);
+      cell->open(StreamKind::kDeviceMain, false);
     }
     if (settingsCell_ != nullptr) settingsCell_->open(StreamKind::kDeviceMain, false);
     return 0;

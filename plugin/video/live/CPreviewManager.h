@@ -82,7 +82,8 @@ class CPreviewManager : public DockWindow {
   bool hasSettingsCell();
   // Sound off on every cell of the first `channels` channels.
   void muteAll(int channels);
-  // Closes the streams of every cell and of the settings cell.
+  // Closes the streams of every cell and of the settings cell; recordings
+  // end with their files kept and offered.
   void closeAllStreams(int channels);
 
   // The settings cell with `settings`; else the first cell of a multi-lens
