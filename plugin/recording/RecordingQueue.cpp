@@ -66,24 +66,39 @@ bool writeAll(int fd, const uint8_t* data, size_t length) {
 }  // namespace
 
 struct RecordingQueue::Job {
+  // Guarded by the queue's lock_; read without it once the worker took the
+  // job out of the list.
   bool finished = false;
   bool announce = true;
+  const int32_t streamHandle;
+  const int channel;
+  const uint32_t duration;
+  const std::string macText;
+  const ui::HWND cell;
+
+  Job(const RecordingTarget& target, uint32_t durationSeconds)
+      : streamHandle(target.streamHandle),
+        channel(target.channel),
+        duration(durationSeconds),
+        macText(target.macText),
+        cell(target.cell) {}
+
+  // Everything below is guarded by `write`: the stream's media thread feeds
+  // the file under it, and the worker finalises under it, so one stream's
+  // file writing never holds up the frames of the others.
+  std::mutex write;
+  bool finalised = false;
   std::unique_ptr<Mp4Writer> writer;
   int width = 0;  // picture size seen by the last written frame; 0 at first
   int height = 0;
   int videoFormat = -1;  // until the file starts
   int audioFormat = -1;  // until the first audio frame
-  uint32_t duration = 900;
-  int channel = 0;
-  int32_t streamHandle = -1;
   int fd = -1;
-  int64_t startTime = 0;  // seconds, from the first key frame's time stamp
-  std::string macText;
+  int64_t startTime = 0;      // seconds, from the first key frame's time stamp
   std::string channelFolder;  // empty until a file was created
   std::string path;           // empty until a file was created
-  ui::HWND cell = 0;
-  bool writeFailed = false;  // the first failed write ends the file
-  int64_t written = 0;       // bytes in the file
+  bool writeFailed = false;   // the first failed write ends the file
+  int64_t written = 0;        // bytes in the file
 };
 
 RecordingQueue::RecordingQueue(Options options) : options_(std::move(options)) {
@@ -94,13 +109,14 @@ RecordingQueue::~RecordingQueue() {
   shutdown();
   // Jobs still running belong to streams of a library that is going away:
   // their files are closed with what they hold, not announced.
-  std::vector<std::unique_ptr<Job>> left;
+  std::vector<std::shared_ptr<Job>> left;
   {
     std::lock_guard guard(lock_);
     left.swap(jobs_);
   }
   for (auto& job : left) {
-    job->announce = false;
+    std::lock_guard write(job->write);
+    job->finalised = true;
     if (job->writer) job->writer->finish();
     job->writer.reset();
     if (job->fd != -1) ::close(job->fd);
@@ -131,12 +147,7 @@ int RecordingQueue::start(const RecordingTarget& target, uint32_t durationSecond
   if (target.streamHandle == -1) return KS_E_INVALID;
   if (deviceFolder(target.macText).empty()) return KS_E_FILE;
   if (!options_.writers) return KS_E_UNAVAILABLE;
-  auto job = std::make_unique<Job>();
-  job->duration = durationSeconds;
-  job->channel = target.channel;
-  job->streamHandle = target.streamHandle;
-  job->macText = target.macText;
-  job->cell = target.cell;
+  auto job = std::make_shared<Job>(target, durationSeconds);
   std::lock_guard guard(lock_);
   for (const auto& existing : jobs_) {
     if (existing->streamHandle == target.streamHandle && !existing->finished) return KS_OK;
@@ -147,46 +158,65 @@ int RecordingQueue::start(const RecordingTarget& target, uint32_t durationSecond
 }
 
 int RecordingQueue::stop(int32_t streamHandle, bool announce, std::string* path) {
-  std::string where;
+  std::shared_ptr<Job> running;
+  std::string ended;
   {
     std::lock_guard guard(lock_);
-    auto running = std::find_if(jobs_.begin(), jobs_.end(), [&](const std::unique_ptr<Job>& job) {
+    auto found = std::find_if(jobs_.begin(), jobs_.end(), [&](const std::shared_ptr<Job>& job) {
       return job->streamHandle == streamHandle && !job->finished;
     });
-    if (running != jobs_.end()) {
-      Job& job = **running;
-      job.finished = true;
-      job.announce = announce;
-      where = job.path;
+    if (found != jobs_.end()) {
+      running = *found;
+      running->finished = true;
+      running->announce = announce;
     }
-    auto ended = endedPaths_.find(streamHandle);
-    if (ended != endedPaths_.end()) {
-      if (where.empty()) where = ended->second;
-      endedPaths_.erase(ended);
+    if (auto it = endedPaths_.find(streamHandle); it != endedPaths_.end()) {
+      ended = std::move(it->second);
+      endedPaths_.erase(it);
     }
     woken_ = true;
   }
   wake_.notify_all();
-  if (path != nullptr) *path = where;
+  std::string where;
+  if (running) {
+    std::lock_guard write(running->write);
+    where = running->path;
+  }
+  if (where.empty()) where = std::move(ended);
+  if (path != nullptr) *path = std::move(where);
   return KS_OK;
 }
 
 void RecordingQueue::onFrame(int32_t streamHandle, const DLSDK_MediaFrame& frame, int width, int height) {
-  std::unique_lock guard(lock_);
-  const auto taken = collect_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
-  auto found = std::find_if(jobs_.begin(), jobs_.end(), [&](const std::unique_ptr<Job>& job) {
-    return job->streamHandle == streamHandle && !job->finished;
-  });
-  if (found != jobs_.end()) {
-    Job& job = **found;
-    bool ready = job.fd != -1;
-    if (!ready && startsFile(frame.frameType)) ready = startFile(job, frame);
-    if (ready) feed(job, frame, width, height);
+  std::shared_ptr<Job> job;
+  {
+    std::lock_guard guard(lock_);
+    const auto taken = collect_ ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    auto found = std::find_if(jobs_.begin(), jobs_.end(), [&](const std::shared_ptr<Job>& candidate) {
+      return candidate->streamHandle == streamHandle && !candidate->finished;
+    });
+    if (found != jobs_.end()) job = *found;
+    if (collect_) {
+      holdNanos_.push_back(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - taken).count());
+    }
   }
-  if (collect_) {
-    holdNanos_.push_back(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - taken).count());
+  if (!job) return;
+  // The file is written outside lock_: streams that are not recorded, and
+  // other recordings, never wait for this one's disk or encoder.
+  std::string endedWith;
+  bool ended = false;
+  {
+    std::lock_guard write(job->write);
+    if (job->finalised) return;  // stopped and finalised meanwhile
+    bool ready = job->fd != -1;
+    if (!ready && startsFile(frame.frameType)) ready = startFile(*job, frame);
+    if (!ready || !feed(*job, frame, width, height)) return;
+    ended = true;
+    // A file that holds nothing is deleted by the worker: not a recording.
+    if (!job->path.empty() && job->written > 0) endedWith = job->path;
   }
+  if (ended) endJob(*job, std::move(endedWith));
 }
 
 bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
@@ -208,16 +238,16 @@ bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
       options_.clock ? options_.clock() : sys::secondsToLocal(static_cast<int64_t>(std::time(nullptr)));
   const int number = options_.counter ? options_.counter->next() : 0;
   char name[96];
-  std::snprintf(name, sizeof name, "/1_%d_%02d_%02d_%02d_%02d_%02d_%d.mp4", t.year, t.month, t.day, t.hour,
-                t.minute, t.second, number);
+  std::snprintf(name, sizeof name, "/1_%d_%02d_%02d_%02d_%02d_%02d_%d.mp4", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, number);
   const std::string path = folder + name;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd == -1) return false;  // tried again at the next key frame
 
   std::unique_ptr<Mp4Writer> writer = options_.writers();
   Job* self = &job;
-  // The output runs inside input() and finish(): under lock_ while the job
-  // is listed, on the worker once the worker took it out.
+  // The output runs inside input() and finish(), always under the job's
+  // write lock.
   const bool opened = writer && writer->open([self](const uint8_t* data, size_t length) {
     if (self->writeFailed || self->fd == -1) return false;
     if (!writeAll(self->fd, data, length)) {
@@ -243,30 +273,31 @@ bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
   return true;
 }
 
-void RecordingQueue::feed(Job& job, const DLSDK_MediaFrame& frame, int width, int height) {
+bool RecordingQueue::feed(Job& job, const DLSDK_MediaFrame& frame, int width, int height) {
   const int kind = frame.frameType;
-  if (skipped(kind)) return;
+  if (skipped(kind)) return false;
   const bool audio = kind == DLSDK_FRAME_AUDIO;
   if (audio && job.audioFormat == -1) job.audioFormat = frame.formatCode;
   bool change = audio ? frame.formatCode != job.audioFormat : frame.formatCode != job.videoFormat;
   if (job.width != 0 && job.height != 0 && (width != job.width || height != job.height)) change = true;
   const int64_t elapsed = static_cast<int64_t>(frame.timeStamp) - job.startTime;
-  if (change || elapsed > static_cast<int64_t>(job.duration)) {
-    endJob(job);
-    return;
-  }
+  if (change || elapsed > static_cast<int64_t>(job.duration)) return true;
   job.width = width;
   job.height = height;
-  if (frame.data == nullptr || frame.length <= 0) return;
-  if (!job.writer->input(frame.data, frame.length)) endJob(job);
+  if (frame.data == nullptr || frame.length <= 0) return false;
+  return !job.writer->input(frame.data, frame.length);
 }
 
 // The file ends here; the worker closes and announces it.
-void RecordingQueue::endJob(Job& job) {
-  job.finished = true;
-  // A file that holds nothing is deleted by the worker: not a recording.
-  if (!job.path.empty() && job.written > 0) endedPaths_[job.streamHandle] = job.path;
-  woken_ = true;
+void RecordingQueue::endJob(Job& job, std::string endedWith) {
+  {
+    std::lock_guard guard(lock_);
+    // A stop may have come first; its announce choice stands.
+    if (job.finished) return;
+    job.finished = true;
+    if (!endedWith.empty()) endedPaths_[job.streamHandle] = std::move(endedWith);
+    woken_ = true;
+  }
   wake_.notify_all();
 }
 
@@ -278,7 +309,7 @@ void RecordingQueue::worker() {
     const bool last = stopping_;
     // Only the jobs taken out here are finalised, and none is taken out
     // without being finalised.
-    std::vector<std::unique_ptr<Job>> done;
+    std::vector<std::shared_ptr<Job>> done;
     for (auto it = jobs_.begin(); it != jobs_.end();) {
       if ((*it)->finished) {
         done.push_back(std::move(*it));
@@ -302,8 +333,8 @@ bool RecordingQueue::waitIdle(std::chrono::milliseconds limit) {
   while (std::chrono::steady_clock::now() < deadline) {
     {
       std::lock_guard guard(lock_);
-      const bool pending = finalising_ > 0 ||
-                           std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return job->finished; });
+      const bool pending =
+          finalising_ > 0 || std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return job->finished; });
       if (!pending) return true;
       woken_ = true;
     }
@@ -314,6 +345,8 @@ bool RecordingQueue::waitIdle(std::chrono::milliseconds limit) {
 }
 
 void RecordingQueue::finalise(Job& job) {
+  std::lock_guard write(job.write);
+  job.finalised = true;
   if (job.writer) job.writer->finish();
   job.writer.reset();
   off_t size = 0;

@@ -17,7 +17,9 @@
 //
 // Threads: start and stop on command or UI threads, onFrame on the SDK's
 // media threads, finalising on the worker. lock_ guards the job list and
-// every job field; a job taken out of the list by the worker is its alone.
+// each job's finished/announce marks; each job's own write lock guards its
+// file and writer, so writing one file never holds up the other streams.
+// Locks are never nested.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -93,8 +95,8 @@ class RecordingQueue {
   // Waits until every ended job is finalised (announced or deleted), at
   // most `limit`.
   bool waitIdle(std::chrono::milliseconds limit);
-  // How long each onFrame held lock_, in nanoseconds, while collecting
-  // (benchmarks).
+  // How long each onFrame held lock_ (the list lookup), in nanoseconds, while
+  // collecting (benchmarks).
   void collectLockTimes(bool on);
   std::vector<int64_t> takeLockTimes();
 
@@ -104,22 +106,24 @@ class RecordingQueue {
   void worker();
   void finalise(Job& job);
   bool startFile(Job& job, const DLSDK_MediaFrame& frame);
-  void feed(Job& job, const DLSDK_MediaFrame& frame, int width, int height);
-  void endJob(Job& job);
+  // Writes one frame; true when the file ends with it (duration, a format
+  // or size change, a failed write). Under the job's write lock.
+  bool feed(Job& job, const DLSDK_MediaFrame& frame, int width, int height);
+  void endJob(Job& job, std::string endedWith);
   std::string deviceFolder(const std::string& macText) const;
 
   const Options options_;  // never changed
   std::mutex lock_;
-  std::condition_variable wake_;                  // lock_
-  std::vector<std::unique_ptr<Job>> jobs_;        // lock_; in start order
-  std::map<int32_t, std::string> endedPaths_;     // lock_; per stream: the file its recording last ended with
-  bool stopping_ = false;                         // lock_
-  std::atomic<bool> keepFiles_{false};            // set once at shut-down; read by finalise
-  size_t finalising_ = 0;                         // lock_; jobs the worker took out and finalises now
-  bool woken_ = false;                            // lock_
-  bool collect_ = false;                          // lock_
-  std::vector<int64_t> holdNanos_;                // lock_
-  std::thread worker_;                            // started in the constructor, joined by shutdown()
+  std::condition_variable wake_;               // lock_
+  std::vector<std::shared_ptr<Job>> jobs_;     // lock_; in start order
+  std::map<int32_t, std::string> endedPaths_;  // lock_; per stream: the file its recording last ended with
+  bool stopping_ = false;                      // lock_
+  std::atomic<bool> keepFiles_{false};         // set once at shut-down; read by finalise
+  size_t finalising_ = 0;                      // lock_; jobs the worker took out and finalises now
+  bool woken_ = false;                         // lock_
+  bool collect_ = false;                       // lock_
+  std::vector<int64_t> holdNanos_;             // lock_
+  std::thread worker_;                         // started in the constructor, joined by shutdown()
   std::once_flag joined_;
 };
 
