@@ -5,11 +5,13 @@
 #include <json/reader.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/devlink/WireFormat.h"
 #include "platform/sys/Base64.h"
@@ -198,6 +200,61 @@ TEST_F(ShellEndToEnd, APageDownloadsARecordedRangeIntoANewFile) {
   EXPECT_EQ(std::filesystem::file_size(target), bytes.size());
   EXPECT_EQ(request(page, R"({"msgId": 4, "Fountion": "download", "DownloadParam": {"operate": 3, "uniqueId": 1,
       "Interrupt": {"taskId": 1}}})")["code"].asInt(), 200);
+}
+
+// The page goes away while a long MP4 download runs: its device is released
+// with the connection, which interrupts the download, and the file on disk
+// is a whole, playable MP4 of what arrived, starting with a key frame.
+TEST_F(ShellEndToEnd, APageThatGoesMidDownloadLeavesAPlayableMp4) {
+  kstest::Watchdog watchdog(120s, "APageThatGoesMidDownload");
+  ShellProcess shell;
+  ASSERT_TRUE(shell.start());
+  auto page = std::make_unique<WsClient>();
+  ASSERT_TRUE(page->connect(shell.port()));
+  ASSERT_EQ(request(*page, createDevice(1, *device_))["code"].asInt(), 200);
+  const std::string target = shell.tmpDir() + "/evening.mp4";
+  ASSERT_EQ(request(*page, R"({"msgId": 2, "Fountion": "download", "DownloadParam": {"operate": 1, "uniqueId": 1,
+      "Playback": {"channel": 0, "format": 1, "path": ")" + target + R"(",
+      "startTime": "2024-05-06 14:00:00", "endTime": "2024-05-06 23:59:59"}}})")["code"].asInt(),
+            200);
+  namespace fs = std::filesystem;
+  const auto size = [&] {
+    std::error_code ignored;
+    const auto bytes = fs::file_size(target, ignored);
+    return ignored ? uintmax_t{0} : bytes;
+  };
+  auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (size() < 256 * 1024 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_GE(size(), 256u * 1024);
+  page->close();
+  page.reset();
+
+  // The file stops growing once the download is interrupted.
+  deadline = std::chrono::steady_clock::now() + 20s;
+  uintmax_t last = size();
+  bool settled = false;
+  while (!settled && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(300ms);
+    const uintmax_t now = size();
+    settled = now == last;
+    last = now;
+  }
+  ASSERT_TRUE(settled);
+  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name "
+                              "-show_entries packet=flags -of default=noprint_wrappers=1 '" + target + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  EXPECT_EQ(::pclose(pipe), 0) << out;
+  EXPECT_NE(out.find("codec_name=h264"), std::string::npos) << out;
+  const auto first = out.find("flags=");
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_EQ(out.compare(first, 7, "flags=K"), 0) << "the first packet is a key frame";
+  size_t packets = 0;
+  for (size_t at = first; at != std::string::npos; at = out.find("flags=", at + 1)) ++packets;
+  EXPECT_GE(packets, 25u) << "at least a second of pictures";
 }
 
 }  // namespace
