@@ -6,7 +6,9 @@
 // snapshots and recording requests, and the events it raises for the page
 // (1 bitrate display, 2 selected, 3 stream switched, 4 file ready). The
 // hidden settings cell of a dock is a cell with the settings mark: its
-// surface fills it and an overlay draws and edits over the picture.
+// surface fills it and an overlay draws and edits over the picture. The
+// player of a playback dock is a cell with the playback mark that plays a
+// recorded stream (plugin/video/playback/PlaybackCell.cpp).
 //
 // Threads: the cell's window and every field below belong to the UI thread
 // that created the window; the public operations are sent to that thread
@@ -107,6 +109,8 @@ class CPreviewer : public ui::Window {
   int playbackChannel();
   // Stops a running playback; the cell keeps its window.
   void releasePlayback();
+  // The recorded stream, for tests and benchmarks on the window thread.
+  RecordedStream* recorded() { return recorded_.get(); }
 
   // State, for the dock and for tests (UI thread).
   bool isOpen() const { return stream_ && stream_->isOpen(); }
