@@ -322,6 +322,14 @@ TEST_F(PlaybackFromPage, ADayPlaysAndFollowsThePagesControls) {
   EXPECT_GE(*landed, next);
   EXPECT_LT(*landed, next + 5);
 
+  // ShowDock 2 hides the player inside the dock, 1 shows it again.
+  const std::vector<ui::HWND> cells = ui::getChildWindows(PlaybackPage::dock());
+  ASSERT_EQ(cells.size(), 1u);
+  ASSERT_EQ(page_.code(id_, 8, R"("ShowDock": {"showMode": 2})"), 200);
+  EXPECT_FALSE(ui::isWindowVisible(cells.front()));
+  ASSERT_EQ(page_.code(id_, 8, R"("ShowDock": {"showMode": 1})"), 200);
+  EXPECT_TRUE(ui::isWindowVisible(cells.front()));
+
   // Fullscreen and aspect ratio are not offered.
   EXPECT_EQ(page_.code(id_, 6, R"("Fullscreen": {"enter": true})"), 1006);
   EXPECT_EQ(page_.code(id_, 7, R"("AspectRatio": {"ratio": true})"), 1006);

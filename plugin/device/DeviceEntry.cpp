@@ -284,11 +284,7 @@ int DeviceEntry::playbackControl(PlaybackControlParam& param) {
       if (mode < 1 || mode > 4 || ((mode == 2 || mode == 4) && !playback_->hasWindow())) return KS_OK;
       if (mode == 3) playbackDock_->show();
       if (mode == 4) playbackDock_->hide();
-      if (mode == 1 || mode == 2) {
-        CPreviewer* player = playback_->hasWindow() ? playbackDock_->player() : nullptr;
-        if (player != nullptr && player->hwnd() != 0)
-          ui::showWindow(player->hwnd(), mode == 1 ? ui::SW_SHOW : ui::SW_HIDE);
-      }
+      if ((mode == 1 || mode == 2) && playback_->hasWindow()) playbackDock_->showPlayer(mode == 1);
       return KS_OK;
     }
     case PLAYBACK_MOVE_DOCK:

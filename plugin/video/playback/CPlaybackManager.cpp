@@ -6,6 +6,7 @@
 #include "platform/ui/PaintScope.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/video/VideoMessages.h"
+#include "plugin/video/WindowTask.h"
 #include "plugin/video/live/CPreviewer.h"
 
 namespace ksplugs {
@@ -20,6 +21,14 @@ CPreviewer* CPlaybackManager::findOpenCell(int channel) const {
 
 void CPlaybackManager::releasePlayer() {
   if (CPreviewer* cell = player()) cell->releasePlayback();
+}
+
+void CPlaybackManager::showPlayer(bool show) {
+  answerOnWindowThread(window(), 0, [&] {
+    if (CPreviewer* cell = player(); cell != nullptr && cell->hwnd() != 0)
+      ui::showWindow(cell->hwnd(), show ? ui::SW_SHOWNA : ui::SW_HIDE);
+    return 0;
+  });
 }
 
 void CPlaybackManager::releaseSession() {

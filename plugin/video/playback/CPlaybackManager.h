@@ -27,6 +27,8 @@ class CPlaybackManager : public DockWindow {
   CPreviewer* findOpenCell(int channel) const;
   // Stops a running playback (device teardown, window destruction).
   void releasePlayer();
+  // Shows or hides the player's window, on the dock's thread.
+  void showPlayer(bool show);
 
   ui::LRESULT handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) override;
 
