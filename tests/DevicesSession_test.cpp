@@ -292,6 +292,18 @@ TEST_F(DevicesSession, ARecordedStreamThatCannotPlayIsNotKept) {
   EXPECT_EQ(out.milliseconds, 8);
   EXPECT_EQ(stream.close(), 0);
   EXPECT_FALSE(stream.isOpen());
+
+  // Alarm recordings: the device has none, so no frame ever comes. The
+  // position is then the time last asked for, never a time of zero.
+  ASSERT_EQ(stream.open(device.get(), 0, day, 4, false, 0), 0);
+  SystemTime none{};
+  ASSERT_EQ(stream.getTime(none), 0);
+  EXPECT_EQ((std::array<int, 6>{none.year, none.month, none.day, none.hour, none.minute, none.second}),
+            (std::array<int, 6>{2024, 5, 6, 10, 0, 0}));
+  ASSERT_EQ(stream.seek(SystemTime{2024, 5, 1, 6, 15, 30, 5, 0}), 0);
+  ASSERT_EQ(stream.getTime(none), 0);
+  EXPECT_EQ((std::array<int, 3>{none.hour, none.minute, none.second}), (std::array<int, 3>{15, 30, 5}));
+  stream.close();
   device->logout();
 }
 
