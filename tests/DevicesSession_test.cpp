@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/session/CDVSDevice.h"
 #include "plugin/session/testing/CreateRecord.h"
+#include "plugin/video/playback/RecordedStream.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {
@@ -25,6 +28,7 @@ namespace {
 using namespace std::chrono_literals;
 using ksplugs::DeviceRef;
 using ksplugs::DeviceRegistry;
+using ksplugs::RecordedStream;
 using ksplugs::testing::CreateRecord;
 using WebPlug_NCL::CDVSDevice;
 
@@ -245,3 +249,103 @@ TEST_F(DevicesSession, SilenceStopsTalkOnEveryDevice) {
 }
 
 }  // namespace
+
+// A recorded stream whose play call fails is destroyed again and answers
+// the play call's code: it never reads as playing.
+TEST_F(DevicesSession, ARecordedStreamThatCannotPlayIsNotKept) {
+  auto device = session();
+  ASSERT_EQ(device->login(), KS_OK);
+  const SystemTime day{2024, 5, 1, 6, 10, 0, 0, 0};
+  RecordedStream stream;
+  // No window has this handle, so the play call fails.
+  constexpr ui::HWND kNoWindow = 0x7FFF0123;
+  EXPECT_EQ(stream.open(device.get(), 0, day, 63, false, kNoWindow), DLSDK_ERR_INVALID_PARAMETER);
+  EXPECT_FALSE(stream.isOpen());
+  EXPECT_TRUE(eventually([&] { return server_->streamCount() == 0; }));
+
+  // Closed, every operation is refused and the caller's time is untouched.
+  SystemTime out{1, 2, 3, 4, 5, 6, 7, 8};
+  const SystemTime before = out;
+  EXPECT_EQ(stream.getTime(out), RecordedStream::kNotOpen);
+  EXPECT_EQ(std::memcmp(&out, &before, sizeof out), 0);
+  EXPECT_EQ(stream.seek(day), RecordedStream::kNotOpen);
+  EXPECT_EQ(stream.step(false), RecordedStream::kNotOpen);
+  EXPECT_EQ(stream.setSound(true), RecordedStream::kNotOpen);
+  EXPECT_EQ(stream.snapshot("/tmp/x.bmp"), RecordedStream::kNotOpen);
+
+  // A time that is no calendar time opens nothing.
+  const SystemTime february30{2024, 2, 5, 30, 10, 0, 0, 0};
+  EXPECT_EQ(stream.open(device.get(), 0, february30, 63, false, 0), RecordedStream::kNotOpen);
+  EXPECT_EQ(server_->streamCount(), 0);
+
+  // Opened for drawing nowhere, it plays; the time before the first frame
+  // is the one asked for, with day of week and milliseconds left alone.
+  ASSERT_EQ(stream.open(device.get(), 1, day, 63, false, 0), 0);
+  EXPECT_TRUE(stream.isOpen());
+  EXPECT_EQ(stream.channel(), 1);
+  ASSERT_EQ(stream.getTime(out), 0);
+  EXPECT_EQ(out.year, 2024);
+  EXPECT_EQ(out.month, 5);
+  EXPECT_EQ(out.day, 6);
+  EXPECT_EQ(out.hour, 10);
+  EXPECT_EQ(out.dayOfWeek, 3);
+  EXPECT_EQ(out.milliseconds, 8);
+  EXPECT_EQ(stream.close(), 0);
+  EXPECT_FALSE(stream.isOpen());
+
+  // Alarm recordings: the device has none, so no frame ever comes. The
+  // position is then the time last asked for, never a time of zero.
+  ASSERT_EQ(stream.open(device.get(), 0, day, 4, false, 0), 0);
+  SystemTime none{};
+  ASSERT_EQ(stream.getTime(none), 0);
+  EXPECT_EQ((std::array<int, 6>{none.year, none.month, none.day, none.hour, none.minute, none.second}),
+            (std::array<int, 6>{2024, 5, 6, 10, 0, 0}));
+  ASSERT_EQ(stream.seek(SystemTime{2024, 5, 1, 6, 15, 30, 5, 0}), 0);
+  ASSERT_EQ(stream.getTime(none), 0);
+  EXPECT_EQ((std::array<int, 3>{none.hour, none.minute, none.second}), (std::array<int, 3>{15, 30, 5}));
+  stream.close();
+  device->logout();
+}
+
+TEST(RecordedStreamTimes, CalendarChecksAndTheDaysRequest) {
+  struct Case {
+    SystemTime time;
+    bool valid;
+  };
+  const Case cases[] = {
+      {{2024, 2, 0, 29, 23, 59, 59, 0}, true},   // leap day
+      {{2023, 2, 0, 29, 0, 0, 0, 0}, false},     // no leap day
+      {{1900, 2, 0, 29, 0, 0, 0, 0}, false},
+      {{2000, 2, 0, 29, 0, 0, 0, 0}, true},
+      {{2024, 13, 0, 1, 0, 0, 0, 0}, false},
+      {{2024, 4, 0, 31, 0, 0, 0, 0}, false},
+      {{2024, 4, 0, 30, 24, 0, 0, 0}, false},
+      {{2024, 4, 0, 30, 0, 60, 0, 0}, false},
+      {{0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {{1969, 12, 0, 31, 0, 0, 0, 0}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.time.year << "-" << c.time.month << "-" << c.time.day << " "
+                                      << c.time.hour << ":" << c.time.minute);
+    EXPECT_EQ(RecordedStream::validTime(c.time), c.valid);
+  }
+
+  // The SDK's seconds are broken down as UTC, whatever the zone.
+  SystemTime out{};
+  ASSERT_TRUE(RecordedStream::fromSeconds(1714989600, out));  // 2024-05-06 10:00:00 UTC
+  EXPECT_EQ((std::array<int, 6>{out.year, out.month, out.day, out.hour, out.minute, out.second}),
+            (std::array<int, 6>{2024, 5, 6, 10, 0, 0}));
+  EXPECT_FALSE(RecordedStream::fromSeconds(0, out));
+
+  const DLSDK_HistoryStreamRequest r =
+      RecordedStream::dayRequest(3, SystemTime{2024, 5, 1, 6, 14, 30, 0, 0}, 8, true, 6066);
+  EXPECT_EQ(r.channel, 3);
+  EXPECT_EQ((std::array<int, 6>{r.start.year, r.start.month, r.start.day, r.start.hour, r.start.minute,
+                                r.start.second}),
+            (std::array<int, 6>{2024, 5, 6, 0, 0, 0}));
+  EXPECT_EQ((std::array<int, 3>{r.end.hour, r.end.minute, r.end.second}), (std::array<int, 3>{23, 59, 59}));
+  EXPECT_EQ(r.typeMask, 8);
+  EXPECT_EQ(r.subStream, 0);
+  EXPECT_EQ(r.mediaPort, 6066);
+  EXPECT_EQ(RecordedStream::dayRequest(0, SystemTime{2024, 5, 1, 6, 0, 0, 0, 0}, 63, false, 1).subStream, 1);
+}

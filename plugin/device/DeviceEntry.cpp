@@ -10,6 +10,7 @@
 #include "platform/ui/WindowApi.h"
 #include "plugin/device/CommandTranslation.h"
 #include "plugin/session/StreamKind.h"
+#include "plugin/video/live/CPreviewer.h"
 
 namespace ksplugs {
 
@@ -111,8 +112,13 @@ bool DeviceEntry::markClosingAndHide() {
 
 void DeviceEntry::silence() {
   if (!loggedIn()) return;
-  // The playback cells that play audio come with the playback dock window.
   if (liveWindow()) liveDock_->muteAll(session_->channelCount());
+  if (playbackWindow()) {
+    if (CPreviewer* player = playbackDock_->player()) {
+      const int channel = player->playbackChannel();
+      if (channel != -1) player->playbackMute(channel, true);
+    }
+  }
   session_->talkStop();
 }
 
@@ -278,26 +284,75 @@ int DeviceEntry::playbackControl(PlaybackControlParam& param) {
       if (mode < 1 || mode > 4 || ((mode == 2 || mode == 4) && !playback_->hasWindow())) return KS_OK;
       if (mode == 3) playbackDock_->show();
       if (mode == 4) playbackDock_->hide();
-      // Modes 1 and 2 act on the player cell, which comes with the playback work.
+      if ((mode == 1 || mode == 2) && playback_->hasWindow()) playbackDock_->showPlayer(mode == 1);
       return KS_OK;
     }
     case PLAYBACK_MOVE_DOCK:
       if (playback_) playback_->move(param.moveDock.x, param.moveDock.y, param.moveDock.w, param.moveDock.h, false);
       return KS_OK;  // also when the dock or its browser is missing
+    case PLAYBACK_PREVIEW:
+      return playbackPreview(param);
     default:
-      // Preview, speed, audio and positions need the recorded stream, which
-      // the playback work brings.
-      return KS_E_NOT_READY;
+      break;
   }
+  // The rest act on the player only while it plays the named channel; the
+  // cell checks that again on its own thread, where the stream lives.
+  CPreviewer* player = playbackWindow() ? playbackDock_->player() : nullptr;
+  if (player == nullptr) return KS_E_INVALID;
+  const int channel = param.channel;
+  switch (param.type) {
+    case PLAYBACK_SPEED:
+      return player->playbackSpeed(channel, param.speed.fast != 0, param.speed.revertToNormal != 0);
+    case PLAYBACK_AUDIO:
+      return player->playbackMute(channel, param.audio.mute != 0);
+    case PLAYBACK_POSITION:
+      return player->playbackSeek(channel, param.position.newPos);
+    case PLAYBACK_POSITION_QUERY:
+      return player->playbackPosition(channel, param.position.newPos, param.position.progress);
+    default:
+      return KS_OK;
+  }
+}
+
+int DeviceEntry::playbackPreview(PlaybackControlParam& param) {
+  PlaybackPreviewBody& preview = param.preview;
+  const int play = preview.play;
+  if (!playbackWindow()) {
+    if (play == 3) return KS_OK;
+    if (play != 1) return KS_E_NOT_READY;
+    // The shell creates the dock on its user-interface thread and asks again.
+    return previewTitle(preview).empty() ? KS_E_INVALID : KS_E_CREATE_DOCK;
+  }
+  if (preview.remote != 0 && !loggedIn()) {
+    const int result = session_->login();
+    if (result != KS_OK) return result;
+  }
+  CPreviewer* player = playbackDock_->player();
+  if (player == nullptr) return KS_E_WINDOW;
+  if (play != 1) {
+    // Pause, stop and steps reach a running playback of this channel only;
+    // the player's channel is never changed by them.
+    return player->playbackOperate(param.channel, play);
+  }
+  // Another channel while one plays answers 1012, the same channel returns
+  // to the normal rate; both are decided by the cell on its own thread.
+  if (player->playbackChannel() == -1) playback_->place(dockRequest(preview, 0));
+  return player->playbackOpen(param.channel, preview.remote != 0, preview.streamType == 1,
+                              static_cast<int>(CommandTranslation::recordTypeMask(preview.recordType)),
+                              preview.playPos);
 }
 
 int DeviceEntry::snapshot(SnapshotParam& param) {
   if (!session_) return KS_E_NOT_READY;
   if (param.live != 0 && !loggedIn()) return KS_E_NOT_READY;
   if (param.channel < 0 || param.channel >= session_->channelCount()) return KS_E_CHANNEL;
-  // Playback cells come with the playback dock window, which does not exist
-  // yet: a picture from playback finds no cell.
-  if (param.live == 0 || !liveWindow()) return KS_E_CHANNEL;
+  if (param.live == 0) {
+    // The player, while it plays this channel.
+    CPreviewer* cell = playbackWindow() ? playbackDock_->findOpenCell(param.channel) : nullptr;
+    if (cell == nullptr) return KS_E_CHANNEL;
+    return cell->snapshot(false, param.format, param.path);
+  }
+  if (!liveWindow()) return KS_E_CHANNEL;
   return liveDock_->snapshot(param.channel, true, param.format, param.path);
 }
 
@@ -423,8 +478,6 @@ int DeviceEntry::createDock(int dockType, void* param) {
     return live_->create(dockRequest(preview, static_cast<int>(preview.layout)));
   }
   if (dockType == 2) {
-    // A bare playback dock window over the page's browser; its player comes
-    // with the playback work.
     if (!playback_) return KS_E_NOT_READY;
     return playback_->create(dockRequest(static_cast<const PlaybackControlParam*>(param)->preview, 0));
   }

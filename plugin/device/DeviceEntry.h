@@ -102,6 +102,8 @@ class DeviceEntry {
   int liveShowDock(const LiveControlParam& param);
   bool loggedIn() const { return session_ && session_->loginHandle() != -1; }
   bool liveWindow() const { return live_ && live_->hasWindow(); }
+  bool playbackWindow() const { return playback_ && playback_->hasWindow() && playbackDock_ != nullptr; }
+  int playbackPreview(PlaybackControlParam& param);
 
   const std::shared_ptr<const VideoServices> services_;
   std::atomic<int> refCount_{0};

@@ -82,7 +82,10 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
   switch (msg) {
     case ui::WM_CREATE: return onCreate();
     case ui::WM_DESTROY: onDestroy(); return 0;
-    case ui::WM_MOVE: return 0;  // the recorded picture of playback cells is refreshed by their player
+    case ui::WM_MOVE:
+      // A paused recorded picture is drawn again where the cell now is.
+      if (recorded_) recorded_->refresh();
+      return 0;
     case ui::WM_SIZE: onSize(); return 0;
     case ui::WM_PAINT: onPaint(); return 0;
     case ui::WM_ERASEBKGND: return 1;
@@ -158,6 +161,7 @@ void CPreviewer::onDestroy() {
     soundOn_ = false;
     stream_->close();
   }
+  closePlayback();
   BitrateTimer::stop(hwnd());
 }
 
@@ -517,8 +521,8 @@ int CPreviewer::doSnapshot(bool live, int format, char* buffer) {
   // A path that does not fit the buffer is refused, never cut to another.
   if (given >= kPathBytes) return KS_E_INVALID;
   if (given > 0) {
-    if (!live || !isOpen()) return KS_E_NOT_READY;
-    return snapshotToPagePath(std::string(buffer, given), format);
+    if (!pictureOpen(live)) return KS_E_NOT_READY;
+    return snapshotToPagePath(std::string(buffer, given), format, live);
   }
   std::string path;
   if (stream_) {
@@ -535,17 +539,25 @@ int CPreviewer::doSnapshot(bool live, int format, char* buffer) {
     }
   }
   if (path.empty()) return KS_E_WINDOW;
-  if (!live) return KS_E_NOT_READY;  // no recorded stream plays in a live cell
-  if (!isOpen()) return KS_E_NOT_READY;
+  if (!pictureOpen(live)) return KS_E_NOT_READY;
   // Only the snapshot's own answer counts: a file left from before is no
   // picture of now.
-  if (stream_->snapshot(path) != 0) return KS_E_WINDOW;
+  if (takePicture(live, path) != 0) return KS_E_WINDOW;
   sys::copyUtf8Bounded(buffer, kPathBytes, path);
   postFileReady(2, path);
   return 0;
 }
 
-int CPreviewer::snapshotToPagePath(const std::string& chosen, int format) {
+bool CPreviewer::pictureOpen(bool live) const {
+  // A live cell plays no recorded stream and a playback cell no live one.
+  return live ? isOpen() : (recorded_ && recorded_->isOpen());
+}
+
+int CPreviewer::takePicture(bool live, const std::string& path) {
+  return live ? stream_->snapshot(path) : recorded_->snapshot(path);
+}
+
+int CPreviewer::snapshotToPagePath(const std::string& chosen, int format, bool live) {
   if (!SnapshotPath::acceptsPagePath(chosen, format)) return KS_E_WINDOW;
   // The picture is taken into a file of our own first; the page's path is
   // then created new and filled from it, so that no link is followed and no
@@ -557,8 +569,8 @@ int CPreviewer::snapshotToPagePath(const std::string& chosen, int format) {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const std::string own =
-      folder + "/" + SnapshotPath::fileName(true, services_->now(), services_->fileCounter->next(), format);
-  const int rc = stream_->snapshot(own);
+      folder + "/" + SnapshotPath::fileName(live, services_->now(), services_->fileCounter->next(), format);
+  const int rc = takePicture(live, own);
   const bool copied = rc == 0 && SnapshotPath::copyToNewFile(own, chosen);
   ::unlink(own.c_str());
   if (!copied) return KS_E_WINDOW;

@@ -6,7 +6,9 @@
 // snapshots and recording requests, and the events it raises for the page
 // (1 bitrate display, 2 selected, 3 stream switched, 4 file ready). The
 // hidden settings cell of a dock is a cell with the settings mark: its
-// surface fills it and an overlay draws and edits over the picture.
+// surface fills it and an overlay draws and edits over the picture. The
+// player of a playback dock is a cell with the playback mark that plays a
+// recorded stream (plugin/video/playback/PlaybackCell.cpp).
 //
 // Threads: the cell's window and every field below belong to the UI thread
 // that created the window; the public operations are sent to that thread
@@ -29,6 +31,7 @@
 #include "plugin/video/live/CPlayerWnd.h"
 #include "plugin/video/live/CellGeometry.h"
 #include "plugin/video/live/LiveStream.h"
+#include "plugin/video/playback/RecordedStream.h"
 
 namespace WebPlug_NCL {
 class CDVSDevice;
@@ -85,6 +88,30 @@ class CPreviewer : public ui::Window {
   int setRecording(bool start, std::string* path = nullptr);
   void setFont(ui::HFONT font, bool redraw);
 
+  // Playback cells (with the playback mark): their recorded stream. Each
+  // runs on the window thread and answers the library's codes, SDK codes
+  // mapped. Operations that name a channel act only on a stream open on that
+  // channel and answer 1000 otherwise; an open stream never changes channel.
+  //
+  // Opens the day of `time` on `channel` (remote) and plays it from `time`;
+  // a failure leaves the cell without a channel.
+  int playbackOpen(int channel, bool remote, bool mainStream, int typeMask, const SystemTime& time);
+  // The page's play operations on a running playback: 2 pause toggle, 3 stop
+  // (0 and nothing changed when another channel or nothing plays), 4 step
+  // forward, 5 step back.
+  int playbackOperate(int channel, int operation);
+  int playbackSpeed(int channel, bool fast, bool normal);
+  int playbackMute(int channel, bool mute);
+  int playbackSeek(int channel, const SystemTime& time);
+  // Writes the time shown into `time` and -1 into `progress`.
+  int playbackPosition(int channel, SystemTime& time, int& progress);
+  // The channel whose recorded stream is open, or -1.
+  int playbackChannel();
+  // Stops a running playback; the cell keeps its window.
+  void releasePlayback();
+  // The recorded stream, for tests and benchmarks on the window thread.
+  RecordedStream* recorded() { return recorded_.get(); }
+
   // State, for the dock and for tests (UI thread).
   bool isOpen() const { return stream_ && stream_->isOpen(); }
   int streamType() const { return streamType_; }
@@ -125,7 +152,15 @@ class CPreviewer : public ui::Window {
   int doOpen(int streamType, bool open);
   int doSwitchStream(int streamType, bool announce);
   int doSnapshot(bool live, int format, char* path);
-  int snapshotToPagePath(const std::string& chosen, int format);
+  // Writes the picture of the live stream or, with `live` false, of the
+  // recorded stream to `path`; the SDK's code.
+  int takePicture(bool live, const std::string& path);
+  bool pictureOpen(bool live) const;
+  // Runs `work` on the recorded stream when it is open on `channel`;
+  // 1000 when it is not. `work` answers an SDK code.
+  int onPlayingChannel(int channel, const std::function<int(RecordedStream&)>& work);
+  void closePlayback();
+  int snapshotToPagePath(const std::string& chosen, int format, bool live);
   void postFileReady(int kind, const std::string& path);
   void toggleBitrate();
   void placeSurface();
@@ -150,6 +185,7 @@ class CPreviewer : public ui::Window {
   // UI thread only.
   int streamType_ = StreamKind::kDeviceMain;
   std::unique_ptr<LiveStream> stream_;
+  std::unique_ptr<RecordedStream> recorded_;  // UI thread only; playback cells
   bool playback_ = false;
   const bool settings_;
   CPlayerWnd surface_;
