@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ui/WindowApi.h"
 #include "plugin/files/WorkFolders.h"
 
 namespace ksplugs {
@@ -96,11 +97,14 @@ void DeviceRegistry::shutdown(std::chrono::milliseconds wait) {
     thread_.detach();
     return;
   }
-  bool finished = false;
-  {
-    std::unique_lock lock(stopMutex_);
-    finished = stopSignal_.wait_for(lock, wait, [this] { return threadFinished_; });
-  }
+  // Messages are handled while waiting: a pass may be tearing down a device
+  // whose docks live on this thread, and that teardown waits for it.
+  const bool finished = ui::pumpMessagesUntil(
+      [this] {
+        std::lock_guard lock(stopMutex_);
+        return threadFinished_;
+      },
+      wait);
   // A pass stuck for longer keeps its own reference to the registry and
   // ends by itself; the shell's shut-down does not wait for it.
   if (finished) {
@@ -184,20 +188,25 @@ void DeviceRegistry::destroy(DeviceRef ref) {
 }
 
 DeviceEntry* DeviceRegistry::next(DeviceEntry* previous) {
-  std::lock_guard lock(lock_);
   DeviceEntry* pick = nullptr;
-  bool passed = previous == nullptr;
-  for (DeviceEntry* entry : list_) {
-    if (!passed) {
-      passed = entry == previous;
-      continue;
-    }
-    if (!entry->closing()) {
-      entry->addRef();
-      pick = entry;
-      break;
+  {
+    std::lock_guard lock(lock_);
+    bool passed = previous == nullptr;
+    for (DeviceEntry* entry : list_) {
+      if (!passed) {
+        passed = entry == previous;
+        continue;
+      }
+      if (!entry->closing()) {
+        entry->addRef();
+        pick = entry;
+        break;
+      }
     }
   }
+  // Released after the lock: dropping the last reference tears the device
+  // down, which waits for the user-interface thread, and that thread may be
+  // waiting for the lock (shut-down, a dock being created).
   release(previous);
   return pick;
 }
