@@ -98,13 +98,19 @@ void DeviceRegistry::shutdown(std::chrono::milliseconds wait) {
     return;
   }
   // Messages are handled while waiting: a pass may be tearing down a device
-  // whose docks live on this thread, and that teardown waits for it.
-  const bool finished = ui::pumpMessagesUntil(
+  // whose docks live on this thread, and that teardown waits for it. Without
+  // a window system there is nothing to handle and the wait is a plain one.
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  bool finished = ui::pumpMessagesUntil(
       [this] {
         std::lock_guard lock(stopMutex_);
         return threadFinished_;
       },
       wait);
+  if (!finished) {
+    std::unique_lock lock(stopMutex_);
+    finished = stopSignal_.wait_until(lock, deadline, [this] { return threadFinished_; });
+  }
   // A pass stuck for longer keeps its own reference to the registry and
   // ends by itself; the shell's shut-down does not wait for it.
   if (finished) {
