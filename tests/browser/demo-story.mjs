@@ -4,7 +4,8 @@
 // 2 x 2 live view, switches to one cell and back, goes full screen and leaves
 // with Escape, resizes and zooms the page, hides the tab and shows it again,
 // takes a snapshot that appears in the gallery, records a few seconds that
-// arrive there as an MP4, and destroys the device. What the display shows is checked through xprobe.
+// arrive there as an MP4, plays a recording and pauses it while the browser
+// moves, and destroys the device. What the display shows is checked through xprobe.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -197,6 +198,37 @@ async function story(run) {
   const movie = await get(videoHref);
   assert.equal(movie.status, 200, videoHref);
   assert.equal(movie.body.subarray(4, 8).toString('latin1'), 'ftyp', `an MP4 at ${videoHref}`);
+
+  // Recorded video of 2024-05-06 10:00 on channel 1 plays over the playback
+  // area; paused, its picture stays on the screen when the browser moves.
+  await page.locator('#pb-area').scrollIntoViewIfNeeded();
+  await page.locator('#pb-area').evaluate((area) => { area.style.background = '#ff00ff'; });
+  await page.locator('#pb-start').evaluate((input) => { input.value = '2024-05-06T10:00:00'; });
+  await page.locator('#pb-channel').selectOption({ index: 0 });
+  await page.getByRole('button', { name: 'Play', exact: true }).click();
+  await waitFor('the playback started', async () => (await replied('playback Preview', 200)) === 1);
+  const playbackArea = async () => onScreen(browserWindow(probe, title),
+    await page.evaluate(() => window.kestrovaDemo.dockRect('pb-area')));
+  const playbackDock = (area) => probe.windows().find((w) => w.pid === shell.pid && w.owner === restored.id &&
+    covers(w, area));
+  let pbArea = await playbackArea();
+  await waitFor('the playback dock over its area', () => playbackDock(pbArea));
+  const pictureIn = (area) => probe.region({ x: area.x + 12, y: area.y + 30, w: area.w - 24, h: area.h - 40 });
+  await waitFor('a recorded picture in the playback dock', () => pictureIn(pbArea).distinct >= 20);
+  await waitFor('no magenta with the playback dock', () => noMagenta(probe));
+  await page.getByRole('button', { name: 'Pause', exact: true }).click();
+  await waitFor('the playback paused', async () => (await replied('playback pause', 200)) === 1);
+  const before = browserWindow(probe, title);
+  await cdp.send('Browser.setWindowBounds', { windowId, bounds: { left: before.x + 60, top: before.y + 40 } });
+  await waitFor('the browser moved', () => browserWindow(probe, title).x !== before.x);
+  await waitFor('the playback dock moved with the browser', async () => {
+    pbArea = await playbackArea();
+    return playbackDock(pbArea);
+  });
+  await waitFor('the paused picture still shown after the move', () => pictureIn(pbArea).distinct >= 20);
+  await waitFor('no magenta after the move', () => noMagenta(probe));
+  await page.getByRole('button', { name: 'Stop', exact: true }).click();
+  await waitFor('the playback stopped', async () => (await replied('playback stop', 200)) === 1);
 
   // Every request of the story is in the log with its code and meaning.
   const lines = await page.evaluate(() => window.kestrovaDemo.log);
