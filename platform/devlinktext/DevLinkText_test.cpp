@@ -20,7 +20,7 @@ struct Lattice {
 };
 
 DevLinkTextLogFont makeFont(int32_t height, bool bold = false, bool italic = false,
-                            const char* face = "Microsoft Sans Serif") {
+                            const char* face = "Sans Serif") {
   DevLinkTextLogFont font{};
   font.lfHeight = height;
   font.lfWeight = bold ? 700 : 0;
@@ -176,7 +176,7 @@ TEST(DevLinkText, StyleChangesInk) {
 TEST(DevLinkText, RepeatableAndFaceIndependent) {
   const Lattice reference = render(kDate, makeFont(32, false, false, "DejaVu Sans"));
   ASSERT_EQ(reference.rc, DEVLINKTEXT_OK);
-  for (const char* face : {"DejaVu Sans", "Arial", "Microsoft Sans Serif", "", "No Such Face 42",
+  for (const char* face : {"DejaVu Sans", "Arial", "Sans Serif", "", "No Such Face 42",
                            "DejaVu Serif", "Monospace"}) {
     SCOPED_TRACE(face);
     const Lattice l = render(kDate, makeFont(32, false, false, face));
