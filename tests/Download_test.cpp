@@ -38,6 +38,7 @@ extern "C" {
 #include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/session/CDVSDevice.h"
 #include "plugin/session/testing/CreateRecord.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/Watchdog.h"
 #include "tools/devsim/DevSimServer.h"
 
@@ -807,7 +808,7 @@ void FullDiskStory::TestBody() {
 
 // The two stories above exist only in the child processes that run them.
 const bool kChildStories = [] {
-  if (std::getenv("KESTROVA_TEST_CHILD") == nullptr) return false;
+  if (!kstest::inChildTest()) return false;
   ::testing::RegisterTest("DownloadChild", "TenSecondsUnderTheZoneOfThisProcess", nullptr, nullptr, __FILE__,
                           __LINE__, []() -> Download* { return new ZoneStory; });
   ::testing::RegisterTest("DownloadChild", "AFailedWriteStopsTheDownload", nullptr, nullptr, __FILE__, __LINE__,
@@ -816,42 +817,21 @@ const bool kChildStories = [] {
 }();
 
 // Runs one child story of this file in a child process with `env` added.
-void runInChild(const std::string& test, const std::string& env) {
-  // Everything the child needs is built before the fork: it only execs.
-  std::vector<std::string> environment;
-  const std::string name = env.substr(0, env.find('=') + 1);
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, name.c_str(), name.size()) != 0) environment.emplace_back(*e);
-  }
-  if (!env.empty()) environment.push_back(env);
-  environment.emplace_back("KESTROVA_TEST_CHILD=1");
-  std::vector<char*> envp;
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=DownloadChild." + test;
-  char* argv[] = {self.data(), filter.data(), nullptr};
-  const pid_t child = ::fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    ::execve(argv[0], argv, envp.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+void runInChild(const std::string& test, const std::vector<std::string>& env = {}) {
+  const int status = kstest::runTestsInChild("DownloadChild." + test, env);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(DownloadLimits, AFailedWriteStopsTheDownload) {
   kstest::Watchdog watchdog(60s, "DownloadLimits");
-  runInChild("AFailedWriteStopsTheDownload", "");
+  runInChild("AFailedWriteStopsTheDownload");
 }
 
 TEST(DownloadZones, TheSameFramesInEveryTimeZone) {
   kstest::Watchdog watchdog(90s, "DownloadZones");
   for (const char* zone : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"}) {
     SCOPED_TRACE(zone);
-    runInChild("TenSecondsUnderTheZoneOfThisProcess", std::string("TZ=") + zone);
+    runInChild("TenSecondsUnderTheZoneOfThisProcess", {std::string("TZ=") + zone});
   }
 }
 

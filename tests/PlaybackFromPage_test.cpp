@@ -29,10 +29,10 @@
 
 #include "platform/ui/WindowApi.h"
 #include "tests/support/LivePageHarness.h"
+#include "tests/support/ChildTest.h"
 #include "tests/support/Watchdog.h"
 #include "tools/devsim/DevSimServer.h"
 
-extern char** environ;
 
 namespace {
 
@@ -431,7 +431,7 @@ class ZoneStory : public ::testing::Test {
 };
 
 const bool kChildStories = [] {
-  if (std::getenv("KESTROVA_TEST_CHILD") == nullptr) return false;
+  if (!kstest::inChildTest()) return false;
   ::testing::RegisterTest("PlaybackChild", "TheSameTextsInTheZoneOfThisProcess", nullptr, nullptr, __FILE__,
                           __LINE__, []() -> ::testing::Test* { return new ZoneStory; });
   return true;
@@ -439,26 +439,8 @@ const bool kChildStories = [] {
 
 TEST(PlaybackZones, TheSameTextsUnderNewYorkTime) {
   kstest::Watchdog watchdog(90s, "PlaybackZones");
-  if (std::getenv("KESTROVA_TEST_CHILD") != nullptr) GTEST_SKIP() << "runs in the parent only";
-  std::vector<std::string> environment;
-  for (char** e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "TZ=", 3) != 0) environment.emplace_back(*e);
-  environment.emplace_back("TZ=America/New_York");
-  environment.emplace_back("KESTROVA_TEST_CHILD=1");
-  std::vector<char*> envp;
-  for (std::string& e : environment) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string self = fs::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=PlaybackChild.*";
-  char* argv[] = {self.data(), filter.data(), nullptr};
-  const pid_t child = ::fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    ::execve(argv[0], argv, envp.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (kstest::inChildTest()) GTEST_SKIP() << "runs in the parent only";
+  const int status = kstest::runTestsInChild("PlaybackChild.*", {"TZ=America/New_York"});
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
