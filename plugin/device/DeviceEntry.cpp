@@ -177,7 +177,7 @@ int DeviceEntry::liveControl(LiveControlParam& param) {
       return liveDock_->setZoom(channel, param.digitalZoom.open != 0);
     case LIVE_FULLSCREEN:
       // A toggle: the page's "enter" is not consulted.
-      if (window) liveDock_->setLayout(0);
+      if (window) live_->placeBy([this] { liveDock_->setLayout(0); });
       return KS_OK;
     case LIVE_ASPECT_RATIO:
       if (!loggedIn() || !window) return KS_E_CHANNEL;

@@ -147,6 +147,12 @@ void DockHost::writeBack(const DockAnchor& anchor, ui::HWND followed, bool onlyO
   }
 }
 
+void DockHost::placeBy(const std::function<void()>& change) {
+  std::lock_guard placing(gate_->lock);
+  change();
+  gate_->count.fetch_add(1);
+}
+
 void DockHost::close() {
   if (!dock_) return;
   // A dock window deletes its object itself once it has closed.

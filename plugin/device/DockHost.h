@@ -13,6 +13,7 @@
 // the anchor still follows the same browser window.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,6 +63,10 @@ class DockHost {
   // The page's move of its dock (keepSize: only the position). 1003 when the
   // dock window or its browser is gone.
   int move(int x, int y, int w, int h, bool keepSize);
+  // Runs a change of the dock's own placement (full screen on or off) as a
+  // placement of the page: a tracking move queued before it is dropped
+  // instead of moving the dock back over the browser afterwards.
+  void placeBy(const std::function<void()>& change);
   // One supervision step: follows the browser, finds it again when it went,
   // and keeps the dock out of sight while the browser is minimised. Never
   // waits for the user-interface thread.
