@@ -25,7 +25,8 @@ function(kestrova_add_test)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  # Every test may use the shared helpers (the watchdog among them).
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} $<TARGET_NAME_IF_EXISTS:kstest_support> GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   # Tests find the built programs (shell, devsim) and the source tree through
   # these compiled-in paths.
