@@ -83,6 +83,11 @@ class CountingSink : public RecordingSink {
 // Records what the settings cell hands its overlay; paints a blue block.
 class RecordingOverlay : public CellOverlay {
  public:
+  int apply(const DeviceSettingsParam& record) override {
+    applied.push_back(record.type);
+    return 0;
+  }
+  int readBack(DeviceSettingsParam&) override { return 0; }
   void paint(ui::DeviceContext& dc) override {
     ++paints;
     dc.fillRect(ui::Rect{0, 0, 8, 8}, RGB(0, 0, 255));
@@ -94,6 +99,7 @@ class RecordingOverlay : public CellOverlay {
   void setVideoSize(int width, int height) override { video = {width, height}; }
 
   std::atomic<int> paints{0};
+  std::vector<int> applied;
   int moves = 0;
   std::vector<ui::Point> downs;
   std::vector<ui::Point> ups;

@@ -463,11 +463,10 @@ ui::HWND DeviceEntry::dialogOwner() const {
   return 0;
 }
 
-int DeviceEntry::settings(DeviceSettingsParam&, int) {
+int DeviceEntry::settings(DeviceSettingsParam& param, int) {
   if (liveDock_ == nullptr) return KS_E_NOT_READY;
-  if (!liveWindow() || !liveDock_->hasSettingsCell()) return KS_E_WINDOW;
-  // The settings cell has no overlays to hand the record to yet.
-  return KS_E_UNAVAILABLE;
+  if (!liveWindow()) return KS_E_WINDOW;
+  return liveDock_->settingsRecord(param);
 }
 
 int DeviceEntry::createDock(int dockType, void* param) {

@@ -8,6 +8,7 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/device/RecordingBridge.h"
+#include "plugin/exports/SettingsOverlay.h"
 #include "plugin/files/WorkFolders.h"
 #include "plugin/recording/Mp4Writer.h"
 #include "plugin/session/TalkMicrophone.h"
@@ -31,7 +32,12 @@ std::shared_ptr<const VideoServices> PluginContext::makeServices(Options& option
     recordings = std::make_shared<RecordingQueue>(std::move(queue));
     services->recording = std::make_shared<RecordingBridge>(recordings);
   }
-  services->overlays = std::move(options.overlays);
+  if (options.overlays) {
+    services->overlays = std::move(options.overlays);
+  } else {
+    // The library's own settings editors.
+    services->overlays = []() -> std::unique_ptr<CellOverlay> { return std::make_unique<SettingsOverlay>(); };
+  }
   services->clock = std::move(options.clock);
   // A cell may ask for an address after the library stopped: the server is
   // then gone and there is no address to give.

@@ -1,14 +1,16 @@
 #pragma once
-// The editing layer of the hidden settings cell: it draws over every
-// picture the SDK draws into the cell's surface and takes the cell's mouse,
-// size and picture-size events. The overlay editors hand the library a
-// factory; without one the settings cell has no overlay and shows the bare
-// picture.
+// The editing layer of the hidden settings cell: it takes the page's
+// settings records, draws over every picture the SDK draws into the cell's
+// surface and takes the cell's mouse, size and picture-size events. The
+// library hands the cells a factory; without one the settings cell has no
+// overlay, shows the bare picture and answers settings records with 1006.
 //
 // Threads: paint runs on the SDK's drawing thread, everything else on the
 // cell's UI thread; an overlay guards its own state.
 #include <functional>
 #include <memory>
+
+#include "plugin/api/ksplugs.h"
 
 namespace ui {
 class DeviceContext;
@@ -20,6 +22,10 @@ class CellOverlay {
  public:
   virtual ~CellOverlay() = default;
 
+  // A page's record to apply (result codes of the library's settings call).
+  virtual int apply(const DeviceSettingsParam& record) = 0;
+  // Fills the record's result area; its arrays are malloc blocks.
+  virtual int readBack(DeviceSettingsParam& record) = 0;
   virtual void paint(ui::DeviceContext& dc) = 0;
   // Cell client pixels.
   virtual void mouseDown(int x, int y) = 0;

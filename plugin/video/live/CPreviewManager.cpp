@@ -185,6 +185,12 @@ bool CPreviewManager::settingsViewShown() {
   return onWindowThread(0, [&] { return settingsCellHidden() ? 0 : 1; }) != 0;
 }
 
+int CPreviewManager::settingsRecord(DeviceSettingsParam& record) {
+  return onWindowThread(KS_E_NOT_READY, [&] {
+    return settingsCell_ != nullptr ? settingsCell_->settingsRecord(record) : static_cast<int>(KS_E_WINDOW);
+  });
+}
+
 bool CPreviewManager::hasSettingsCell() {
   return onWindowThread(0, [&] { return settingsCell_ != nullptr ? 1 : 0; }) != 0;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/ui/WindowApi.h"
+#include "plugin/api/ksplugs.h"
 #include "plugin/video/dock/DockWindow.h"
 
 namespace ksplugs {
@@ -80,6 +81,10 @@ class CPreviewManager : public DockWindow {
   // Whether the settings cell is shown over the dock.
   bool settingsViewShown();
   bool hasSettingsCell();
+  // Hands the page's settings record to the settings cell on the window's
+  // thread: 1009 without a window, 1005 without a settings cell, else the
+  // cell's answer.
+  int settingsRecord(DeviceSettingsParam& record);
   // Sound off on every cell of the first `channels` channels.
   void muteAll(int channels);
   // Closes the streams of every cell and of the settings cell; recordings

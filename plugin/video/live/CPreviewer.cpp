@@ -359,6 +359,22 @@ int CPreviewer::setKeepAspect(bool on) {
   });
 }
 
+int CPreviewer::settingsRecord(DeviceSettingsParam& record) {
+  if (!isOpen()) return KS_E_NOT_READY;
+  if (!overlay_) return KS_E_UNAVAILABLE;
+  switch (record.operate) {
+    case 1:
+      return overlay_->apply(record);
+    case 2:
+      return overlay_->readBack(record);
+    case 3:
+      record.type = 0;
+      return overlay_->apply(record);
+    default:
+      return 0;
+  }
+}
+
 void CPreviewer::onVideoSizeChanged() {
   if (keepAspect_ && isOpen()) placeSurface();
   if (overlay_ && stream_) overlay_->setVideoSize(stream_->pictureWidth(), stream_->pictureHeight());

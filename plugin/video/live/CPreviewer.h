@@ -112,6 +112,11 @@ class CPreviewer : public ui::Window {
   // The recorded stream, for tests and benchmarks on the window thread.
   RecordedStream* recorded() { return recorded_.get(); }
 
+  // The settings cell's part of the page's settings command: 1 apply, 2
+  // read back, 3 hide every editor, anything else 0. 1009 unless the
+  // cell's stream is open; 1006 without an overlay. UI thread.
+  int settingsRecord(DeviceSettingsParam& record);
+
   // State, for the dock and for tests (UI thread).
   bool isOpen() const { return stream_ && stream_->isOpen(); }
   int streamType() const { return streamType_; }
