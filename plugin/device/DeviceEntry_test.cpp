@@ -260,9 +260,11 @@ TEST_F(DeviceEntryTest, DockIsCreatedOverItsBrowserAndKeptThere) {
   EXPECT_TRUE(entry_->leaveFullScreen());
   EXPECT_FALSE(dock->isFullScreen());
 
-  // The settings cell exists now; the overlays it would hand the record to do not.
+  // The settings cell exists now, but its stream is not open.
   DeviceSettingsParam settings{};
-  EXPECT_EQ(entry_->settings(settings, 0), KS_E_UNAVAILABLE);
+  settings.operate = 2;
+  settings.type = SETTINGS_PRIVACY;
+  EXPECT_EQ(entry_->settings(settings, 0), KS_E_NOT_READY);
 }
 
 TEST_F(DeviceEntryTest, PlaybackDockIsCreatedOverItsBrowserAndFollowsIt) {

@@ -63,4 +63,12 @@ void DockWindow::onFinalMessage(ui::HWND) {
   if (selfDelete_.load()) delete this;
 }
 
+ui::HFONT DockWindow::adoptCreatedWindow() {
+  noteWindow(hwnd());
+  setOwnerWindow(ui::getParent(hwnd()));
+  const auto font = static_cast<ui::HFONT>(ui::sendMessage(ownerWindow(), ui::WM_GETFONT));
+  defaultHandle(ui::WM_SETFONT, font, 1);
+  return font;
+}
+
 }  // namespace ksplugs

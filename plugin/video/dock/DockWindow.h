@@ -77,6 +77,10 @@ class DockWindow : public ui::Window {
   // Records the window handle as soon as WM_CREATE runs, so operations sent
   // during creation find it.
   void noteWindow(ui::HWND hwnd) { window_.store(hwnd, std::memory_order_release); }
+  // The start of WM_CREATE for either dock: records the window, takes its
+  // parent as the owner and the owner's font as the dock's, which it answers
+  // for the cells.
+  ui::HFONT adoptCreatedWindow();
   // WM_WINDOWPOSCHANGING: showing and hiding follow the shown flag.
   void keepShownState(ui::WINDOWPOS* pos) const;
   void onFinalMessage(ui::HWND hwnd) final;

@@ -267,10 +267,7 @@ ui::LRESULT CPreviewManager::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::
 }
 
 ui::LRESULT CPreviewManager::onCreate() {
-  noteWindow(hwnd());
-  setOwnerWindow(ui::getParent(hwnd()));
-  const auto font = static_cast<ui::HFONT>(ui::sendMessage(ownerWindow(), ui::WM_GETFONT));
-  defaultHandle(ui::WM_SETFONT, font, 1);
+  const ui::HFONT font = adoptCreatedWindow();
 
   WebPlug_NCL::CDVSDevice* device = session();
   const int channels = device != nullptr ? device->channelCount() : 0;

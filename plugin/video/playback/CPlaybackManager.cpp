@@ -69,10 +69,7 @@ ui::LRESULT CPlaybackManager::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui:
 }
 
 ui::LRESULT CPlaybackManager::onCreate() {
-  noteWindow(hwnd());
-  setOwnerWindow(ui::getParent(hwnd()));
-  const auto font = static_cast<ui::HFONT>(ui::sendMessage(ownerWindow(), ui::WM_GETFONT));
-  defaultHandle(ui::WM_SETFONT, font, 1);
+  const ui::HFONT font = adoptCreatedWindow();
   auto* cell = new (std::nothrow) CPreviewer(0, false, sharedServices());
   if (cell == nullptr) return 0;
   cell->setPlaybackMark();
