@@ -7,6 +7,13 @@
 
 namespace ksplugs {
 
+int SettingsOverlay::apply(const DeviceSettingsParam& record) {
+  std::optional<ui::CursorShape> cursor;
+  const int result = host_.apply(record, &cursor);
+  setCursor(cursor);
+  return result;
+}
+
 void SettingsOverlay::paint(ui::DeviceContext& dc) {
   cairo_t* cr = dc.cairo();
   if (cr == nullptr) return;

@@ -11,7 +11,7 @@ namespace ksplugs {
 
 class SettingsOverlay : public CellOverlay {
  public:
-  int apply(const DeviceSettingsParam& record) override { return host_.apply(record); }
+  int apply(const DeviceSettingsParam& record) override;
   int readBack(DeviceSettingsParam& record) override { return host_.readBack(record); }
   void paint(ui::DeviceContext& dc) override;
   void mouseDown(int x, int y) override { setCursor(host_.mouseDown(x, y)); }

@@ -47,10 +47,18 @@ class OverlayEditor {
     return active_;
   }
   // Later applies and read backs use the new size; shapes are not rescaled.
-  void resize(int width, int height) {
+  virtual void resize(int width, int height) {
     std::lock_guard lock(mutex_);
     cellWidth_ = width;
     cellHeight_ = height;
+  }
+  // Whether an apply since the last call dropped the hover state, so the
+  // cursor it showed must go back to the arrow.
+  bool takeCursorReset() {
+    std::lock_guard lock(mutex_);
+    const bool reset = cursorReset_;
+    cursorReset_ = false;
+    return reset;
   }
   // The stream's picture size; only the face editor uses it.
   virtual void setVideoSize(int, int) {}
@@ -62,6 +70,7 @@ class OverlayEditor {
   bool active_ = false;  // guarded by mutex_
   int cellWidth_ = 0;    // guarded by mutex_
   int cellHeight_ = 0;   // guarded by mutex_
+  bool cursorReset_ = false;  // guarded by mutex_
 };
 
 }  // namespace ksplugs

@@ -36,7 +36,7 @@ std::unique_ptr<OverlayEditor> OverlayHost::makeEditor(int type, int cellWidth, 
   }
 }
 
-int OverlayHost::apply(const DeviceSettingsParam& record) {
+int OverlayHost::apply(const DeviceSettingsParam& record, std::optional<ui::CursorShape>* cursor) {
   OverlayEditor* editor = nullptr;
   bool unavailable = false;
   std::vector<OverlayEditor*> hidden;
@@ -68,11 +68,13 @@ int OverlayHost::apply(const DeviceSettingsParam& record) {
   if (unavailable) return KS_E_UNAVAILABLE;
   if (editor == nullptr) return 0;
   if (record.type == SETTINGS_FACE) editor->setVideoSize(videoWidth, videoHeight);
+  int result = KS_E_NO_MEMORY;
   try {
-    return editor->apply(record);
+    result = editor->apply(record);
   } catch (const std::bad_alloc&) {
-    return KS_E_NO_MEMORY;
   }
+  if (editor->takeCursorReset() && cursor != nullptr) *cursor = ui::CursorShape::Arrow;
+  return result;
 }
 
 int OverlayHost::readBack(DeviceSettingsParam& record) {

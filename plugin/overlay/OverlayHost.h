@@ -33,8 +33,10 @@ class OverlayHost {
 
   // Shows the editor of the record's type (hiding every other one) and feeds
   // it the record; type 0 hides them all. 1002 when an editor cannot be
-  // made, 1006 for a type whose editor this build does not have.
-  int apply(const DeviceSettingsParam& record);
+  // made, 1006 for a type whose editor this build does not have. When the
+  // apply dropped what the pointer hovered, *cursor (when given) gets the
+  // arrow to show instead.
+  int apply(const DeviceSettingsParam& record, std::optional<ui::CursorShape>* cursor = nullptr);
   // Fills the record's result area from the editor of its type; 1009 when
   // that editor was never made.
   int readBack(DeviceSettingsParam& record);
