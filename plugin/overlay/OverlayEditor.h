@@ -67,9 +67,9 @@ class OverlayEditor {
   OverlayEditor(int cellWidth, int cellHeight) : cellWidth_(cellWidth), cellHeight_(cellHeight) {}
 
   mutable std::mutex mutex_;
-  bool active_ = false;  // guarded by mutex_
-  int cellWidth_ = 0;    // guarded by mutex_
-  int cellHeight_ = 0;   // guarded by mutex_
+  bool active_ = false;       // guarded by mutex_
+  int cellWidth_ = 0;         // guarded by mutex_
+  int cellHeight_ = 0;        // guarded by mutex_
   bool cursorReset_ = false;  // guarded by mutex_
 };
 

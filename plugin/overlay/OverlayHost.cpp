@@ -3,6 +3,10 @@
 #include <new>
 #include <vector>
 
+#include "plugin/overlay/CrossLineOverlay.h"
+#include "plugin/overlay/PassengerOverlay.h"
+#include "plugin/overlay/PolygonOverlay.h"
+
 namespace ksplugs {
 
 OverlayHost::OverlayHost() = default;
@@ -28,9 +32,13 @@ int OverlayHost::slotOf(int type) {
 }
 
 std::unique_ptr<OverlayEditor> OverlayHost::makeEditor(int type, int cellWidth, int cellHeight) {
-  (void)cellWidth;
-  (void)cellHeight;
   switch (type) {
+    case SETTINGS_CROSS_LINE:
+      return std::make_unique<CrossLineOverlay>(cellWidth, cellHeight);
+    case SETTINGS_PASSENGER:
+      return std::make_unique<PassengerOverlay>(cellWidth, cellHeight);
+    case SETTINGS_POLYGON:
+      return std::make_unique<PolygonOverlay>(cellWidth, cellHeight);
     default:
       return nullptr;
   }
