@@ -24,7 +24,7 @@ ui::LRESULT CPlayerWnd::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
       ui::postMessage(cell, msg, wParam, lParam);
       return 0;
     case ui::WM_LBUTTONDBLCLK:
-      return ui::sendMessage(cell, MsgCellDoubleClick, 0, 0);
+      return ui::sendMessage(cell, MsgCellDoubleClick, 0, lParam);
     case ui::WM_SETFOCUS:
       return 0;
     case ui::WM_PAINT:

@@ -112,7 +112,13 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
     case ui::WM_LBUTTONDOWN: onLeftDown(lParam); return 0;
     case ui::WM_LBUTTONUP: onLeftUp(lParam); return 0;
     case MsgCellDoubleClick:
-      if (!settings_) ui::sendMessage(ui::getParent(hwnd()), MsgCellDoubleClick, reinterpret_cast<ui::WPARAM>(this));
+      // In the settings view a quick second press is still a press: an editor
+      // must see it, or a second drag started at once would be lost.
+      if (settings_) {
+        onLeftDown(lParam);
+      } else {
+        ui::sendMessage(ui::getParent(hwnd()), MsgCellDoubleClick, reinterpret_cast<ui::WPARAM>(this));
+      }
       return 0;
     case MsgFileReady: onFileReady(static_cast<int>(wParam), reinterpret_cast<char16_t*>(lParam)); return 0;
     case MsgVideoSizeChanged: onVideoSizeChanged(); return 0;
