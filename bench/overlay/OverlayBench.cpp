@@ -1,14 +1,20 @@
 // Time to draw the settings editors over one picture of the settings cell:
-// eight on-screen text lines and the date, 4 and 64 privacy masks, and the
-// three face boxes, in a 704 x 576 and a 1920 x 1080 cell. Each case is
+// eight on-screen text lines and the date, 4 and 64 privacy masks, the three
+// face boxes, eight polygon regions of eight vertices, the crossing line and
+// the passenger region, in a 704 x 576 and a 1920 x 1080 cell. Each case is
 // reported beside the cost of copying one picture of the same size (what a
 // frame costs before anything is drawn over it), as a ratio.
+//
+// Then the check of one vertex move of a region of 8, 64 and 256 vertices,
+// against checking every pair of the region's edges (what a whole-region
+// validation would cost).
 //
 // Usage: bench_overlay [pictures per case, default 300]
 #include <cairo.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +23,13 @@
 #include <vector>
 
 #include "plugin/overlay/OverlayHost.h"
+#include "plugin/overlay/PolygonShape.h"
 
 namespace {
 
 using ksplugs::OverlayHost;
+using ksplugs::PointD;
+using ksplugs::PolygonShape;
 
 // Median microseconds of `work` over `runs` calls.
 double medianMicros(int runs, const std::function<void()>& work) {
@@ -98,6 +107,60 @@ DeviceSettingsParam faceRecord() {
   return r;
 }
 
+DeviceSettingsParam polygonRecord(int region, std::vector<int32_t>& x, std::vector<int32_t>& y) {
+  // Eight-pointed stars on a 4 x 2 grid of the normalised space.
+  const double cx = 1250 + (region % 4) * 2500;
+  const double cy = 2500 + (region / 4) * 5000;
+  for (int i = 0; i < 8; ++i) {
+    const double a = i * M_PI / 4;
+    const double r = i % 2 ? 600 : 1100;
+    x.push_back(static_cast<int32_t>(cx + r * std::cos(a)));
+    y.push_back(static_cast<int32_t>(cy + r * std::sin(a)));
+  }
+  DeviceSettingsParam r{};
+  r.type = SETTINGS_POLYGON;
+  r.operate = 1;
+  r.subType = 4;
+  r.block.polygon.edge = 8;
+  r.block.polygon.x = x.data();
+  r.block.polygon.y = y.data();
+  return r;
+}
+
+// A convex region of n vertices on a circle, in pixels of a 1920 x 1080 cell.
+std::vector<PointD> circle(int n) {
+  std::vector<PointD> points;
+  for (int i = 0; i < n; ++i) {
+    const double a = 2 * M_PI * i / n;
+    points.push_back({960 + 500 * std::cos(a), 540 + 500 * std::sin(a)});
+  }
+  return points;
+}
+
+void validationBench(int runs) {
+  std::printf("\n%-28s %12s %16s %8s\n", "vertex move check", "check us", "all pairs us", "ratio");
+  for (const int n : {8, 64, 256}) {
+    const std::vector<PointD> points = circle(n);
+    const PointD v{points[0].x - 20, points[0].y + 10};
+    volatile bool sink = false;
+    const double check = medianMicros(runs, [&] { sink = PolygonShape::vertexMoveInvalid(points, 0, v); });
+    std::vector<PointD> moved = points;
+    moved[0] = v;
+    const double pairs = medianMicros(std::max(10, runs / 10), [&] {
+      bool bad = false;
+      for (int i = 0; i < n && !bad; ++i)
+        for (int j = i + 2; j < n && !bad; ++j) {
+          if (i == 0 && j == n - 1) continue;
+          bad = PolygonShape::edgesConflict(moved[i], moved[(i + 1) % n], moved[j], moved[(j + 1) % n]);
+        }
+      sink = bad;
+    });
+    char name[32];
+    std::snprintf(name, sizeof name, "%d vertices", n);
+    std::printf("%-28s %12.2f %16.2f %7.3fx\n", name, check, pairs, check / pairs);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,23 +184,41 @@ int main(int argc, char** argv) {
     std::vector<char*> text;
     std::vector<int32_t> tx, ty;
     std::vector<int32_t> few[4], many[4];
+    std::vector<int32_t> px[8], py[8];
+    std::vector<DeviceSettingsParam> regions;
+    for (int i = 0; i < 8; ++i) regions.push_back(polygonRecord(i, px[i], py[i]));
+    DeviceSettingsParam line{};
+    line.type = SETTINGS_CROSS_LINE;
+    line.subType = 1;
+    line.block.crossLine = {3, {2000, 8000}, {3000, 7000}};
+    std::vector<int32_t> passengerX{2000, 6000, 7000, 3000, 1500, 1200};
+    std::vector<int32_t> passengerY{2000, 2500, 6000, 7500, 6000, 4000};
+    DeviceSettingsParam passenger{};
+    passenger.type = SETTINGS_PASSENGER;
+    passenger.subType = 1;
+    passenger.block.passenger = {3, 6, passengerX.data(), passengerY.data(), 0, 0, 9999, 9999};
     struct Case {
       const char* name;
-      DeviceSettingsParam record;
+      std::vector<DeviceSettingsParam> records;
     } cases[] = {
-        {"8 text lines + date", osdRecord(text, tx, ty)},
-        {"4 privacy masks", privacyRecord(4, few)},
-        {"64 privacy masks", privacyRecord(64, many)},
-        {"face boxes", faceRecord()},
+        {"8 text lines + date", {osdRecord(text, tx, ty)}},
+        {"4 privacy masks", {privacyRecord(4, few)}},
+        {"64 privacy masks", {privacyRecord(64, many)}},
+        {"face boxes", {faceRecord()}},
+        {"8 regions x 8 vertices", regions},
+        {"crossing line", {line}},
+        {"passenger region", {passenger}},
     };
     for (Case& c : cases) {
       OverlayHost host;
       host.resize(s.w, s.h);
       host.setVideoSize(s.w, s.h);
-      const int applied = host.apply(c.record);
-      if (applied != 0) {
-        std::fprintf(stderr, "%s: apply answered %d\n", c.name, applied);
-        return 1;
+      for (const DeviceSettingsParam& record : c.records) {
+        const int applied = host.apply(record);
+        if (applied != 0) {
+          std::fprintf(stderr, "%s: apply answered %d\n", c.name, applied);
+          return 1;
+        }
       }
       host.resize(s.w, s.h);
       cairo_t* cr = cairo_create(target);
@@ -155,5 +236,6 @@ int main(int argc, char** argv) {
     cairo_surface_destroy(picture);
     cairo_surface_destroy(target);
   }
+  validationBench(runs * 10);
   return 0;
 }
