@@ -6,14 +6,19 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 #include <vector>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libswscale/swscale.h>
 }
 
 #include "platform/devlink/DevLinkSdk.h"
@@ -33,12 +38,12 @@ using namespace std::chrono_literals;
 using devlink::StreamRenderer;
 using ui::COLORREF;
 using ui::HWND;
+using ui::pumpPendingMessages;
 using ui::RGB;
 using ui::SW_HIDE;
 using ui::SW_SHOW;
 using ui::WS_POPUP;
 using ui::WS_VISIBLE;
-using ui::pumpPendingMessages;
 namespace wire = devlink::wire;
 
 // One frame as the SDK hands it on: header and payload in one block.
@@ -224,7 +229,8 @@ TEST_F(RendererTest, AStalledWindowDropsOldWorkAndRecoversAtAKeyFrame) {
 
 TEST_F(RendererTest, AudioReachesTheSinkOnlyWhileSoundIsOn) {
   std::vector<uint8_t> tone(320);
-  for (size_t i = 0; i < tone.size(); ++i) tone[i] = g711::encodeMuLawStandard(static_cast<int16_t>(i % 2 ? 8000 : -8000));
+  for (size_t i = 0; i < tone.size(); ++i)
+    tone[i] = g711::encodeMuLawStandard(static_cast<int16_t>(i % 2 ? 8000 : -8000));
   auto audio = makeFrame(tone, DLSDK_FRAME_AUDIO, DLSDK_FORMAT_G711U, 1, 0);
   renderer_->onFrame(audio.frame);
   EXPECT_EQ(sink_->samples(), 0u);
@@ -268,8 +274,8 @@ TEST(PictureScalerTest, CropsStayInsideThePictureAndOnTheChromaGrid) {
   EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {3, 5, 100, 100}), Crop{2, 4, 101, 101}));
   EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {300, 200, 500, 500}), Crop{300, 200, 52, 88}));
   EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {400, 0, 10, 10}), Crop{0, 0, 352, 288}));
-  EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {INT_MAX, INT_MAX, INT_MAX, INT_MAX}),
-                   Crop{0, 0, 352, 288}));
+  EXPECT_TRUE(
+      same(devlink::PictureScaler::clampCrop(picture, {INT_MAX, INT_MAX, INT_MAX, INT_MAX}), Crop{0, 0, 352, 288}));
   EXPECT_TRUE(same(devlink::PictureScaler::clampCrop(picture, {INT_MIN, INT_MIN, 64, 64}), Crop{0, 0, 64, 64}));
 
   // Left half white, right half black: the left half's crop is all white.
@@ -295,6 +301,107 @@ TEST(SnapshotWriterTest, NameChoosesTheFormat) {
   EXPECT_EQ(devlink::SnapshotWriter::formatFor("/a/b.jpeg"), F::kJpeg);
   EXPECT_EQ(devlink::SnapshotWriter::formatFor("/a/bmp"), F::kJpeg);
   EXPECT_EQ(devlink::SnapshotWriter::write(nullptr, "/tmp/x.bmp"), DLSDK_ERR_NO_PICTURE);
+}
+
+// A picture file decoded to packed RGB (R, G, B per pixel), or empty.
+std::vector<uint8_t> decodeToRgb(const std::string& path, AVCodecID id, int width, int height) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const AVCodec* codec = avcodec_find_decoder(id);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::vector<uint8_t> rgb;
+  if (avcodec_open2(ctx, codec, nullptr) == 0 && av_new_packet(packet, static_cast<int>(bytes.size())) == 0) {
+    std::copy(bytes.begin(), bytes.end(), packet->data);
+    if (avcodec_send_packet(ctx, packet) == 0 && avcodec_receive_frame(ctx, frame) == 0 && frame->width == width &&
+        frame->height == height) {
+      rgb.resize(static_cast<size_t>(width) * height * 3);
+      SwsContext* sws = sws_getContext(width, height, static_cast<AVPixelFormat>(frame->format), width, height,
+                                       AV_PIX_FMT_RGB24, SWS_POINT, nullptr, nullptr, nullptr);
+      uint8_t* planes[1] = {rgb.data()};
+      const int strides[1] = {width * 3};
+      sws_scale(sws, frame->data, frame->linesize, 0, height, planes, strides);
+      sws_freeContext(sws);
+    }
+  }
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&ctx);
+  return rgb;
+}
+
+// A snapshot is the decoded picture itself: a BMP holds exactly its colours
+// (the picture converted once to RGB), a JPEG stays within 30 dB PSNR of
+// them, and both agree with the picture's colours worked out by the BT.601
+// formula.
+TEST(SnapshotWriterTest, FilesHoldTheDecodedPicture) {
+  constexpr int kW = 160;
+  constexpr int kH = 96;
+  AVFrame* picture = av_frame_alloc();
+  picture->format = AV_PIX_FMT_YUV420P;
+  picture->width = kW;
+  picture->height = kH;
+  ASSERT_EQ(av_frame_get_buffer(picture, 0), 0);
+  // Texture and edges (so a poor JPEG shows), and flat colour blocks.
+  std::mt19937 random(7);
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      picture->data[0][y * picture->linesize[0] + x] =
+          static_cast<uint8_t>(x < kW / 2 ? 16 + (x * 3 + y * 2) % 220 : 40 + random() % 180);
+  for (int y = 0; y < kH / 2; ++y)
+    for (int x = 0; x < kW / 2; ++x) {
+      picture->data[1][y * picture->linesize[1] + x] = static_cast<uint8_t>(x < kW / 4 ? 90 : 200);
+      picture->data[2][y * picture->linesize[2] + x] = static_cast<uint8_t>(y < kH / 4 ? 60 : 170);
+    }
+  // The picture in RGB, converted the one way a snapshot converts it.
+  std::vector<uint8_t> expected(kW * kH * 3);
+  {
+    SwsContext* sws =
+        sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, kW, kH, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    std::vector<uint8_t> bgr(expected.size());
+    uint8_t* planes[1] = {bgr.data()};
+    const int strides[1] = {kW * 3};
+    sws_scale(sws, picture->data, picture->linesize, 0, kH, planes, strides);
+    sws_freeContext(sws);
+    for (size_t i = 0; i < bgr.size(); i += 3) {
+      expected[i] = bgr[i + 2];
+      expected[i + 1] = bgr[i + 1];
+      expected[i + 2] = bgr[i];
+    }
+  }
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("kestrova-shot-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string bmp = (folder / "shot.bmp").string();
+  const std::string jpg = (folder / "shot.jpg").string();
+  ASSERT_EQ(devlink::SnapshotWriter::write(picture, bmp), DLSDK_OK);
+  ASSERT_EQ(devlink::SnapshotWriter::write(picture, jpg), DLSDK_OK);
+  const std::vector<uint8_t> fromBmp = decodeToRgb(bmp, AV_CODEC_ID_BMP, kW, kH);
+  const std::vector<uint8_t> fromJpg = decodeToRgb(jpg, AV_CODEC_ID_MJPEG, kW, kH);
+  std::filesystem::remove_all(folder);
+  ASSERT_EQ(fromBmp.size(), expected.size());
+  ASSERT_EQ(fromJpg.size(), expected.size());
+  EXPECT_TRUE(fromBmp == expected) << "the BMP differs from the picture";
+  double squared = 0;
+  for (size_t i = 0; i < expected.size(); ++i) squared += std::pow(double(fromJpg[i]) - expected[i], 2);
+  const double psnr = 10 * std::log10(255.0 * 255.0 / (squared / expected.size()));
+  EXPECT_GE(psnr, 30.0);
+  // The BMP's colours by the BT.601 studio-range formula, in the flat part
+  // of the picture (bicubic chroma is exact there), within rounding.
+  // Chroma is flat (U 90, V 60) in the top-left quarter.
+  for (int y = 4; y < kH / 2 - 4; y += 5)
+    for (int x = 4; x < kW / 2 - 4; x += 5) {
+      const double Y = picture->data[0][y * picture->linesize[0] + x] - 16.0;
+      const double U = 90 - 128.0;
+      const double V = 60 - 128.0;
+      const double rgb[3] = {1.164 * Y + 1.596 * V, 1.164 * Y - 0.392 * U - 0.813 * V, 1.164 * Y + 2.017 * U};
+      for (int c = 0; c < 3; ++c) {
+        const double want = std::clamp(rgb[c], 0.0, 255.0);
+        ASSERT_NEAR(fromBmp[(y * kW + x) * 3 + c], want, 3.0) << "pixel " << x << "," << y << " channel " << c;
+      }
+    }
+  av_frame_free(&picture);
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 // display asks Kestrova for four cameras over a magenta area of the page.
 // The dock must cover that area, play in every cell, follow the browser as
 // it moves, maximises, minimises and comes back, change its layout, go full
-// screen and leave it on Escape, take a snapshot, and go away with its device
-// when the page does. A second device then records until the shell is told
+// screen and leave it on Escape, take a snapshot, let a person draw a privacy
+// mask and a crossing line over the picture with the mouse, and go away with
+// its device when the page does. A second device then records until the shell is told
 // to end, which must leave a playable file.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -158,6 +159,57 @@ async function story(run) {
   assert.equal(snapshot.code, 200, JSON.stringify(snapshot));
   const bytes = fs.readFileSync(snapshot.actualPath);
   assert.ok(bytes.length > 1000 && bytes[0] === 0xff && bytes[1] === 0xd8, `a JPEG at ${snapshot.actualPath}`);
+
+  // The settings view of channel 0: the page makes the privacy-mask editor
+  // ready with no mask, a person draws one with the real mouse over the
+  // dock, and the page reads it back in its own grid of 703 x 575.
+  const settingsView = await live(1, { settings: true, Preview: { title: TITLE, layout: 2, open: true,
+    adjustPos: false, ...rect } });
+  assert.equal(settingsView.code, 200, JSON.stringify(settingsView));
+  const settings = (body) => send({ Fountion: 'settings', settings: { uniqueId: id, ...body } });
+  const ready = await settings({ operate: 1, type: 3, privacyCover: { type: 1, count: 0, left: [], top: [], right: [],
+    bottom: [], fillColor: '00FF00' } });
+  assert.equal(ready.code, 200, JSON.stringify(ready));
+  dock = await waitFor('the dock over the page in the settings view',
+    () => { const d = dockOf(shell.pid, restored.id); return covers(d, expected) && d; });
+  const from = { x: 60, y: 50 };
+  const to = { x: 260, y: 190 };
+  xdotool('mousemove', '--sync', String(dock.x + from.x), String(dock.y + from.y), 'mousedown', '1',
+    'mousemove', '--sync', String(dock.x + to.x), String(dock.y + to.y), 'mouseup', '1');
+  const back = await waitFor('the drawn mask read back by the page', async () => {
+    const reply = await settings({ operate: 2, type: 3 });
+    return reply.code === 200 && reply.settings.privacyCover.count === 1 && reply.settings.privacyCover;
+  }, 5000, 50);
+  const grid = (v, size, range) => Math.trunc((v * range) / size);
+  const near1 = (a, b) => Math.abs(a - b) <= 1;
+  assert.ok(near1(back.left[0], grid(from.x, dock.w, 703)) && near1(back.top[0], grid(from.y, dock.h, 575)) &&
+    near1(back.right[0], grid(to.x, dock.w, 703)) && near1(back.bottom[0], grid(to.y, dock.h, 575)),
+    `mask read back ${JSON.stringify(back)} for a drag ${JSON.stringify({ from, to })} in ${dock.w}x${dock.h}`);
+  // The page's "00FF00" fills the mask in green over the picture.
+  const inside = { x: dock.x + from.x + 10, y: dock.y + from.y + 10, w: to.x - from.x - 20, h: to.y - from.y - 20 };
+  await waitFor('the mask drawn over the picture', () => probe.region(inside, '00ff00').matching === inside.w * inside.h);
+  log(`a mask drawn with the mouse read back as ${JSON.stringify(back)}`);
+
+  // A crossing line: the page shows one and asks for a new one, the person
+  // draws it with the mouse, the page reads it back in its 9999 space.
+  for (const type of [1, 2]) {
+    const reply = await settings({ operate: 1, type: 5, intrusion: { type, orientation: 1, x: [1000, 2000],
+      y: [1000, 2000] } });
+    assert.equal(reply.code, 200, JSON.stringify(reply));
+  }
+  const lineFrom = { x: 100, y: 300 };
+  const lineTo = { x: 400, y: 250 };
+  xdotool('mousemove', '--sync', String(dock.x + lineFrom.x), String(dock.y + lineFrom.y), 'mousedown', '1',
+    'mousemove', '--sync', String(dock.x + lineTo.x), String(dock.y + lineTo.y), 'mouseup', '1');
+  const crossing = await waitFor('the drawn line read back by the page', async () => {
+    const reply = await settings({ operate: 2, type: 5 });
+    return reply.code === 200 && reply.settings.crossBorder.x[1] !== 2000 && reply.settings.crossBorder;
+  }, 5000, 50);
+  const normalised = (v, size) => Math.trunc((v * 9999) / size);
+  assert.ok(near1(crossing.x[0], normalised(lineFrom.x, dock.w)) && near1(crossing.y[0], normalised(lineFrom.y, dock.h)) &&
+    near1(crossing.x[1], normalised(lineTo.x, dock.w)) && near1(crossing.y[1], normalised(lineTo.y, dock.h)),
+    `line read back ${JSON.stringify(crossing)} for a drag ${JSON.stringify({ lineFrom, lineTo })}`);
+  log(`a crossing line drawn with the mouse read back as ${JSON.stringify(crossing)}`);
 
   // The tab navigates away: its connection ends, and the device with it.
   await page.goto('about:blank');
