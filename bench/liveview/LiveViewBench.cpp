@@ -135,12 +135,14 @@ int main(int argc, char** argv) {
   std::vector<uint64_t> before;
   for (ksplugs::CPreviewer* cell : dock->cells()) before.push_back(drawnOf(cell));
   const uint64_t sentBefore = server.framesSent();
+  const uint64_t picturesBefore = server.picturesSent();
   const double cpuBefore = cpuSeconds();
   const auto start = Clock::now();
   ui::pumpMessagesUntil([] { return false; }, std::chrono::seconds(playSeconds));
   const double wall = seconds(Clock::now() - start);
   const double cpu = cpuSeconds() - cpuBefore;
-  const uint64_t sent = server.framesSent() - sentBefore;
+  const uint64_t pictures = server.picturesSent() - picturesBefore;
+  const uint64_t sound = server.framesSent() - sentBefore - pictures;
   std::vector<double> fps;
   for (size_t i = 0; i < dock->cells().size(); ++i) fps.push_back((drawnOf(dock->cells()[i]) - before[i]) / wall);
 
@@ -151,8 +153,8 @@ int main(int argc, char** argv) {
   std::sort(sorted.begin(), sorted.end());
   double total = 0;
   for (double f : fps) total += f;
-  std::printf("\n36 sub streams (704 x 576, 25 fps offered) in a 6 x 6 dock of 1920 x 1080, %.1f s\n", wall);
-  std::printf("  frames sent by the simulator  %8.1f /s\n", sent / wall);
+  std::printf("\n36 sub streams (704 x 576 at 25 fps) in a 6 x 6 dock of 1920 x 1080, %.1f s\n", wall);
+  std::printf("  pictures sent by the simulator %7.1f /s (and %.1f sound frames/s)\n", pictures / wall, sound / wall);
   std::printf("  drawn per cell                min %.1f  median %.1f  max %.1f  fps\n", sorted.front(),
               sorted[sorted.size() / 2], sorted.back());
   std::printf("  drawn, all cells              %8.1f /s\n", total);
