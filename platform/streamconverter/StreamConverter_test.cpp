@@ -25,6 +25,7 @@ extern "C" {
 
 #include "platform/devlink/WireFormat.h"
 #include "platform/sys/TempPath.h"
+#include "tests/support/RequiredTool.h"
 #include "tools/devsim/AudioTone.h"
 #include "tools/devsim/EncodedLoop.h"
 
@@ -230,7 +231,7 @@ class StreamConverterTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { av_log_set_level(AV_LOG_QUIET); }
   void SetUp() override {
-    if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
+    KSTEST_REQUIRE_TOOL("ffprobe");
     ASSERT_EQ(Converter_Initialize(), CONVERTER_OK);
     ASSERT_TRUE(loop(false) && loop(true));
   }

@@ -13,6 +13,7 @@
 
 #include "platform/sys/Base64.h"
 #include "platform/sys/G711.h"
+#include "tests/support/RequiredTool.h"
 
 namespace kestrova {
 namespace {
@@ -251,8 +252,6 @@ bool runFfmpeg(const std::string& arguments) {
   return std::system(command.c_str()) == 0;
 }
 
-bool haveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -286,7 +285,7 @@ TEST(G711, AlawIsStandardAndMatchesFfmpeg) {
   EXPECT_EQ(0x55, g711::encodeALaw(-1));
   EXPECT_EQ(0xAA, g711::encodeALaw(32767));
   EXPECT_EQ(0x2A, g711::encodeALaw(-32768));
-  if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  KSTEST_REQUIRE_TOOL("ffmpeg");
   TempFolder folder;
   const std::string reference = ffmpegCodes(folder, "pcm_alaw", "alaw");
   ASSERT_EQ(65536u, reference.size());
@@ -313,7 +312,7 @@ TEST(G711, UlawMatchesFfmpegExceptNearSilence) {
   EXPECT_EQ(0xF7, g711::encodeMuLawDesigned(0));
   EXPECT_EQ(0x80, g711::encodeMuLawDesigned(32767));
   EXPECT_EQ(0x00, g711::encodeMuLawDesigned(-32768));
-  if (!haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  KSTEST_REQUIRE_TOOL("ffmpeg");
   TempFolder folder;
   const std::string reference = ffmpegCodes(folder, "pcm_mulaw", "mulaw");
   ASSERT_EQ(65536u, reference.size());
