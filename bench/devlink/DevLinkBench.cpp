@@ -82,8 +82,18 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   const std::string devsimPath = besideThisProgram("devsim");
-  std::vector<std::string> args{devsimPath, "--port", "0", "--media-port", "0", "--channels",
-                                std::to_string(kMaxStreams), "--max-streams", "128", "--print-ports"};
+  std::vector<std::string> args{devsimPath,
+                                "--port",
+                                "0",
+                                "--media-port",
+                                "0",
+                                "--channels",
+                                std::to_string(kMaxStreams),
+                                "--max-streams",
+                                "128",
+                                "--print-ports",
+                                "--content",
+                                "scene"};
   std::vector<char*> argvDevsim;
   for (auto& a : args) argvDevsim.push_back(a.data());
   argvDevsim.push_back(nullptr);
@@ -96,7 +106,8 @@ int main(int argc, char** argv) {
   char line[256] = {};
   FILE* devsimOut = fdopen(out[0], "r");
   unsigned commandPort = 0, mediaPort = 0;
-  if (!fgets(line, sizeof line, devsimOut) || std::sscanf(line, "devsim command=%u media=%u", &commandPort, &mediaPort) != 2) {
+  if (!fgets(line, sizeof line, devsimOut) ||
+      std::sscanf(line, "devsim command=%u media=%u", &commandPort, &mediaPort) != 2) {
     std::fprintf(stderr, "devsim did not report its ports\n");
     kill(devsim, SIGTERM);
     return 1;

@@ -3,14 +3,14 @@
 // Reports the median and best microseconds per call over the runs.
 //
 // Usage: bench_devlinktext [calls per case, default 200]
-#include "platform/devlinktext/DevLinkText.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "platform/devlinktext/DevLinkText.h"
 
 namespace {
 

@@ -83,6 +83,8 @@ int main(int argc, char** argv) {
   o.mediaPort = 0;
   o.channels = kGridChannels + 1;
   o.loopSeconds = 2;
+  // Camera-like pictures, so decoding costs what it does with a camera.
+  o.content = devsim::Content::kScene;
   o.h265Channels.assign(kGridChannels + 1, false);
   o.h265Channels[kH265Channel] = true;
   o.maxStreams = 64;

@@ -61,8 +61,8 @@ struct Devsim {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     const std::string path = besideThisProgram("devsim");
-    std::vector<std::string> args{path, "--port", "0", "--media-port", "0", "--channels", "1",
-                                  "--audio", audio ? "ulaw" : "none", "--print-ports"};
+    std::vector<std::string> args{path,         "--port", "0",       "--media-port",          "0",
+                                  "--channels", "1",      "--audio", audio ? "ulaw" : "none", "--print-ports"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -280,6 +280,8 @@ int main(int argc, char** argv) {
   options.mediaPort = 0;
   options.channels = 36;
   options.loopSeconds = 1;
+  // Camera-like pictures, so decoding costs what it does with a camera.
+  options.content = devsim::Content::kScene;
   options.maxStreams = 64;
   options.maxSessions = 16;
   devsim::DevSimServer server(options);

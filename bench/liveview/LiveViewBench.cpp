@@ -88,6 +88,8 @@ int main(int argc, char** argv) {
   options.mediaPort = 0;
   options.channels = kChannels;
   options.loopSeconds = 1;
+  // Camera-like pictures, so decoding costs what it does with a camera.
+  options.content = devsim::Content::kScene;
   options.maxStreams = 64;
   devsim::DevSimServer server(options);
   std::string error;

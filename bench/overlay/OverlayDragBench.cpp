@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
   options.mediaPort = 0;
   options.channels = 1;
   options.loopSeconds = 2;
+  // Camera-like pictures, so decoding costs what it does with a camera.
+  options.content = devsim::Content::kScene;
   devsim::DevSimServer device(options);
   std::string error;
   if (!device.start(&error)) {

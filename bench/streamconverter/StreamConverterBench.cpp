@@ -63,9 +63,8 @@ Bytes frame(uint8_t kind, uint8_t format, int64_t ms, const Bytes& payload) {
 }
 
 int toFile(int32_t, int32_t, int64_t, const uint8_t* data, int32_t length, int32_t, int64_t, int64_t, void* file) {
-  return std::fwrite(data, 1, static_cast<size_t>(length), static_cast<FILE*>(file)) == static_cast<size_t>(length)
-             ? 0
-             : 1;
+  return std::fwrite(data, 1, static_cast<size_t>(length), static_cast<FILE*>(file)) == static_cast<size_t>(length) ? 0
+                                                                                                                    : 1;
 }
 
 struct Measure {
@@ -167,8 +166,8 @@ int main(int argc, char** argv) {
   for (const Case& c : cases) {
     const double fps = videoFrames / c.best.wall;
     const double us = c.best.cpu * 1e6 / videoFrames;
-    std::printf("%-30s %10.0f frames/s %8.1f CPU us/frame %10.1f MB out   x%.3f frames/s  x%.2f CPU\n", c.name, fps,
-                us, c.best.bytes / 1e6, fps / baseFps, us / baseUs);
+    std::printf("%-30s %10.0f frames/s %8.1f CPU us/frame %10.1f MB out   x%.3f frames/s  x%.2f CPU\n", c.name, fps, us,
+                c.best.bytes / 1e6, fps / baseFps, us / baseUs);
   }
   Converter_Release();
   return 0;

@@ -146,7 +146,8 @@ RunResult measure(Cells& cells, int seconds, const MeasureOptions& options) {
   if (options.companion) r.companionCpu = processCpuSeconds(options.companion).value_or(0) - companionBefore;
   if (options.server) r.picturesSent = options.server->picturesSent() - sentBefore;
   const Totals after = totals(cells);
-  for (size_t i = 0; i < cells.size(); ++i) r.drawnPerCell.push_back(cells[i]->renderer->stats().framesDrawn - drawnBefore[i]);
+  for (size_t i = 0; i < cells.size(); ++i)
+    r.drawnPerCell.push_back(cells[i]->renderer->stats().framesDrawn - drawnBefore[i]);
   r.delta.decoded = after.decoded - before.decoded;
   r.delta.drawn = after.drawn - before.drawn;
   r.delta.dropped = after.dropped - before.dropped;

@@ -4,7 +4,6 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
-
 #include <memory>
 
 namespace wsbench {

@@ -7,19 +7,19 @@
 //
 //   bench_ws [messages-per-single-connection]   (default 20000; 20 connections
 //                                                 share twice that number)
-#include <boost/asio/connect.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/websocket.hpp>
 #include <json/json.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <atomic>
+#include <boost/asio/connect.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <strings.h>
 #include <thread>
 #include <vector>
 
@@ -37,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 // require an object with "msgId", find the command by name without case, and
 // answer with the styled writer. "recordQuery" answers 1001 at once.
 int answerLikeTheShell(int32_t connectionId, int32_t, const char* text) {
-  static const char* const kCommands[] = {"createDev", "destroy",  "live",     "snapshot", "record",
+  static const char* const kCommands[] = {"createDev",   "destroy",  "live",     "snapshot", "record",
                                           "recordQuery", "playback", "download", "settings", "globalCtrl"};
   int code = 1000;
   uint32_t msgId = 0;

@@ -33,6 +33,8 @@ const char* devSimUsage() {
          "  --max-sessions N     logins at once (default 16)\n"
          "  --max-streams N      media streams at once (default 64)\n"
          "  --loop-seconds N     length of the encoded picture loop, 1-10 (default 2)\n"
+         "  --content KIND       pattern (the test picture, default) or scene (camera-like\n"
+         "                       pictures at a camera's bit rate, for benchmarks)\n"
          "  --print-ports        print 'devsim command=PORT media=PORT' once listening\n"
          "  --verbose            log connections to stderr\n";
 }
@@ -97,10 +99,14 @@ std::optional<DevSimOptions> parseDevSimArgs(int argc, const char* const* argv, 
       if (o.h265Channels.empty()) return fail("bad codec list");
       while (o.h265Channels.size() < 64) o.h265Channels.push_back(o.h265Channels.back());
     } else if (opt == "--audio") {
-      if (v == "ulaw") o.audioFormat = 10;
-      else if (v == "alaw") o.audioFormat = 11;
-      else if (v == "none") o.audioFormat = 0;
-      else return fail("bad audio: " + v);
+      if (v == "ulaw")
+        o.audioFormat = 10;
+      else if (v == "alaw")
+        o.audioFormat = 11;
+      else if (v == "none")
+        o.audioFormat = 0;
+      else
+        return fail("bad audio: " + v);
     } else if (opt == "--schedule") {
       std::ifstream f(v);
       if (!f) return fail("cannot read " + v);
@@ -113,6 +119,13 @@ std::optional<DevSimOptions> parseDevSimArgs(int argc, const char* const* argv, 
     } else if (opt == "--max-sessions" || opt == "--max-streams") {
       if (!toInt(v, 1, 1024, n)) return fail("bad limit: " + v);
       (opt == "--max-sessions" ? o.maxSessions : o.maxStreams) = static_cast<int>(n);
+    } else if (opt == "--content") {
+      if (v == "pattern")
+        o.content = Content::kPattern;
+      else if (v == "scene")
+        o.content = Content::kScene;
+      else
+        return fail("bad content: " + v);
     } else if (opt == "--loop-seconds") {
       if (!toInt(v, 1, 10, n)) return fail("bad loop length: " + v);
       o.loopSeconds = static_cast<int>(n);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/devsim/EncodedLoop.h"
 #include "tools/devsim/RecordingSchedule.h"
 
 namespace devsim {
@@ -27,6 +28,7 @@ struct DevSimOptions {
   int maxSessions = 16;
   int maxStreams = 64;
   int loopSeconds = 2;
+  Content content = Content::kPattern;  // what the pictures show
   bool printPorts = false;
   bool verbose = false;
 

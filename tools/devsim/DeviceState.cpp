@@ -40,7 +40,8 @@ void DeviceState::takeTalk(uint32_t codec, const std::vector<uint8_t>& bytes) {
   keptTalkCodec_ = codec;
   keptTalk_.insert(keptTalk_.end(), bytes.begin(), bytes.end());
   if (keptTalk_.size() > kKeptTalkBytes) {
-    keptTalk_.erase(keptTalk_.begin(), keptTalk_.begin() + static_cast<std::ptrdiff_t>(keptTalk_.size() - kKeptTalkBytes));
+    keptTalk_.erase(keptTalk_.begin(),
+                    keptTalk_.begin() + static_cast<std::ptrdiff_t>(keptTalk_.size() - kKeptTalkBytes));
   }
 }
 

@@ -1,5 +1,7 @@
 #include "tools/devsim/EncodedLoop.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/dict.h>
@@ -7,6 +9,7 @@ extern "C" {
 }
 
 #include "platform/devlink/WireFormat.h"
+#include "tools/devsim/ScenePicture.h"
 #include "tools/devsim/TestPattern.h"
 
 namespace devsim {
@@ -36,7 +39,8 @@ bool drain(AVCodecContext* ctx, AVPacket* pkt, EncodedLoop& loop) {
 }  // namespace
 
 std::shared_ptr<const EncodedLoop> EncodedLoop::encode(int width, int height, int channel, bool h265, int seconds,
-                                                       std::string* error) {
+                                                       std::string* error, Content content) {
+  const bool scene = content == Content::kScene;
   auto fail = [error](const char* why) -> std::shared_ptr<const EncodedLoop> {
     if (error) *error = why;
     return nullptr;
@@ -56,9 +60,20 @@ std::shared_ptr<const EncodedLoop> EncodedLoop::encode(int width, int height, in
   ctx->max_b_frames = 0;
   ctx->thread_count = 1;
   AVDictionary* opts = nullptr;
-  av_dict_set(&opts, "preset", "ultrafast", 0);
   av_dict_set(&opts, "tune", "zerolatency", 0);
-  av_dict_set(&opts, "crf", "30", 0);
+  if (scene) {
+    // A camera's stream: a bit rate in proportion to the picture, constant
+    // over each second, and the coding tools cameras use.
+    const int64_t rate = std::clamp<int64_t>(int64_t{1000000} * width * height / (704 * 576), 200000, 8000000);
+    ctx->bit_rate = rate;
+    ctx->rc_max_rate = rate;
+    ctx->rc_buffer_size = static_cast<int>(rate);
+    av_dict_set(&opts, "preset", "veryfast", 0);
+    if (!h265) av_dict_set(&opts, "profile", "main", 0);
+  } else {
+    av_dict_set(&opts, "preset", "ultrafast", 0);
+    av_dict_set(&opts, "crf", "30", 0);
+  }
   // Every key frame repeats the parameter sets, so a client that joins at
   // any key frame can decode and learn the picture size.
   if (h265) {
@@ -85,10 +100,17 @@ std::shared_ptr<const EncodedLoop> EncodedLoop::encode(int width, int height, in
   const int count = seconds * kFrameRate;
   loop->frames.reserve(count);
   const TestPattern pattern(width, height, channel);
+  std::unique_ptr<ScenePicture> picture;
+  if (scene) picture = std::make_unique<ScenePicture>(width, height, channel);
   for (int i = 0; i < count; ++i) {
     if (av_frame_make_writable(frame.get()) < 0) return fail("out of memory");
-    pattern.draw(i, frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
-                 frame->linesize[2]);
+    if (picture) {
+      picture->draw(i, frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
+                    frame->linesize[2]);
+    } else {
+      pattern.draw(i, frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
+                   frame->linesize[2]);
+    }
     frame->pts = i;
     frame->pict_type = isKey(i) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(ctx.get(), frame.get()) < 0) return fail("encoding failed");

@@ -17,8 +17,8 @@ class HistoryPlayer {
  public:
   static constexpr int kFrameRate = 25;
   static constexpr int kGop = 25;
-  static constexpr int kSlowestRate = -3;  // 1/8
-  static constexpr int kFastestRate = 4;   // 16x
+  static constexpr int kSlowestRate = -3;       // 1/8
+  static constexpr int kFastestRate = 4;        // 16x
   static constexpr int kKeyFramesOnlyRate = 2;  // from 4x on
 
   struct Item {
@@ -62,12 +62,12 @@ class HistoryPlayer {
   std::vector<RecordingSpan> spans_;  // merged, sorted, in frames [begin, end)
   int64_t beginFrame_;
   int64_t endFrame_;
-  int64_t cursor_;          // the next frame in order
-  int64_t lastSent_ = -1;   // last frame handed out, -1 none since the last jump
+  int64_t cursor_;         // the next frame in order
+  int64_t lastSent_ = -1;  // last frame handed out, -1 none since the last jump
   bool playing_ = false;
   bool paced_ = true;
   bool endSent_ = false;
-  int rate_ = 0;            // 2^rate_ times real time
+  int rate_ = 0;  // 2^rate_ times real time
   std::deque<Item> pending_;
 };
 

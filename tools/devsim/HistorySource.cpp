@@ -72,14 +72,29 @@ int HistorySource::control(const wire::ControlRequest& request) {
       if (!player_.playing()) due_ = Clock::now();
       player_.start(request.arg == 0);
       break;
-    case wire::kPause: player_.pause(); break;
-    case wire::kPosition: player_.position(*wire::calendarSeconds(request.time)); break;
-    case wire::kFaster: player_.faster(); break;
-    case wire::kSlower: player_.slower(); break;
-    case wire::kNormalRate: player_.normalRate(); break;
-    case wire::kStepForward: player_.stepForward(); break;
-    case wire::kStepBack: player_.stepBack(); break;
-    default: return DLSDK_ERR_NOT_SUPPORTED;
+    case wire::kPause:
+      player_.pause();
+      break;
+    case wire::kPosition:
+      player_.position(*wire::calendarSeconds(request.time));
+      break;
+    case wire::kFaster:
+      player_.faster();
+      break;
+    case wire::kSlower:
+      player_.slower();
+      break;
+    case wire::kNormalRate:
+      player_.normalRate();
+      break;
+    case wire::kStepForward:
+      player_.stepForward();
+      break;
+    case wire::kStepBack:
+      player_.stepBack();
+      break;
+    default:
+      return DLSDK_ERR_NOT_SUPPORTED;
   }
   return DLSDK_OK;
 }

@@ -37,12 +37,12 @@ class LiveSource : public MediaSource {
   const int channel_;
   const int streamType_;
   std::shared_ptr<const EncodedLoop> loop_;
-  int index_ = 0;              // the loop picture sent next
+  int index_ = 0;  // the loop picture sent next
   bool paused_ = false;
-  bool waitForKey_ = false;    // frames were dropped: resume at a key frame
-  bool forcedPending_ = false; // the next key frame answers a request
-  uint32_t forceSeen_ = 0;     // the channel's key-frame counter last seen
-  Clock::time_point due_;      // when the next picture is due
+  bool waitForKey_ = false;     // frames were dropped: resume at a key frame
+  bool forcedPending_ = false;  // the next key frame answers a request
+  uint32_t forceSeen_ = 0;      // the channel's key-frame counter last seen
+  Clock::time_point due_;       // when the next picture is due
 };
 
 }  // namespace devsim

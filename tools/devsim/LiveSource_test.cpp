@@ -55,9 +55,9 @@ TEST_F(LiveSourceTest, OpenChecksTheTokenChannelAndStreamKind) {
   const auto token = device_.sessions().open("admin", false);
   ASSERT_TRUE(token);
   std::unique_ptr<MediaSource> source;
-  EXPECT_EQ(LiveSource::open(device_, wire::encode(wire::LiveOpenRequest{{token->sessionId, token->key + 1}, 0, 5}),
-                             &source),
-            DLSDK_ERR_SESSION);
+  EXPECT_EQ(
+      LiveSource::open(device_, wire::encode(wire::LiveOpenRequest{{token->sessionId, token->key + 1}, 0, 5}), &source),
+      DLSDK_ERR_SESSION);
   EXPECT_EQ(LiveSource::open(device_, wire::encode(wire::LiveOpenRequest{*token, 2, 5}), &source),
             DLSDK_ERR_INVALID_PARAMETER);
   EXPECT_EQ(LiveSource::open(device_, wire::encode(wire::LiveOpenRequest{*token, 0, 3}), &source),
@@ -138,7 +138,7 @@ TEST_F(LiveSourceTest, AClientThatFallsBehindLosesFramesUntilTheNextKeyFrame) {
   LiveSource live(device_, 1, DLSDK_STREAM_THIRD);
   live.start(big);
   for (int i = 0; i < 10; ++i) live.produce(clock_.next(), out);
-  EXPECT_EQ(device_.framesSent(), 4u);  // pictures 0 and 1 with their sound
+  EXPECT_EQ(device_.framesSent(), 4u);    // pictures 0 and 1 with their sound
   EXPECT_EQ(device_.picturesSent(), 2u);  // the dropped pictures were never sent
   std::vector<CapturedMessage> video;
   for (int i = 0; i < 200 && video.size() < 3; ++i) {

@@ -6,10 +6,14 @@ namespace devsim {
 
 std::optional<LoopCache::PictureSize> LoopCache::sizeOf(int streamType) {
   switch (streamType) {
-    case DLSDK_STREAM_MAIN: return PictureSize{1280, 720};
-    case DLSDK_STREAM_SUB: return PictureSize{704, 576};
-    case DLSDK_STREAM_THIRD: return PictureSize{352, 288};
-    default: return std::nullopt;
+    case DLSDK_STREAM_MAIN:
+      return PictureSize{1280, 720};
+    case DLSDK_STREAM_SUB:
+      return PictureSize{704, 576};
+    case DLSDK_STREAM_THIRD:
+      return PictureSize{352, 288};
+    default:
+      return std::nullopt;
   }
 }
 
@@ -32,7 +36,7 @@ std::shared_ptr<const EncodedLoop> LoopCache::loopFor(int channel, int streamTyp
   }
   if (encodeHere) {
     promise.set_value(EncodedLoop::encode(size->width, size->height, channel, options_.isH265(channel),
-                                          options_.loopSeconds, error));
+                                          options_.loopSeconds, error, options_.content));
   }
   return future.get();
 }

@@ -24,9 +24,15 @@ void MediaConnection::serve(devlink::Socket& socket) {
   std::unique_ptr<MediaSource> source;
   int rc = DLSDK_OK;
   switch (open.header.type) {
-    case wire::kLiveOpen: rc = LiveSource::open(device_, open.body, &source); break;
-    case wire::kHistoryOpen: rc = HistorySource::open(device_, open.body, &source); break;
-    default: rc = DLSDK_ERR_NOT_AVAILABLE; break;
+    case wire::kLiveOpen:
+      rc = LiveSource::open(device_, open.body, &source);
+      break;
+    case wire::kHistoryOpen:
+      rc = HistorySource::open(device_, open.body, &source);
+      break;
+    default:
+      rc = DLSDK_ERR_NOT_AVAILABLE;
+      break;
   }
   if (rc != DLSDK_OK) {
     reply.send(rc);

@@ -104,8 +104,7 @@ std::vector<RecordingSchedule::Rule> RecordingSchedule::rulesFor(int channel, in
   return {};
 }
 
-std::vector<RecordingSpan> RecordingSchedule::query(int channel, int64_t from, int64_t to,
-                                                    uint32_t typeMask) const {
+std::vector<RecordingSpan> RecordingSchedule::query(int channel, int64_t from, int64_t to, uint32_t typeMask) const {
   std::vector<RecordingSpan> out;
   if (from >= to || from < 0) return out;
   // A window of more than a few weeks is cut: no caller asks for more, and

@@ -50,8 +50,9 @@ TEST(RecordingSchedule, SpecificRulesReplaceGeneralOnes) {
 }
 
 TEST(DevSimOptions, CommandLine) {
-  const char* argv[] = {"devsim", "--port", "0", "--media-port", "7000", "--channels", "9", "--user", "root",
-                        "--password", "pw", "--account", "guest:g:live", "--codec", "h264,h265", "--audio", "alaw"};
+  const char* argv[] = {"devsim",    "--port",  "0",          "--media-port", "7000",      "--channels",   "9",
+                        "--user",    "root",    "--password", "pw",           "--account", "guest:g:live", "--codec",
+                        "h264,h265", "--audio", "alaw"};
   std::string error;
   const auto o = devsim::parseDevSimArgs(std::size(argv), argv, &error);
   ASSERT_TRUE(o) << error;

@@ -15,8 +15,7 @@ class RequestReply {
  public:
   static constexpr int kReplyTimeoutMs = 5000;
 
-  RequestReply(devlink::Socket& socket, const devlink::wire::Message& request)
-      : socket_(socket), request_(request) {}
+  RequestReply(devlink::Socket& socket, const devlink::wire::Message& request) : socket_(socket), request_(request) {}
 
   // False when the reply could not be sent: the connection is over.
   bool send(int result, std::span<const uint8_t> body = {}) {

@@ -42,8 +42,7 @@ void TestPattern::drawNumber(uint8_t* y, int stride, int x, int top, int size, i
   }
 }
 
-void TestPattern::draw(int index, uint8_t* y, int yStride, uint8_t* u, int uStride, uint8_t* v,
-                       int vStride) const {
+void TestPattern::draw(int index, uint8_t* y, int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride) const {
   // A diagonal ramp that scrolls by four pixels a frame.
   for (int r = 0; r < height_; ++r) {
     uint8_t* line = y + r * yStride;

@@ -16,11 +16,13 @@ class TestPattern {
   // width*height luma and (width/2)*(height/2) bytes per chroma plane, with
   // the given line strides.
   void draw(int index, uint8_t* y, int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride) const;
+  // Seven-segment digits of `value` (the last `digits` of it) into a luma
+  // plane, `size` pixels high, with the top-left corner at (x, top).
+  void drawNumber(uint8_t* y, int stride, int x, int top, int size, int value, int digits) const;
 
  private:
   void fillRect(uint8_t* y, int stride, int x0, int y0, int w, int h, uint8_t value) const;
   void drawDigit(uint8_t* y, int stride, int x, int top, int size, int digit) const;
-  void drawNumber(uint8_t* y, int stride, int x, int top, int size, int value, int digits) const;
 
   int width_;
   int height_;
