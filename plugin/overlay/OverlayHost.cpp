@@ -3,6 +3,8 @@
 #include <new>
 #include <vector>
 
+#include "plugin/overlay/OsdOverlay.h"
+
 namespace ksplugs {
 
 OverlayHost::OverlayHost() = default;
@@ -28,9 +30,9 @@ int OverlayHost::slotOf(int type) {
 }
 
 std::unique_ptr<OverlayEditor> OverlayHost::makeEditor(int type, int cellWidth, int cellHeight) {
-  (void)cellWidth;
-  (void)cellHeight;
   switch (type) {
+    case SETTINGS_OSD:
+      return std::make_unique<OsdOverlay>(cellWidth, cellHeight);
     default:
       return nullptr;
   }
