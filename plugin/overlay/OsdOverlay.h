@@ -1,12 +1,16 @@
 #pragma once
 // The on-screen text editor: the device's date/time item and its text lines,
-// each drawn in red with a red frame at its place over the settings cell and
-// dragged there with the mouse. Places cross the record in the OSD grid.
+// each drawn in opaque red (sans-serif 12 pt at 96 dpi) inside a red frame
+// 2 pixels wide at its place over the settings cell, and dragged there with
+// the mouse. Places cross the record in the OSD grid.
 //
 // The list always starts with the date/time item. Items are kept in cell
-// pixels as doubles, so a place the page sent reads back unchanged; only a
-// drag truncates an item to whole pixels. An item is placed from the grid
-// once, when it arrives; a later resize of the cell does not move it.
+// pixels as doubles, so a place the page sent reads back unchanged unless
+// the item had to be pulled back inside the cell's right or bottom edge;
+// only a drag truncates an item to whole pixels. An item is placed from the
+// grid once, when it arrives; a later resize of the cell does not move it.
+// The drag target is the item's own hover flag, never an index, so a list
+// change cannot leave one pointing at an item that went.
 //
 // Threads: as for every editor, the base's `mutex_` guards all of the state
 // below, paint included. Text is measured with Pango on a scratch surface of
