@@ -10,6 +10,7 @@
 
 #include "plugin/api/ksplugs.h"
 #include "plugin/exports/PluginContext.h"
+#include "plugin/overlay/OsdLattice.h"
 
 using ksplugs::DeviceRef;
 using ksplugs::PluginContext;
@@ -18,6 +19,9 @@ namespace {
 
 // Path buffers of the records hold 260 bytes.
 constexpr size_t kPathBuffer = 260;
+
+// The settings sub-type that renders on-screen text as a lattice.
+constexpr int32_t kSubTypeLattice = 11;
 
 // The library's one process-wide anchor: the running context, if any, and
 // what outlives a restart of the library (the shell's notify registration,
@@ -263,8 +267,11 @@ KSPLUGS_API int KsComDeviceSettings(DeviceSettingsParam* param, int reserved) {
   std::shared_ptr<PluginContext> context = library().context();
   if (!context) return KS_E_NOT_READY;
   if (param == nullptr) return KS_E_INVALID;
-  // Rasterising on-screen text (operate 1, sub-type 11) needs no device; it
-  // is answered here once the text rasteriser exists.
+  // On-screen text rendered as a lattice needs no device. Only the OSD block
+  // carries text: other blocks with sub-type 11 go to their device.
+  if (param->operate == 1 && param->subType == kSubTypeLattice && param->type == SETTINGS_OSD) {
+    return guarded([&] { return ksplugs::OsdLattice::render(*param); });
+  }
   return guarded([&] {
     DeviceRef ref = context->registry().findById(param->uniqueId);
     if (!ref) return static_cast<int>(KS_E_NO_DEVICE);

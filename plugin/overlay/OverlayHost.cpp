@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "plugin/overlay/CrossLineOverlay.h"
+#include "plugin/overlay/OsdOverlay.h"
 #include "plugin/overlay/PassengerOverlay.h"
 #include "plugin/overlay/PolygonOverlay.h"
 
@@ -33,6 +34,8 @@ int OverlayHost::slotOf(int type) {
 
 std::unique_ptr<OverlayEditor> OverlayHost::makeEditor(int type, int cellWidth, int cellHeight) {
   switch (type) {
+    case SETTINGS_OSD:
+      return std::make_unique<OsdOverlay>(cellWidth, cellHeight);
     case SETTINGS_CROSS_LINE:
       return std::make_unique<CrossLineOverlay>(cellWidth, cellHeight);
     case SETTINGS_PASSENGER:
