@@ -355,7 +355,9 @@ std::optional<ui::CursorShape> OsdOverlay::mouseUp(int, int) {
   std::lock_guard lock(mutex_);
   // A button let go while the editor was hidden ends the drag as well.
   mouseDown_ = false;
-  if (active_) forgetHover();
+  // The items stop being hovered; the cursor stays until the next move.
+  if (active_)
+    for (Item& item : items_) item.hover = false;
   return std::nullopt;
 }
 
