@@ -3,6 +3,9 @@
 #include <new>
 #include <vector>
 
+#include "plugin/overlay/FaceAreaOverlay.h"
+#include "plugin/overlay/PrivacyMaskOverlay.h"
+
 namespace ksplugs {
 
 OverlayHost::OverlayHost() = default;
@@ -28,9 +31,11 @@ int OverlayHost::slotOf(int type) {
 }
 
 std::unique_ptr<OverlayEditor> OverlayHost::makeEditor(int type, int cellWidth, int cellHeight) {
-  (void)cellWidth;
-  (void)cellHeight;
   switch (type) {
+    case SETTINGS_PRIVACY:
+      return std::make_unique<PrivacyMaskOverlay>(cellWidth, cellHeight);
+    case SETTINGS_FACE:
+      return std::make_unique<FaceAreaOverlay>(cellWidth, cellHeight);
     default:
       return nullptr;
   }
