@@ -1,10 +1,11 @@
 #include "plugin/overlay/FaceAreaOverlay.h"
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <limits>
+
+#include "plugin/overlay/testing/OverlayTesting.h"
 
 namespace ksplugs {
 namespace {
@@ -95,29 +96,24 @@ TEST(FaceAreaOverlayTest, SetAllReadsBackTheAreaAndTheBoxSizes) {
 
 TEST(FaceAreaOverlayTest, PaintsTheCentredBoxesWithTheirPens) {
   FaceAreaOverlay editor(1000, 500);
-  DeviceSettingsParam record = setAll();
-  ASSERT_EQ(editor.apply(record), 0);
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1000, 500);
-  cairo_t* cr = cairo_create(surface);
-  editor.paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(surface);
-  const auto at = [&](int x, int y) {
-    const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
-    return reinterpret_cast<const uint32_t*>(row)[x];
-  };
+  ASSERT_EQ(editor.apply(setAll()), 0);
+  testing::Canvas canvas(1000, 500);
+  canvas.draw([&](cairo_t* cr) {
+    editor.paint(cr);
+    return 0;
+  });
   // Detection area (100, 100)-(900, 400); minimum box (400, 200)-(600, 300);
   // maximum box (250, 125)-(750, 375).
   const struct {
     int x, y;
     uint32_t argb;
   } pixels[] = {
-      {99, 250, 0xFFFF0000},  {100, 250, 0xFFFF0000}, {101, 250, 0},          {500, 99, 0xFFFF0000},
-      {399, 250, 0xFF0000FF}, {400, 250, 0xFF0000FF}, {600, 250, 0xFF0000FF}, {500, 200, 0xFF0000FF},
-      {249, 250, 0xFF00FF00}, {250, 250, 0xFF00FF00}, {500, 374, 0xFF00FF00}, {500, 250, 0},
+      {99, 250, testing::kArgbRed},    {100, 250, testing::kArgbRed},   {101, 250, 0},
+      {500, 99, testing::kArgbRed},    {399, 250, testing::kArgbBlue},  {400, 250, testing::kArgbBlue},
+      {600, 250, testing::kArgbBlue},  {500, 200, testing::kArgbBlue},  {249, 250, testing::kArgbGreen},
+      {250, 250, testing::kArgbGreen}, {500, 374, testing::kArgbGreen}, {500, 250, 0},
   };
-  for (const auto& p : pixels) EXPECT_EQ(at(p.x, p.y), p.argb) << p.x << "," << p.y;
-  cairo_surface_destroy(surface);
+  for (const auto& p : pixels) EXPECT_EQ(canvas.at(p.x, p.y), p.argb) << p.x << "," << p.y;
 }
 
 TEST(FaceAreaOverlayTest, BoxesInsideTheDetectionAreaResizeWithinEachOther) {

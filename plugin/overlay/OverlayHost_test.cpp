@@ -1,36 +1,21 @@
 #include "plugin/overlay/OverlayHost.h"
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdlib>
 #include <vector>
+
+#include "plugin/overlay/testing/OverlayTesting.h"
 
 namespace ksplugs {
 namespace {
 
-using Rect4 = std::array<int32_t, 4>;
+using testing::Rect4;
 
 class OverlayHostTest : public ::testing::Test {
  protected:
   void SetUp() override { host_.resize(703, 575); }
 
-  int showPrivacy(std::vector<Rect4> rects) {
-    rects_ = std::move(rects);
-    for (size_t i = 0; i < 4; ++i) {
-      columns_[i].clear();
-      for (const Rect4& r : rects_) columns_[i].push_back(r[i]);
-    }
-    DeviceSettingsParam record{};
-    record.type = SETTINGS_PRIVACY;
-    record.operate = 1;
-    record.subType = 1;
-    record.block.privacy = {0xFF0000,           static_cast<uint32_t>(rects_.size()),
-                            columns_[0].data(), columns_[1].data(),
-                            columns_[2].data(), columns_[3].data()};
-    return host_.apply(record);
-  }
+  int showPrivacy(const std::vector<Rect4>& rects) { return host_.apply(testing::PrivacyReplaceAll(rects).record); }
   int apply(int type, int subType) {
     DeviceSettingsParam record{};
     record.type = type;
@@ -52,13 +37,7 @@ class OverlayHostTest : public ::testing::Test {
     record.type = SETTINGS_PRIVACY;
     record.operate = 2;
     EXPECT_EQ(host_.readBack(record), expectedCode);
-    std::vector<Rect4> rects;
-    const CountedResult& out = record.result.counted;
-    for (uint32_t i = 0; i < out.outCount; ++i) {
-      rects.push_back({out.outData[i * 4], out.outData[i * 4 + 1], out.outData[i * 4 + 2], out.outData[i * 4 + 3]});
-    }
-    std::free(out.outData);
-    return rects;
+    return testing::privacyRects(record);
   }
   FaceResult faceBack() {
     DeviceSettingsParam record{};
@@ -70,20 +49,12 @@ class OverlayHostTest : public ::testing::Test {
   // The pixel at (x, y) after the host painted a transparent 703 x 575 cell,
   // and the host's answer.
   std::pair<int, uint32_t> paintedAt(int x, int y) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 703, 575);
-    cairo_t* cr = cairo_create(surface);
-    const int code = host_.paint(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    const unsigned char* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
-    const uint32_t pixel = reinterpret_cast<const uint32_t*>(row)[x];
-    cairo_surface_destroy(surface);
-    return {code, pixel};
+    testing::Canvas canvas(703, 575);
+    const int code = canvas.draw([&](cairo_t* cr) { return host_.paint(cr); });
+    return {code, canvas.at(x, y)};
   }
 
   OverlayHost host_;
-  std::vector<Rect4> rects_;
-  std::array<std::vector<int32_t>, 4> columns_;
 };
 
 TEST_F(OverlayHostTest, ReadBackBeforeAnyApplyIsNotReady) {

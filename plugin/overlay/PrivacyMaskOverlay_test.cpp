@@ -1,37 +1,20 @@
 #include "plugin/overlay/PrivacyMaskOverlay.h"
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdlib>
 #include <limits>
 #include <vector>
+
+#include "plugin/overlay/testing/OverlayTesting.h"
 
 namespace ksplugs {
 namespace {
 
-using Rect4 = std::array<int32_t, 4>;
-
-// A replace-all record whose arrays live in the test.
-struct ReplaceAll {
-  std::vector<int32_t> left, top, right, bottom;
-  DeviceSettingsParam record{};
-
-  ReplaceAll(const std::vector<Rect4>& rects, uint32_t fillColor = 0xFF0000) {
-    for (const Rect4& r : rects) {
-      left.push_back(r[0]);
-      top.push_back(r[1]);
-      right.push_back(r[2]);
-      bottom.push_back(r[3]);
-    }
-    record.type = SETTINGS_PRIVACY;
-    record.operate = 1;
-    record.subType = 1;
-    record.block.privacy = {fillColor,    static_cast<uint32_t>(rects.size()), left.data(), top.data(), right.data(),
-                            bottom.data()};
-  }
-};
+using testing::Canvas;
+using testing::kArgbBlue;
+using testing::kArgbRed;
+using testing::Rect4;
+using ReplaceAll = testing::PrivacyReplaceAll;
 
 int applySubType(PrivacyMaskOverlay& editor, int subType) {
   DeviceSettingsParam record{};
@@ -44,37 +27,15 @@ std::vector<Rect4> readBack(PrivacyMaskOverlay& editor) {
   DeviceSettingsParam record{};
   record.type = SETTINGS_PRIVACY;
   EXPECT_EQ(editor.readBack(record), 0);
-  std::vector<Rect4> rects;
-  const CountedResult& out = record.result.counted;
-  for (uint32_t i = 0; i < out.outCount; ++i) {
-    rects.push_back({out.outData[i * 4], out.outData[i * 4 + 1], out.outData[i * 4 + 2], out.outData[i * 4 + 3]});
-  }
-  std::free(out.outData);
-  return rects;
+  return testing::privacyRects(record);
 }
 
-// The editor drawn onto a transparent ARGB image of the cell's size.
-class Canvas {
- public:
-  Canvas(int width, int height) : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)) {}
-  ~Canvas() { cairo_surface_destroy(surface_); }
-  void draw(OverlayEditor& editor) {
-    cairo_t* cr = cairo_create(surface_);
+int paint(Canvas& canvas, PrivacyMaskOverlay& editor) {
+  return canvas.draw([&](cairo_t* cr) {
     editor.paint(cr);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface_);
-  }
-  uint32_t at(int x, int y) const {
-    const unsigned char* row = cairo_image_surface_get_data(surface_) + y * cairo_image_surface_get_stride(surface_);
-    return reinterpret_cast<const uint32_t*>(row)[x];
-  }
-
- private:
-  cairo_surface_t* surface_;
-};
-
-constexpr uint32_t kBlue = 0xFF0000FF;
-constexpr uint32_t kRed = 0xFFFF0000;
+    return 0;
+  });
+}
 
 TEST(PrivacyMaskOverlayTest, EveryGridValueReadsBackAsSentAtThreeCellSizes) {
   // Each rectangle carries one x and one y of the grid on either side, so
@@ -230,18 +191,18 @@ TEST(PrivacyMaskOverlayTest, PaintsFillsSelectionAndRubberBand) {
   PrivacyMaskOverlay editor(703, 575);
   {
     Canvas hidden(703, 575);
-    hidden.draw(editor);
+    paint(hidden, editor);
     EXPECT_EQ(hidden.at(150, 130), 0u);
   }
   ASSERT_EQ(editor.apply(ReplaceAll({{100, 100, 200, 160}, {300, 100, 400, 160}}, 0xFF0000).record), 0);
   Canvas canvas(703, 575);
-  canvas.draw(editor);
-  EXPECT_EQ(canvas.at(150, 130), kBlue);  // "FF0000" paints blue
-  EXPECT_EQ(canvas.at(350, 130), kBlue);
-  EXPECT_EQ(canvas.at(99, 130), kRed);  // the first is selected
-  EXPECT_EQ(canvas.at(100, 130), kRed);
+  paint(canvas, editor);
+  EXPECT_EQ(canvas.at(150, 130), kArgbBlue);  // "FF0000" paints blue
+  EXPECT_EQ(canvas.at(350, 130), kArgbBlue);
+  EXPECT_EQ(canvas.at(99, 130), kArgbRed);  // the first is selected
+  EXPECT_EQ(canvas.at(100, 130), kArgbRed);
   EXPECT_EQ(canvas.at(299, 130), 0u);  // the second is not
-  EXPECT_EQ(canvas.at(300, 130), kBlue);
+  EXPECT_EQ(canvas.at(300, 130), kArgbBlue);
   EXPECT_EQ(canvas.at(98, 130), 0u);
 
   // A held button on empty picture draws the rubber band.
@@ -249,28 +210,17 @@ TEST(PrivacyMaskOverlayTest, PaintsFillsSelectionAndRubberBand) {
   editor.mouseDown(500, 300);
   editor.mouseMove(540, 340);
   Canvas band(703, 575);
-  band.draw(editor);
-  EXPECT_EQ(band.at(499, 320), kRed);
+  paint(band, editor);
+  EXPECT_EQ(band.at(499, 320), kArgbRed);
   EXPECT_EQ(band.at(520, 320), 0u);
   editor.mouseUp(540, 340);
 
   // A later replace-all recolours every mask.
   ASSERT_EQ(editor.apply(ReplaceAll({{100, 100, 200, 160}}, 0x0000FF).record), 0);
   Canvas red(703, 575);
-  red.draw(editor);
-  EXPECT_EQ(red.at(150, 130), kRed);
+  paint(red, editor);
+  EXPECT_EQ(red.at(150, 130), kArgbRed);
   EXPECT_EQ(PrivacyMaskOverlay::argbOf(0x00336699), 0xFF996633u);
-}
-
-TEST(PrivacyMaskOverlayTest, HiddenEditorIgnoresTheMouse) {
-  PrivacyMaskOverlay editor(703, 575);
-  ASSERT_EQ(editor.apply(ReplaceAll({}).record), 0);
-  editor.setActive(false);
-  EXPECT_EQ(editor.mouseMove(10, 10), std::nullopt);
-  editor.mouseDown(10, 10);
-  editor.mouseMove(40, 40);
-  editor.mouseUp(40, 40);
-  EXPECT_TRUE(readBack(editor).empty());
 }
 
 }  // namespace

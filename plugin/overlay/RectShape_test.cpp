@@ -62,16 +62,5 @@ TEST(RectShapeTest, DragFollowsTheHandleWithinTheCell) {
   }
 }
 
-TEST(RectShapeTest, CursorFollowsTheHandle) {
-  const std::pair<int, ui::CursorShape> cases[] = {
-      {kHandleNone, ui::CursorShape::Arrow},        {kHandleMove, ui::CursorShape::SizeAll},
-      {kHandleLeft, ui::CursorShape::SizeWE},       {kHandleRight, ui::CursorShape::SizeWE},
-      {kHandleTop, ui::CursorShape::SizeNS},        {kHandleBottom, ui::CursorShape::SizeNS},
-      {kHandleTopLeft, ui::CursorShape::SizeNWSE},  {kHandleBottomRight, ui::CursorShape::SizeNWSE},
-      {kHandleTopRight, ui::CursorShape::SizeNESW}, {kHandleBottomLeft, ui::CursorShape::SizeNESW},
-  };
-  for (const auto& [code, shape] : cases) EXPECT_EQ(cursorForHandle(code), shape) << code;
-}
-
 }  // namespace
 }  // namespace ksplugs
