@@ -260,9 +260,9 @@ TEST_F(DeviceEntryTest, DockIsCreatedOverItsBrowserAndKeptThere) {
   EXPECT_TRUE(entry_->leaveFullScreen());
   EXPECT_FALSE(dock->isFullScreen());
 
-  // The settings cell exists now; the overlays it would hand the record to do not.
+  // The settings cell exists now, but without an open stream it takes no record.
   DeviceSettingsParam settings{};
-  EXPECT_EQ(entry_->settings(settings, 0), KS_E_UNAVAILABLE);
+  EXPECT_EQ(entry_->settings(settings, 0), KS_E_NOT_READY);
 }
 
 TEST_F(DeviceEntryTest, PlaybackDockIsCreatedOverItsBrowserAndFollowsIt) {
