@@ -33,8 +33,8 @@ class PrivacyMaskOverlay : public OverlayEditor {
   std::optional<ui::CursorShape> mouseMove(int x, int y) override;
   std::optional<ui::CursorShape> mouseUp(int x, int y) override;
 
-  // The page's 0x00BBGGRR as ARGB: "FF0000" (blue in the low byte's order)
-  // paints blue.
+  // The page's 0x00BBGGRR (red in the low byte) as ARGB 0xAARRGGBB, fully
+  // opaque; the page's "FF0000" therefore paints blue.
   static uint32_t argbOf(uint32_t fillColor);
 
  private:
