@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include "plugin/overlay/testing/OverlayTesting.h"
+#include "tests/support/Watchdog.h"
 
 namespace ksplugs {
 namespace {
@@ -221,6 +225,36 @@ TEST(PrivacyMaskOverlayTest, PaintsFillsSelectionAndRubberBand) {
   paint(red, editor);
   EXPECT_EQ(red.at(150, 130), kArgbRed);
   EXPECT_EQ(PrivacyMaskOverlay::argbOf(0x00336699), 0xFF996633u);
+}
+
+TEST(PrivacyMaskOverlayTest, DrawingThreadPaintsWhileTheWindowThreadEdits) {
+  kstest::Watchdog watchdog(std::chrono::seconds(30), "privacy paint while editing");
+  PrivacyMaskOverlay editor(703, 575);
+  ASSERT_EQ(editor.apply(ReplaceAll({{10, 10, 60, 60}}).record), 0);
+  std::atomic<bool> done{false};
+  std::atomic<int> frames{0};
+  std::thread drawing([&] {
+    Canvas canvas(703, 575);
+    while (!done) {
+      paint(canvas, editor);
+      ++frames;
+    }
+  });
+  // Each round changes the list under the painter: a replace-all, a drag
+  // drawn by mouse and the deletions.
+  for (int round = 0; round < 200 || frames < 20; ++round) {
+    std::vector<Rect4> rects;
+    for (int32_t i = 0; i <= round % 8; ++i) rects.push_back({i * 80, 0, i * 80 + 40, 40});
+    ASSERT_EQ(editor.apply(ReplaceAll(rects).record), 0);
+    editor.mouseMove(300, 300);
+    editor.mouseDown(300, 300);
+    editor.mouseMove(320, 320);
+    editor.mouseUp(320, 320);
+    ASSERT_EQ(applySubType(editor, round % 2 == 0 ? 2 : 3), 0);
+  }
+  done = true;
+  drawing.join();
+  EXPECT_GE(frames.load(), 20);
 }
 
 }  // namespace
