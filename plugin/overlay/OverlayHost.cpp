@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "plugin/overlay/CrossLineOverlay.h"
+#include "plugin/overlay/FaceAreaOverlay.h"
 #include "plugin/overlay/OsdOverlay.h"
 #include "plugin/overlay/PassengerOverlay.h"
 #include "plugin/overlay/PolygonOverlay.h"
+#include "plugin/overlay/PrivacyMaskOverlay.h"
 
 namespace ksplugs {
 
@@ -42,6 +44,10 @@ std::unique_ptr<OverlayEditor> OverlayHost::makeEditor(int type, int cellWidth, 
       return std::make_unique<PassengerOverlay>(cellWidth, cellHeight);
     case SETTINGS_POLYGON:
       return std::make_unique<PolygonOverlay>(cellWidth, cellHeight);
+    case SETTINGS_PRIVACY:
+      return std::make_unique<PrivacyMaskOverlay>(cellWidth, cellHeight);
+    case SETTINGS_FACE:
+      return std::make_unique<FaceAreaOverlay>(cellWidth, cellHeight);
     default:
       return nullptr;
   }

@@ -31,15 +31,17 @@ RectShape RectShape::normalised() const {
 }
 
 int RectShape::hitTest(double x, double y) const {
+  // A rectangle crossed by a drag in progress is hit where it is drawn.
+  const RectShape r = normalised();
   const auto contains = [&](double grow) {
-    return x >= left - grow && x < right + grow && y >= top - grow && y < bottom + grow;
+    return x >= r.left - grow && x < r.right + grow && y >= r.top - grow && y < r.bottom + grow;
   };
   if (!contains(5)) return kHandleNone;
   if (contains(-5)) return kHandleMove;
-  const bool nearLeft = x <= left + 10;
-  const bool nearRight = x >= right - 10;
-  const bool nearTop = y <= top + 10;
-  const bool nearBottom = y >= bottom - 10;
+  const bool nearLeft = x <= r.left + 10;
+  const bool nearRight = x >= r.right - 10;
+  const bool nearTop = y <= r.top + 10;
+  const bool nearBottom = y >= r.bottom - 10;
   if (nearLeft && nearTop) return kHandleTopLeft;
   if (nearRight && nearTop) return kHandleTopRight;
   if (nearLeft && nearBottom) return kHandleBottomLeft;
@@ -67,10 +69,14 @@ bool RectShape::drag(int code, int dx, int dy, int cellWidth, int cellHeight) {
   const bool movesTop = code == kHandleTop || code == kHandleTopLeft || code == kHandleTopRight;
   const bool movesBottom = code == kHandleBottom || code == kHandleBottomLeft || code == kHandleBottomRight;
   if (!movesLeft && !movesRight && !movesTop && !movesBottom) return false;
-  if (movesLeft) left = std::trunc(left) + dx;
-  if (movesRight) right = std::trunc(right) + dx;
-  if (movesTop) top = std::trunc(top) + dy;
-  if (movesBottom) bottom = std::trunc(bottom) + dy;
+  // A dragged edge may pass the opposite one, but never leaves the cell on
+  // either side; the edges the drag does not name are only limited by the
+  // cell on their own side.
+  const auto within = [](double v, double limit) { return std::clamp(v, 0.0, std::max(0.0, limit)); };
+  if (movesLeft) left = within(std::trunc(left) + dx, w);
+  if (movesRight) right = within(std::trunc(right) + dx, w);
+  if (movesTop) top = within(std::trunc(top) + dy, h);
+  if (movesBottom) bottom = within(std::trunc(bottom) + dy, h);
   left = std::max(0.0, left);
   top = std::max(0.0, top);
   right = std::min(w, right);

@@ -42,14 +42,16 @@ struct RectShape {
   // The handle code under (x, y). The rectangle grown by 5 pixels must hold
   // the point, the one shrunk by 5 pixels holding it is a move, and the
   // 10-pixel bands along the edges name the edge or corner. Containment
-  // keeps left and top edges inside and right and bottom ones outside.
+  // keeps left and top edges inside and right and bottom ones outside. A
+  // crossed rectangle is tested in its normalised form.
   int hitTest(double x, double y) const;
 
   // Drags by (dx, dy) with a handle code inside a cell of the given size.
   // A move shifts all four edges, and only when they all stay within the
   // cell (false and no change otherwise). An edge or corner adds the offset
-  // to the edges it names, then left and top are raised to 0 and right and
-  // bottom lowered to the cell size; edges may cross. The edges a drag
+  // to the edges it names, keeping each of them within the cell, then left
+  // and top are raised to 0 and right and bottom lowered to the cell size;
+  // edges may cross. The edges a drag
   // changes are first truncated to whole pixels, the others keep their value.
   bool drag(int code, int dx, int dy, int cellWidth, int cellHeight);
 };
