@@ -281,6 +281,8 @@ TEST_F(SettingsFromPage, FaceAreasAreDrawnResizedInsideTheDetectionAreaAndReadBa
   // The minimum box (281..421 x 230..345) sits inside the detection area; its
   // right edge still takes the pointer and grows it.
   const int right = 281 + 140;
+  // The editor starts following the pointer from its first move on.
+  cursorOver(at(right - 30, 290));
   EXPECT_EQ(cursorOver(at(right - 2, 290)), ui::CursorShape::SizeWE);
   drag(at(right - 2, 290), at(right + 28, 290));
   face = settings(2, R"("type": 9)")["settings"]["faceRecognition"];
