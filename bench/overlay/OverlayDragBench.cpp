@@ -111,8 +111,10 @@ int main(int argc, char** argv) {
   int x = 200;
   for (int i = 0; i < steps; ++i) {
     x += 2;
-    // The mask's right edge moves from 300 + (x - 200) - 2 to 300 + (x - 200).
-    const int edge = 300 + (x - 200) - 1;
+    // The mask's right edge moves from r - 2 to r = 300 + (x - 200); its red
+    // selection outline covers a pixel either side of the edge, so pixel
+    // r - 3 turns from outline red to the mask's blue.
+    const int edge = 300 + (x - 200) - 3;
     const uint64_t before = fingerprint(desktop.captureDesktop(), quiet);
     const Clock::time_point start = Clock::now();
     desktop.moveMouse(at(x, 200));
