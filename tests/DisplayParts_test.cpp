@@ -207,6 +207,21 @@ struct Gate {
   }
 };
 
+// A device that declares a picture wider than any camera's gets no decoder
+// for it (its buffers would follow the declared size); the stream's next
+// key frame of a sane size plays again.
+TEST_F(RendererTest, APictureWiderThanAnyCameraIsRefused) {
+  std::string error;
+  const auto wide = devsim::EncodedLoop::encode(8208, 16, 0, false, 1, &error);
+  ASSERT_TRUE(wide) << error;
+  for (int i = 0; i < 5; ++i) feedPayload(wide->frames[i], i == 0 ? DLSDK_FRAME_KEY : DLSDK_FRAME_DELTA, i);
+  ASSERT_TRUE(settle());
+  EXPECT_EQ(renderer_->stats().framesDrawn, 0u);
+  EXPECT_GE(renderer_->stats().decodeErrors, 1u);
+  for (int i = 25; i < 35; ++i) feed(i);
+  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= 10; }));
+}
+
 TEST_F(RendererTest, AStalledWindowDropsOldWorkAndRecoversAtAKeyFrame) {
   Gate gate;
   renderer_->setDrawHook(&Gate::hook, &gate);

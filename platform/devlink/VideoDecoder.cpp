@@ -58,6 +58,9 @@ bool VideoDecoder::open(int format, int widthHint, int heightHint) {
   context_->thread_type = threads_ == 1 ? 0 : area > kFrameThreadedArea ? FF_THREAD_FRAME | FF_THREAD_SLICE
                                                                         : FF_THREAD_SLICE;
   if (!(context_->thread_type & FF_THREAD_FRAME)) context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  // The decoder sizes its buffers from the stream's parameter sets: a
+  // device that declares a giant picture is refused before they exist.
+  context_->max_pixels = kMaxPictureArea;
   if (avcodec_open2(context_, codec, nullptr) < 0) {
     close();
     return false;
@@ -103,6 +106,14 @@ VideoDecoder::Result VideoDecoder::decode(const uint8_t* data, size_t size, int 
   }
   packet_->data = nullptr;
   packet_->size = 0;
+  if (context_->width > kMaxPictureSide || context_->height > kMaxPictureSide) {
+    // A picture wider or taller than any camera's: the stream is refused
+    // until a key frame declares a size within bounds.
+    ++errors_;
+    close();
+    needKey_ = true;
+    return Result::kUnsupported;
+  }
   if (rc < 0) {
     ++errors_;
     reset();

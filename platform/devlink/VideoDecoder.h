@@ -2,7 +2,8 @@
 // One stream's video decoder on libavcodec (H.264 or H.265). It starts at
 // a key frame, and after any decoding error or corrupt picture it drops
 // everything up to the next key frame, so a damaged stream shows a clean
-// picture again as soon as one can be had.
+// picture again as soon as one can be had. Pictures larger than a camera
+// makes are refused before any buffer for them is allocated.
 //
 // Threads: used by one thread at a time (the stream's drawing thread).
 #include <cstddef>
@@ -31,6 +32,11 @@ class VideoDecoder {
   ~VideoDecoder();
   VideoDecoder(const VideoDecoder&) = delete;
   VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+  // The largest picture a stream may declare: 8192 pixels a side and 36
+  // million pixels; beyond that the decoder would allocate without bound.
+  static constexpr int kMaxPictureSide = 8192;
+  static constexpr int64_t kMaxPictureArea = 36'000'000;
 
   enum class Result { kDecoded, kWaitingForKey, kError, kUnsupported };
 
