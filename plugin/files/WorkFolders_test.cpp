@@ -144,7 +144,11 @@ TEST(WorkFolders, LinksBelowTheRootAreNeverFollowed) {
   fs::create_directory_symlink(outside, WorkFolders::root() + "/Image");
   EXPECT_FALSE(WorkFolders::makeFolder(WorkFolders::deviceImageFolder("Documents")));
   EXPECT_LT(WorkFolders::createFile(WorkFolders::root() + "/Image/new.jpg"), 0);
-  // A device whose MAC names the link deletes the link, not the folder.
+  // A device named like the folder behind the link deletes nothing there.
+  WorkFolders::deleteTree(WorkFolders::deviceImageFolder("letter.txt"));
+  WorkFolders::deleteTree(WorkFolders::deviceImageFolder("Documents"));
+  EXPECT_EQ(readFile(outside + "/letter.txt"), "keep me");
+  // Deleting the image folder deletes the link, not the folder.
   WorkFolders::deleteTree(WorkFolders::root() + "/Image");
   EXPECT_FALSE(fs::exists(fs::symlink_status(WorkFolders::root() + "/Image")));
   EXPECT_EQ(readFile(outside + "/letter.txt"), "keep me");
