@@ -580,7 +580,15 @@ bool CPreviewer::pictureOpen(bool live) const {
 }
 
 int CPreviewer::takePicture(bool live, const std::string& path) {
-  return live ? stream_->snapshot(path) : recorded_->snapshot(path);
+  // The file is made new here (0600, from the work root down, no link
+  // followed, never over an existing one); the SDK then only fills it. A
+  // picture that fails leaves no empty file behind.
+  const int fd = WorkFolders::createFile(path);
+  if (fd < 0) return KS_E_WINDOW;
+  ::close(fd);
+  const int rc = live ? stream_->snapshot(path) : recorded_->snapshot(path);
+  if (rc != 0) WorkFolders::removeEntry(path, false);
+  return rc;
 }
 
 int CPreviewer::snapshotToPagePath(const std::string& chosen, int format, bool live) {
