@@ -3,6 +3,7 @@
 // connection, lookups of the device commands, and many pages at once. The
 // library starts once per process, so the tests share one life of it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -29,7 +30,7 @@ class Library : public ::testing::Environment {
  public:
   void SetUp() override {
     temp = std::make_unique<ksplugs::testing::ScopedTempDir>();
-    leftover = fs::path(temp->path()) / "Kestrova" / "Image" / "old" / "picture.jpg";
+    leftover = fs::path(temp->workRoot()) / "Image" / "old" / "picture.jpg";
     fs::create_directories(leftover.parent_path());
     std::ofstream(leftover) << "from an earlier run";
 
@@ -90,7 +91,7 @@ int live(uint32_t id, uint32_t connection = 0, uint32_t type = LIVE_PREVIEW) {
 
 TEST(DevicesExports, StartUpClearsTheWorkFolders) {
   EXPECT_FALSE(fs::exists(Library::leftover));
-  EXPECT_FALSE(fs::exists(fs::path(Library::temp->path()) / "Kestrova"));
+  EXPECT_FALSE(fs::exists(fs::path(Library::temp->path()) / ("Kestrova-" + std::to_string(::geteuid()))));
 }
 
 TEST(DevicesExports, DeviceLifeThroughTheExports) {
@@ -125,7 +126,7 @@ TEST(DevicesExports, DeviceLifeThroughTheExports) {
   // A command naming a connection makes it the owner; a zero keeps the owner.
   EXPECT_EQ(live(5, 400), KS_E_INVALID);
   EXPECT_EQ(live(6, 0, LIVE_AUDIO), KS_E_NOT_READY);  // not logged in
-  EXPECT_EQ(destroy(0, 200), 0);  // the first device still owned by 200 is 6
+  EXPECT_EQ(destroy(0, 200), 0);                      // the first device still owned by 200 is 6
   EXPECT_EQ(live(5), KS_E_INVALID);
   EXPECT_EQ(live(6), KS_E_NO_DEVICE);
   EXPECT_EQ(destroy(0, 400), 0);

@@ -3,9 +3,8 @@
 // out the library's work files over plain HTTP byte for byte, refuses what
 // lies outside them, and is gone after KsComGlobalUninit. The library starts
 // once per process, so this is one test.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -50,8 +49,8 @@ TEST(DownloadExports, ServesWorkFilesWhileTheLibraryRuns) {
   EXPECT_LE(port, 31023);
 
   // Start-up wiped the work folders; files written now are the library's own.
-  const fs::path image = fs::path(temp.path()) / "Kestrova" / "Image" / "00-11-22-33-44-55" / "00-11-22-33-44-55_3.jpg";
-  const fs::path video = fs::path(temp.path()) / "Kestrova" / "Video" / "00-11-22-33-44-55" / "record_3.mp4";
+  const fs::path image = fs::path(temp.workRoot()) / "Image" / "00-11-22-33-44-55" / "00-11-22-33-44-55_3.jpg";
+  const fs::path video = fs::path(temp.workRoot()) / "Video" / "00-11-22-33-44-55" / "record_3.mp4";
   std::mt19937 generator(7);
   std::string jpeg(150000, '\0');
   for (char& c : jpeg) c = static_cast<char>(generator());

@@ -7,13 +7,13 @@
 //
 // The MP4 files need the stream converter; in a build without it those
 // stories are skipped and the page is told 1006 instead.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/writer.h>
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/LivePageHarness.h"
 #include "tests/support/HttpGet.h"
+#include "tests/support/LivePageHarness.h"
 #include "tests/support/Watchdog.h"
 #include "tools/devsim/DevSimServer.h"
 
@@ -48,7 +48,6 @@ std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-
 // What ffprobe reads from a file.
 struct Probe {
   bool ok = false;
@@ -65,7 +64,8 @@ Probe probe(const std::string& path) {
   Probe result;
   const std::string command =
       "ffprobe -v error -show_entries stream=codec_type,codec_name,width,height,sample_rate,channels"
-      " -show_entries format=duration -of json '" + path + "' 2>/dev/null";
+      " -show_entries format=duration -of json '" +
+      path + "' 2>/dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   std::string text;
@@ -164,8 +164,8 @@ class RecordingFromPage : public ::testing::Test {
   static Json::Value record(uint32_t device, int channel, bool start, int msgId = 60) {
     return page_->request(R"({"msgId": )" + std::to_string(msgId) +
                           R"(, "Fountion": "record", "VideoRecord": {"uniqueId": )" + std::to_string(device) +
-                          R"(, "channel": )" + std::to_string(channel) + R"(, "start": )" +
-                          (start ? "true" : "false") + "}}");
+                          R"(, "channel": )" + std::to_string(channel) + R"(, "start": )" + (start ? "true" : "false") +
+                          "}}");
   }
 
   static Json::Value destroy(uint32_t device, int msgId) {
@@ -174,8 +174,11 @@ class RecordingFromPage : public ::testing::Test {
                           std::to_string(device) + "}}}");
   }
 
+  // The library's private work root in the page's temporary folder.
+  static std::string workRoot() { return page_->tmpDir() + "/Kestrova-" + std::to_string(::geteuid()); }
+
   static std::string videoFolder(const std::string& mac, int channel) {
-    return page_->tmpDir() + "/Kestrova/Video/" + mac + "/" + std::to_string(channel);
+    return workRoot() + "/Video/" + mac + "/" + std::to_string(channel);
   }
 
   // The next file-ready push of a video of `device`'s `channel`.
@@ -302,14 +305,18 @@ TEST_F(RecordingFromPage, AnotherChannelsRecordingSurvivesAClosedCell) {
 // deletes nothing, whatever the page does with the device.
 TEST_F(RecordingFromPage, ADeviceWhoseMacIsDotDotRecordsNothingAndDeletesNothing) {
   const std::string mine = page_->tmpDir() + "/keep.txt";
-  const std::string other = page_->tmpDir() + "/Kestrova/Video/keep.txt";
-  fs::create_directories(page_->tmpDir() + "/Kestrova/Video");
+  const std::string other = workRoot() + "/Video/keep.txt";
+  ::mkdir(workRoot().c_str(), 0700);
+  fs::create_directories(workRoot() + "/Video");
   { std::ofstream(mine) << "mine"; }
   { std::ofstream(other) << "other"; }
   const uint32_t id = page_->createDevice(*deviceA_, "..", 1);
   ASSERT_NE(id, 0u);
-  ASSERT_EQ(page_->live(id, 2, 1, R"("Preview": {"title": "Recorder", "layout": 1, "x": 20, "y": 60,)"
-                                   R"( "w": 320, "h": 240, "openAll": true})")["code"].asInt(),
+  ASSERT_EQ(page_
+                ->live(id, 2, 1,
+                       R"("Preview": {"title": "Recorder", "layout": 1, "x": 20, "y": 60,)"
+                       R"( "w": 320, "h": 240, "openAll": true})")["code"]
+                .asInt(),
             200);
   EXPECT_EQ(record(id, 0, true)["code"].asInt(), 3006);
   play(500ms);
@@ -339,10 +346,12 @@ TEST_F(RecordingFromPage, DestroyWhileRecordingLeavesTheOfferedFilesPlayable) {
   EXPECT_EQ(destroy(idB_, 81)["code"].asInt(), 200);
   // The recorder's worker finalises the running file and keeps it.
   std::vector<std::string> files;
-  EXPECT_TRUE(ui::pumpMessagesUntil([&] {
-    files = mp4Files(folder);
-    return files.size() == 2;
-  }, 3s));
+  EXPECT_TRUE(ui::pumpMessagesUntil(
+      [&] {
+        files = mp4Files(folder);
+        return files.size() == 2;
+      },
+      3s));
   EXPECT_EQ(readFile(offered[0]), bytes);
   for (const std::string& file : files) EXPECT_TRUE(probe(file).ok) << file;
   idB_ = 0;

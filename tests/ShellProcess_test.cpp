@@ -1,13 +1,24 @@
 // The shell as a user meets it: a separate process serving WebSocket
 // connections on loopback.
+#include "tests/support/ShellProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/reader.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -15,7 +26,6 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/ShellProcess.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WsClient.h"
 
@@ -98,9 +108,9 @@ TEST(ShellProcess, GarbageNeverEndsIt) {
   {  // Texts that are not commands get a 1000 answer on the same connection.
     WsClient client;
     ASSERT_TRUE(client.connect(shell.port()));
-    for (const std::string& text : {std::string("not json"), std::string("[1,2]"), std::string("{"),
-                                   std::string("{\"msgId\": 1, \"Fountion\": \"live\", \"LiveCtrl\": 5}"),
-                                   std::string(200000, '[')}) {
+    for (const std::string& text :
+         {std::string("not json"), std::string("[1,2]"), std::string("{"),
+          std::string("{\"msgId\": 1, \"Fountion\": \"live\", \"LiveCtrl\": 5}"), std::string(200000, '[')}) {
       ASSERT_TRUE(client.sendText(text));
       const auto reply = client.receive(10s);
       ASSERT_TRUE(reply.has_value());
@@ -179,10 +189,11 @@ TEST(ShellProcess, TrustedOriginsComeInAndTheDemoPageIsServed) {
     std::string origin;
     unsigned status;
   } cases[] = {
-      {"http://192.168.1.64", 101},  {"HTTP://NVR.example:8080", 101}, {"https://cams.example", 101},
-      {"http://127.0.0.1:" + port, 101}, {"http://localhost:" + port, 101}, {"", 101},
-      {"http://192.168.1.65", 403},  {"https://cams.example.evil", 403}, {"http://127.0.0.1:1", 403},
-      {"null", 403},
+      {"http://192.168.1.64", 101},      {"HTTP://NVR.example:8080", 101},
+      {"https://cams.example", 101},     {"http://127.0.0.1:" + port, 101},
+      {"http://localhost:" + port, 101}, {"", 101},
+      {"http://192.168.1.65", 403},      {"https://cams.example.evil", 403},
+      {"http://127.0.0.1:1", 403},       {"null", 403},
   };
   for (const Case& c : cases) EXPECT_EQ(attempt(c.origin), c.status) << c.origin;
 
@@ -203,17 +214,19 @@ TEST(ShellProcess, TrustedOriginsComeInAndTheDemoPageIsServed) {
   std::system((std::string("rm -rf '") + config + "'").c_str());
 }
 
-TEST(ShellProcess, SecondInstanceLeavesAtOnceAndTheFirstKeepsServing) {
+TEST(ShellProcess, SecondInstanceLeavesAtOnceSayingWhyAndTheFirstKeepsServing) {
   kstest::Watchdog watchdog(60s, "SecondInstanceLeavesAtOnce");
   ShellProcess first;
   ASSERT_TRUE(first.start());
   ShellProcess::Options options;
   options.instanceName = first.instanceName();
+  options.captureStderr = true;
   ShellProcess second(options);
   ASSERT_TRUE(second.spawn());
   const auto status = second.wait(15s);
   ASSERT_TRUE(status.has_value());
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << *status;
+  EXPECT_NE(second.stderrText().find("another instance is already running"), std::string::npos) << second.stderrText();
 
   WsClient client;
   ASSERT_TRUE(client.connect(first.port()));
@@ -234,6 +247,105 @@ TEST(ShellProcess, TerminationClosesConnectionsAndExitsWithZero) {
     ASSERT_TRUE(status.has_value()) << "signal " << sig;
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "signal " << sig;
   }
+}
+
+// A shell whose port another program holds is of no use to any page: it
+// ends at once, non-zero, and says why.
+TEST(ShellProcess, APortHeldByAnotherProgramEndsItWithTheReason) {
+  kstest::Watchdog watchdog(60s, "PortHeldByAnotherProgram");
+  const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(holder, 4), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const uint16_t port = ntohs(address.sin_port);
+
+  ShellProcess::Options options;
+  options.port = port;
+  options.captureStderr = true;
+  ShellProcess shell(options);
+  ASSERT_TRUE(shell.spawn());
+  const auto status = shell.wait(20s);
+  close(holder);
+  ASSERT_TRUE(status.has_value()) << "the shell kept running without its server";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 3) << *status;
+  EXPECT_NE(shell.stderrText().find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos)
+      << shell.stderrText();
+}
+
+// The guard's name lives in a namespace every user shares. A name that
+// another user holds blocks nobody; our own instance still does.
+TEST(ShellProcess, AnotherUsersGuardDoesNotBlockOurs) {
+  if (geteuid() != 0) GTEST_SKIP() << "holding the guard as another user needs root";
+  kstest::Watchdog watchdog(90s, "AnotherUsersGuard");
+  ShellProcess::Options options;
+  options.instanceName = "KestrovaForeign_" + std::to_string(getpid());
+  const std::string taken = options.instanceName + std::to_string(getuid());
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, taken.data(), taken.size());
+  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + taken.size());
+  int ready[2];
+  ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+  const pid_t foreign = fork();
+  ASSERT_GE(foreign, 0);
+  if (foreign == 0) {
+    // Only async-signal-safe calls here: another user takes our name first.
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || listen(fd, 4) != 0) _exit(1);
+    if (write(ready[1], "r", 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  const bool holding = read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  ASSERT_TRUE(holding) << "the other user could not take the name";
+
+  ShellProcess first(options);
+  EXPECT_TRUE(first.start()) << "another user's guard blocked the shell";
+  options.captureStderr = true;
+  ShellProcess second(options);
+  ASSERT_TRUE(second.spawn());
+  const auto status = second.wait(15s);
+  kill(foreign, SIGKILL);
+  waitpid(foreign, nullptr, 0);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << *status;
+  EXPECT_TRUE(first.running());
+}
+
+// Every socket of a serving shell (the guard, the WebSocket server and a
+// connection of it, the download server) is close-on-exec, so that a
+// program it starts (the installer) inherits none of them.
+TEST(ShellProcess, EverySocketOfTheShellIsCloseOnExec) {
+  kstest::Watchdog watchdog(60s, "SocketsCloseOnExec");
+  ShellProcess shell;
+  ASSERT_TRUE(shell.start());
+  WsClient client;
+  ASSERT_TRUE(client.connect(shell.port()));
+  expectAnswered(client, 7);
+  const std::string proc = "/proc/" + std::to_string(shell.pid());
+  int sockets = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd")) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (ec || target.rfind("socket:", 0) != 0) continue;
+    ++sockets;
+    std::ifstream info(proc + "/fdinfo/" + entry.path().filename().string());
+    std::string line;
+    unsigned long flags = 0;
+    while (std::getline(info, line)) {
+      if (line.rfind("flags:", 0) == 0) flags = std::stoul(line.substr(6), nullptr, 8);
+    }
+    EXPECT_NE(flags & O_CLOEXEC, 0u) << "descriptor " << entry.path().filename() << " " << target;
+  }
+  EXPECT_GE(sockets, 4);
 }
 
 }  // namespace

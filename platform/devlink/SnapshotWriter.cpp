@@ -1,8 +1,11 @@
 #include "platform/devlink/SnapshotWriter.h"
 
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
-#include <strings.h>
 #include <vector>
 
 extern "C" {
@@ -89,8 +92,15 @@ int SnapshotWriter::write(const AVFrame* picture, const std::string& path) {
   if (!picture || picture->width <= 0 || picture->height <= 0) return DLSDK_ERR_NO_PICTURE;
   std::vector<uint8_t> bytes;
   if (!encode(picture, formatFor(path), bytes)) return DLSDK_ERR_FAILED;
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return DLSDK_ERR_FILE;
+  // Pictures are private (0600), and a link in the file's place is never
+  // followed: the picture goes into a file of the caller's folder or nowhere.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return DLSDK_ERR_FILE;
+  FILE* file = ::fdopen(fd, "wb");
+  if (!file) {
+    ::close(fd);
+    return DLSDK_ERR_FILE;
+  }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {

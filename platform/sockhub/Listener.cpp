@@ -1,9 +1,10 @@
 #include "platform/sockhub/Listener.h"
 
+#include <fcntl.h>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core/bind_handler.hpp>
-
 #include <chrono>
 
 #include "platform/sockhub/HttpSession.h"
@@ -22,6 +23,9 @@ beast::error_code Listener::open(uint16_t port) {
   beast::error_code ec;
   acceptor_.open(endpoint.protocol(), ec);
   if (ec) return ec;
+  // Asio (1.74) opens and accepts sockets without close-on-exec; a program
+  // we start must never inherit the listening port or a connection.
+  ::fcntl(acceptor_.native_handle(), F_SETFD, FD_CLOEXEC);
   // A restart on the same port must not wait for old connections in
   // TIME_WAIT.
   acceptor_.set_option(net::socket_base::reuse_address(true), ec);
@@ -57,6 +61,7 @@ void Listener::doAccept() {
 
 void Listener::onAccept(beast::error_code ec, tcp::socket socket) {
   if (ec == net::error::operation_aborted || !acceptor_.is_open()) return;
+  if (!ec) ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
   if (ec) {
     // Out of descriptors or memory: try again shortly instead of spinning.
     retryTimer_.expires_after(std::chrono::milliseconds(50));

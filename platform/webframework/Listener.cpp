@@ -1,5 +1,7 @@
 #include "platform/webframework/Listener.h"
 
+#include <fcntl.h>
+
 #include <boost/asio/socket_base.hpp>
 #include <boost/asio/strand.hpp>
 
@@ -22,6 +24,9 @@ boost::system::error_code Listener::open(const tcp::endpoint& endpoint) {
   boost::system::error_code ec;
   acceptor_.open(endpoint.protocol(), ec);
   if (ec) return ec;
+  // Asio (1.74) opens and accepts sockets without close-on-exec; a program
+  // we start must never inherit the listening port or a connection.
+  ::fcntl(acceptor_.native_handle(), F_SETFD, FD_CLOEXEC);
   // No SO_REUSEADDR: a port that another socket holds must fail to bind, so
   // that the caller picks another one instead of sharing it.
   acceptor_.bind(endpoint, ec);
@@ -48,14 +53,15 @@ void Listener::close() {
 }
 
 void Listener::doAccept() {
-  acceptor_.async_accept(net::make_strand(ioc_), [self = shared_from_this()](boost::system::error_code ec,
-                                                                              tcp::socket socket) {
-    self->onAccept(ec, std::move(socket));
-  });
+  acceptor_.async_accept(net::make_strand(ioc_),
+                         [self = shared_from_this()](boost::system::error_code ec, tcp::socket socket) {
+                           self->onAccept(ec, std::move(socket));
+                         });
 }
 
 void Listener::onAccept(boost::system::error_code ec, tcp::socket socket) {
   if (ec == net::error::operation_aborted || !acceptor_.is_open()) return;
+  if (!ec) ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
   if (ec) {
     // Out of descriptors or a similar passing shortage: try again shortly
     // instead of spinning on the same failure.

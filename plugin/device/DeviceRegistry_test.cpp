@@ -105,7 +105,7 @@ TEST(DeviceRegistry, AFailedBuildLeavesNothingReachable) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     CreateRecord record("broken", 6060, 6066);
     EXPECT_EQ(registry->create(record.param), KS_E_NO_MEMORY);
-    EXPECT_EQ(record.param.uniqueId, 0u);  // no id that names nothing
+    EXPECT_EQ(record.param.uniqueId, 0u);     // no id that names nothing
     EXPECT_EQ(record.param.stream, nullptr);  // taken and freed with the dropped entry
   }
   EXPECT_EQ(registry->listedCount(), 1u);
@@ -128,7 +128,7 @@ TEST(DeviceRegistry, AClosingDeviceIsInvisibleUntilItsLastReferenceGoes) {
   const uint32_t id = createDevice(*registry, "AA:BB:CC:DD:EE:FF");
   const uint32_t other = createDevice(*registry, "other");
   const fs::path pictures = WorkFolders::deviceImageFolder("AA-BB-CC-DD-EE-FF");
-  fs::create_directories(pictures / "nested");
+  ASSERT_TRUE(WorkFolders::makeFolder((pictures / "nested").string()));
 
   DeviceRef command = registry->findById(id);  // a command running on the device
   ASSERT_TRUE(command);

@@ -4,8 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 
 namespace ksplugs {
 namespace {
@@ -58,11 +57,14 @@ std::vector<std::string_view> splitBlanks(std::string_view line) {
 }
 
 std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  // "e": close-on-exec, like every descriptor of ours.
+  FILE* in = std::fopen(path.c_str(), "rbe");
+  if (in == nullptr) return {};
+  std::string text;
+  char buffer[8192];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, got);
+  std::fclose(in);
+  return text;
 }
 
 std::string readLink(const std::string& path) {

@@ -172,7 +172,7 @@ std::string DownloadServer::addressFor(uint16_t port, std::string_view relativeP
 std::string DownloadServer::addressForFile(std::string_view path) const {
   const Folders folders = currentFolders();
   for (const std::string& folder : {folders.video, folders.image}) {
-    if (path.size() > folder.size() && path.substr(0, folder.size()) == folder) {
+    if (!folder.empty() && path.size() > folder.size() && path.substr(0, folder.size()) == folder) {
       return addressFor(path.substr(folder.size()));
     }
   }
@@ -180,6 +180,12 @@ std::string DownloadServer::addressForFile(std::string_view path) const {
 }
 
 DownloadServer::Folders DownloadServer::currentFolders() {
+  // A work root that is not a private folder of ours (someone else's, or a
+  // link) offers nothing: its files are not the library's. A missing one is
+  // made, so that it cannot be taken by someone else meanwhile.
+  const int root = WorkFolders::openRoot(true);
+  if (root < 0) return {};
+  ::close(root);
   return {WorkFolders::folder(WorkFolderKind::kVideo), WorkFolders::folder(WorkFolderKind::kImage)};
 }
 

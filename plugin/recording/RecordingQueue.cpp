@@ -40,15 +40,6 @@ bool skipped(int kind) {
   }
 }
 
-// Creates one folder 0700, or accepts an existing one that is a real folder
-// (a link in its place is refused).
-bool makeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) == 0) return true;
-  if (errno != EEXIST) return false;
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool writeAll(int fd, const uint8_t* data, size_t length) {
   while (length > 0) {
     const ssize_t wrote = ::write(fd, data, length);
@@ -220,19 +211,11 @@ void RecordingQueue::onFrame(int32_t streamHandle, const DLSDK_MediaFrame& frame
 }
 
 bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
-  // The folders: our own work folders first, then the device's and the
-  // channel's, each a real folder of ours.
+  // The device's and the channel's folders, each a real folder of ours,
+  // made from the work root down without following a link.
   std::string folder = deviceFolder(job.macText);
   if (folder.empty()) return false;
-  if (!options_.videoFolder) {
-    if (!makeFolder(WorkFolders::root()) || !makeFolder(WorkFolders::folder(WorkFolderKind::kVideo))) return false;
-  } else {
-    std::error_code ignored;
-    std::filesystem::create_directories(options_.videoFolder(), ignored);
-  }
-  if (!makeFolder(folder)) return false;
   folder += "/" + std::to_string(job.channel);
-  if (!makeFolder(folder)) return false;
 
   const sys::CalendarTime t =
       options_.clock ? options_.clock() : sys::secondsToLocal(static_cast<int64_t>(std::time(nullptr)));
@@ -241,7 +224,7 @@ bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
   std::snprintf(name, sizeof name, "/1_%d_%02d_%02d_%02d_%02d_%02d_%d.mp4", t.year, t.month, t.day, t.hour, t.minute,
                 t.second, number);
   const std::string path = folder + name;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = WorkFolders::createFile(path);
   if (fd == -1) return false;  // tried again at the next key frame
 
   std::unique_ptr<Mp4Writer> writer = options_.writers();
@@ -260,8 +243,8 @@ bool RecordingQueue::startFile(Job& job, const DLSDK_MediaFrame& frame) {
   if (!opened) {
     // No file without a writer: the next key frame tries again.
     ::close(fd);
-    ::unlink(path.c_str());
-    ::rmdir(folder.c_str());
+    WorkFolders::removeEntry(path, false);
+    WorkFolders::removeEntry(folder, true);
     return false;
   }
   job.fd = fd;
@@ -365,8 +348,8 @@ void RecordingQueue::finalise(Job& job) {
   if (size > 0 && keepFiles_.load(std::memory_order_acquire)) return;
   // Unannounced (the cell closed) or empty: only this job's own file goes,
   // and its channel folder when nothing else is left in it.
-  ::unlink(job.path.c_str());
-  ::rmdir(job.channelFolder.c_str());
+  WorkFolders::removeEntry(job.path, false);
+  WorkFolders::removeEntry(job.channelFolder, true);
 }
 
 size_t RecordingQueue::jobCount() {

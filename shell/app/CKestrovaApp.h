@@ -6,8 +6,8 @@ namespace kestrova {
 
 class CKestrovaApp {
  public:
-  // The whole life of the process; answers the exit status (0, also when
-  // another instance is already running).
+  // The whole life of the process; answers the exit status (ExitCode.h).
+  // A start that fails says why on stderr.
   int run();
 };
 

@@ -23,6 +23,15 @@ namespace {
 
 constexpr ui::WPARAM kCancelResult = 2;
 
+std::string serverFailure(const ServiceConfig& config, int result) {
+  if (config.wsPort < 0) return "KESTROVA_WS_PORT is not a port number (0 to 65535); no WebSocket server";
+  const std::string where = "127.0.0.1:" + std::to_string(config.wsPort);
+  if (result == SOCKHUB_ERR_BIND) {
+    return "cannot listen on " + where + ": the port is in use by another program or not available";
+  }
+  return "the WebSocket server on " + where + " could not start (SockHub code " + std::to_string(result) + ")";
+}
+
 }  // namespace
 
 CKestrovaDlg::CKestrovaDlg() = default;
@@ -42,7 +51,7 @@ bool CKestrovaDlg::createHidden() {
   return true;
 }
 
-void CKestrovaDlg::onInitDialog() {
+std::string CKestrovaDlg::onInitDialog() {
   const ui::UINT dpi = ui::getDpiForWindow(hwnd());
   ShellState& state = shellState();
   state.dpiRadio = dpi * 100 / 96;
@@ -62,13 +71,14 @@ void CKestrovaDlg::onInitDialog() {
   dispatcher_ = std::make_unique<Dispatcher>(std::move(env));
   installDispatcher(dispatcher_.get());
 
-  // A server that cannot start (a bad port, the port taken) leaves the shell
-  // running without its page; the upgrade watcher still works. Pages from
-  // origins nobody listed are asked about from the first connection on.
+  // Pages from origins nobody listed are asked about from the first
+  // connection on. A server that cannot start (a bad port, the port taken)
+  // ends the start here: the caller reports it and closes the window.
   const ServiceConfig config = ServiceConfig::fromEnvironment();
-  originJudge_ = std::make_unique<OriginJudge>(TrustedOrigins(config.trustedOriginsFile), hwnd(), ui::desktopOnScreen());
+  originJudge_ =
+      std::make_unique<OriginJudge>(TrustedOrigins(config.trustedOriginsFile), hwnd(), ui::desktopOnScreen());
   originJudge_->install();
-  startServer(config);
+  if (const int started = startServer(config); started != SOCKHUB_OK) return serverFailure(config, started);
 
   UpgradeWatcher::Hooks hooks;
   hooks.aliveDeviceCount = [] { return KsComGetAliveDeviceCount(); };
@@ -82,6 +92,7 @@ void CKestrovaDlg::onInitDialog() {
   SockHub_ReceiveDataIf(&receive);
   SockHubClientActionParam action{onClientAction};
   SockHub_ClientActiontIf(&action);
+  return {};
 }
 
 void CKestrovaDlg::setPendingInstaller(const std::string& path) {
@@ -96,14 +107,20 @@ std::string CKestrovaDlg::pendingInstaller() const {
 
 ui::LRESULT CKestrovaDlg::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) {
   switch (msg) {
-    case ui::WM_WINDOWPOSCHANGING: return onWindowPosChanging(wParam, lParam);
-    case ui::WM_DPICHANGED: return onDpiChanged(wParam);
-    case WM_CREATE_DOCK: return onCreateDock(wParam, lParam);
-    case ui::WM_CLOSE: onClose(); return 0;
+    case ui::WM_WINDOWPOSCHANGING:
+      return onWindowPosChanging(wParam, lParam);
+    case ui::WM_DPICHANGED:
+      return onDpiChanged(wParam);
+    case WM_CREATE_DOCK:
+      return onCreateDock(wParam, lParam);
+    case ui::WM_CLOSE:
+      onClose();
+      return 0;
     case ui::WM_KEYDOWN:
     case ui::WM_KEYUP:
       return 0;  // Enter and Escape never end the shell
-    default: return defaultHandle(msg, wParam, lParam);
+    default:
+      return defaultHandle(msg, wParam, lParam);
   }
 }
 
@@ -134,7 +151,6 @@ void CKestrovaDlg::onClose() {
   closing_ = true;
   if (watcher_) watcher_->stop();
 
-  if (const std::string installer = pendingInstaller(); !installer.empty()) launchInstaller(installer);
   // Open questions are answered no before the server stops.
   if (originJudge_) originJudge_->closeAll();
 
@@ -152,6 +168,11 @@ void CKestrovaDlg::onClose() {
 
   KsComGlobalUninit();
   curl_global_cleanup();
+
+  // Both servers (the WebSocket server above, the library's download server
+  // with the library) are closed by now, so the installer finds the ports
+  // free and holds none of our sockets.
+  if (const std::string installer = pendingInstaller(); !installer.empty()) launchInstaller(installer);
 
   destroyWindow();
   ui::postQuitMessage(static_cast<int>(kCancelResult));

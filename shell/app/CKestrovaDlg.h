@@ -31,8 +31,10 @@ class CKestrovaDlg : public ui::Window {
   bool createHidden();
   // Services start-up, in order: random seed, HTTP library, plug-in library,
   // its notify callback, the WebSocket server, the upgrade watcher, the
-  // server's callbacks.
-  void onInitDialog();
+  // server's callbacks. Empty when all started; otherwise why the WebSocket
+  // server could not start (nothing after it was started, and closing the
+  // window tears down the rest).
+  std::string onInitDialog();
 
   // Written by the upgrade watcher's thread, read once at shutdown.
   void setPendingInstaller(const std::string& path);
@@ -47,10 +49,10 @@ class CKestrovaDlg : public ui::Window {
   void onClose();
 
   ui::HFONT font_ = 0;
-  std::unique_ptr<Dispatcher> dispatcher_;      // UI thread: made at init, dropped at close
-  std::unique_ptr<UpgradeWatcher> watcher_;     // UI thread: started at init, stopped at close
-  std::unique_ptr<OriginJudge> originJudge_;    // UI thread: made at init, closed at close
-  bool closing_ = false;                        // UI thread only
+  std::unique_ptr<Dispatcher> dispatcher_;    // UI thread: made at init, dropped at close
+  std::unique_ptr<UpgradeWatcher> watcher_;   // UI thread: started at init, stopped at close
+  std::unique_ptr<OriginJudge> originJudge_;  // UI thread: made at init, closed at close
+  bool closing_ = false;                      // UI thread only
   mutable std::mutex installerLock_;
   std::string pendingInstallerPath_;  // guarded by installerLock_
 };

@@ -1,6 +1,7 @@
 #include "shell/services/HttpClient.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,12 @@ struct ResponseSink {
   bool overLimit = false;
   bool outOfMemory = false;
 };
+
+// libcurl's own sockets are made without close-on-exec; ours are, so that a
+// program the shell starts never inherits a connection.
+curl_socket_t openSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
 
 size_t writeChunk(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<ResponseSink*>(user);
@@ -71,9 +78,7 @@ bool addHeader(std::unique_ptr<curl_slist, HeaderDeleter>& list, const std::stri
 
 // A header line with a CR or LF would let a value from outside add headers of
 // its own; such a line is refused.
-bool isSafeHeader(const std::string& line) {
-  return line.find_first_of("\r\n") == std::string::npos;
-}
+bool isSafeHeader(const std::string& line) { return line.find_first_of("\r\n") == std::string::npos; }
 
 }  // namespace
 
@@ -125,6 +130,7 @@ int HttpClient::perform(const HttpRequest& request, std::string* body) const {
   // Only web transfers: a URL assembled from a server's reply must not reach
   // local files or other protocols.
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &openSocket);
   // Time-outs must not be delivered by signals on a multi-threaded process.
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   if (!request.userPassword.empty()) curl_easy_setopt(h, CURLOPT_USERPWD, request.userPassword.c_str());

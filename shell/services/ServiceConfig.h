@@ -32,7 +32,8 @@ struct ServiceConfig {
   std::string ttsProject = "00000000000000000000000000000000";
   int64_t upgradeIntervalMs = 600000;  // ten minutes
   // -1 when KESTROVA_WS_PORT is set to anything but a number 0..65535 (the
-  // empty text included): the server then does not start. 0 picks a free port.
+  // empty text included): the shell then ends with exit status 3. 0 picks a
+  // free port.
   int32_t wsPort = 32858;
   // Origins trusted without asking. Empty (the variable unset, or without
   // any entry): none but the shell's own pages; others are asked about.

@@ -1,13 +1,18 @@
 #include "shell/services/UpgradeWatcher.h"
 
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <tinyxml2.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +35,21 @@ std::string elementText(const tinyxml2::XMLElement* parent, const char* name) {
   const tinyxml2::XMLElement* element = parent != nullptr ? parent->FirstChildElement(name) : nullptr;
   const char* text = element != nullptr ? element->GetText() : nullptr;
   return text != nullptr ? text : "";
+}
+
+// The scheme and host of an absolute URL, as libcurl reads them (lower
+// case, user names and ports apart); false when it has no scheme or host.
+bool schemeAndHost(const std::string& url, std::string& scheme, std::string& host) {
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
+  for (auto [part, out] : {std::pair{CURLUPART_SCHEME, &scheme}, std::pair{CURLUPART_HOST, &host}}) {
+    char* text = nullptr;
+    if (curl_url_get(parsed.get(), part, &text, 0) != CURLUE_OK || text == nullptr) return false;
+    *out = text;
+    curl_free(text);
+    for (char& c : *out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return !scheme.empty() && !host.empty();
 }
 
 std::string ownExecutable() {
@@ -117,11 +137,29 @@ bool UpgradeWatcher::fetchUpgrade() {
   const std::string url = packageUrl(reply);
   if (url.empty()) return false;
 
-  const std::string path = sys::tempFolder() + "Kestrova-" + std::to_string(static_cast<long long>(std::time(nullptr))) + ".exe";
-  // Truncate a leftover of the same name, and never follow a link that
-  // someone else planted in the shared temporary folder.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0700);
-  if (fd < 0) return false;
+  // The reply names where the package lies. Only the upgrade service's own
+  // scheme and host may serve it: a reply that points anywhere else (another
+  // host, plain HTTP instead of HTTPS) is refused.
+  if (!sameSchemeAndHost(config_.upgradeServer, url)) {
+    std::fprintf(stderr, "kestrova: upgrade package refused: \"%s\" is not on the upgrade server %s\n", url.c_str(),
+                 config_.upgradeServer.c_str());
+    return false;
+  }
+
+  // A folder of our own (0700, a fresh name) holds the package, so that
+  // nobody else can plant, swap or read it before the installer runs.
+  std::string folder = sys::tempFolder() + "Kestrova-upgrade-XXXXXX";
+  if (::mkdtemp(folder.data()) == nullptr) return false;
+  const int directory = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const std::string name = "Kestrova-" + std::to_string(static_cast<long long>(std::time(nullptr))) + ".exe";
+  const int fd = directory < 0
+                     ? -1
+                     : ::openat(directory, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (directory >= 0) ::close(directory);
+    ::rmdir(folder.c_str());
+    return false;
+  }
 
   HttpRequest download;
   download.url = url;
@@ -135,11 +173,20 @@ bool UpgradeWatcher::fetchUpgrade() {
   const bool closed = ::close(fd) == 0;
   // Only a complete, non-empty package may ever reach the installer.
   if (result != 0 || !written || !closed || size <= 0) {
-    ::unlink(path.c_str());
+    ::unlinkat(directory, name.c_str(), 0);
+    ::close(directory);
+    ::rmdir(folder.c_str());
     return false;
   }
-  if (hooks_.setPendingInstaller) hooks_.setPendingInstaller(path);
+  ::close(directory);
+  if (hooks_.setPendingInstaller) hooks_.setPendingInstaller(folder + "/" + name);
   return true;
+}
+
+bool UpgradeWatcher::sameSchemeAndHost(const std::string& server, const std::string& url) {
+  std::string serverScheme, serverHost, urlScheme, urlHost;
+  if (!schemeAndHost(server, serverScheme, serverHost) || !schemeAndHost(url, urlScheme, urlHost)) return false;
+  return serverScheme == urlScheme && serverHost == urlHost;
 }
 
 bool launchInstaller(const std::string& packagePath) {
@@ -165,6 +212,10 @@ bool launchInstallerFrom(const std::string& folder, const std::string& packagePa
     return false;
   }
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  // Our descriptors are close-on-exec already; this also closes any that a
+  // library opened without it, so the installer holds nothing of ours but
+  // the standard streams.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   // Its own session: the terminal's hang-up or Ctrl-C that ends the shell
   // must not end the installer that is about to replace it.
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);

@@ -2,8 +2,10 @@
 // The background upgrade watcher of the shell.
 //
 // Soon after start-up it asks the upgrade service whether a newer package
-// exists for the running version and downloads it into the temporary folder,
-// retrying after an interval until one download completes. It then waits
+// exists for the running version and downloads it into a private folder
+// (0700, a fresh name below the temporary folder), retrying after an
+// interval until one download completes. Only a package on the upgrade
+// service's own scheme and host is fetched. It then waits
 // until no device is open, sets `upgradePending` (every command is refused
 // from then on) and asks the shell to close; the shutdown path starts the
 // installer with the package (launchInstaller).
@@ -48,8 +50,10 @@ class UpgradeWatcher {
   void stop();
 
   // One attempt: query, parse, download. True only when the package was
-  // downloaded completely; then the hook received its path. A failed download
-  // deletes its partial file. Runs on the calling thread (tests call it).
+  // downloaded completely; then the hook received its path (a file 0600 in
+  // a folder 0700 of its own). A failed download deletes its partial file
+  // and its folder; a package on another scheme or host is refused with a
+  // line on stderr. Runs on the calling thread (tests call it).
   bool fetchUpgrade();
 
   // "1.0.0-19700101" from the compiled "1.0.0.1": the first three parts.
@@ -57,6 +61,9 @@ class UpgradeWatcher {
   // The package URL of an upgrade reply ("hostip:port/URI"), or empty when
   // the reply is not XML.
   static std::string packageUrl(const std::string& xml);
+  // True when `url` has the scheme and host of `server` (any case; ports
+  // may differ); false when either has no scheme or host.
+  static bool sameSchemeAndHost(const std::string& server, const std::string& url);
 
  private:
   void run();
@@ -68,9 +75,9 @@ class UpgradeWatcher {
   const ServiceConfig config_;
   std::atomic<bool> stopping_{false};  // also polled by transfers in flight
   const HttpClient http_{&stopping_};
-  std::mutex mutex_;               // guards the wake-up of pause()
-  std::condition_variable wake_;   // notified by stop()
-  std::thread thread_;             // touched only by start(), stop() and the destructor
+  std::mutex mutex_;              // guards the wake-up of pause()
+  std::condition_variable wake_;  // notified by stop()
+  std::thread thread_;            // touched only by start(), stop() and the destructor
 };
 
 // Starts `kesmend` from the shell's own folder with the package path, the

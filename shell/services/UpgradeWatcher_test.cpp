@@ -1,6 +1,7 @@
 #include "shell/services/UpgradeWatcher.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,10 +106,10 @@ class UpgradeService {
 
  private:
   mutable std::mutex mutex_;
-  std::string xml_;              // guarded by mutex_
+  std::string xml_;               // guarded by mutex_
   unsigned packageStatus_ = 200;  // guarded by mutex_
-  int failQueries_ = 0;          // guarded by mutex_
-  int queries_ = 0;              // guarded by mutex_
+  int failQueries_ = 0;           // guarded by mutex_
+  int queries_ = 0;               // guarded by mutex_
   const std::string package_ = "PACKAGE\x01\x02";
   TestHttpServer server_;  // last: its thread reads the fields above
 };
@@ -176,16 +177,70 @@ TEST(UpgradeWatcher, DownloadsTheCompletePackageIntoTheTemporaryFolder) {
 
   const auto requests = service.requests();
   ASSERT_EQ(2u, requests.size());
-  EXPECT_EQ("/UtilERP/device/CloudUpgradeFirmwareList?lang=all&boardID=FFFF&customer=C009&versionID=V001&"
-            "deviceType=FFF7&callbackName=Kestrova&curVersion=" +
-                UpgradeWatcher::versionText(KESTROVA_VERSION_TEXT),
-            std::string(requests[0].target()));
+  EXPECT_EQ(
+      "/UtilERP/device/CloudUpgradeFirmwareList?lang=all&boardID=FFFF&customer=C009&versionID=V001&"
+      "deviceType=FFF7&callbackName=Kestrova&curVersion=" +
+          UpgradeWatcher::versionText(KESTROVA_VERSION_TEXT),
+      std::string(requests[0].target()));
   EXPECT_EQ("/pkg/shell.bin", std::string(requests[1].target()));
 
   ASSERT_FALSE(shell.pendingInstaller.empty());
   EXPECT_EQ(temp.path() + "/", shell.pendingInstaller.substr(0, temp.path().size() + 1));
   EXPECT_EQ(service.package(), readFile(shell.pendingInstaller));
   EXPECT_FALSE(pending.load()) << "a download alone does not close the shell";
+  // A folder of its own that nobody else may enter, and a file only we read.
+  const fs::path folder = fs::path(shell.pendingInstaller).parent_path();
+  EXPECT_EQ(folder.parent_path().string(), temp.path());
+  struct stat info {};
+  ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  ASSERT_EQ(::lstat(shell.pendingInstaller.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST(UpgradeWatcher, SchemeAndHostMustBeTheUpgradeServers) {
+  const struct {
+    const char* server;
+    const char* url;
+    bool same;
+  } cases[] = {
+      {"http://127.0.0.1:8090", "http://127.0.0.1:9000/pkg", true},
+      {"HTTPS://Upgrade.Example", "https://upgrade.example/a/b.exe", true},
+      {"http://127.0.0.1:8090", "http://localhost:8090/pkg", false},
+      {"https://upgrade.example", "http://upgrade.example/pkg", false},
+      {"http://upgrade.example", "http://upgrade.example.evil.test/pkg", false},
+      {"http://upgrade.example", "http://upgrade.example@evil.test/pkg", false},
+      {"http://upgrade.example", ":/pkg", false},
+      {"http://upgrade.example", "file:///etc/passwd", false},
+      {"not a url", "http://upgrade.example/pkg", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UpgradeWatcher::sameSchemeAndHost(c.server, c.url), c.same) << c.server << " " << c.url;
+  }
+}
+
+// A reply that names another host or scheme for the package is refused
+// before anything is fetched or written.
+TEST(UpgradeWatcher, APackageElsewhereIsNeverFetched) {
+  TempDirectory temp;
+  UpgradeService service;
+  const std::string port = service.url().substr(service.url().rfind(':') + 1);
+  ShellSide shell;
+  std::atomic<bool> pending{false};
+  UpgradeWatcher watcher(shell.hooks(), pending, configFor(service.url(), 600000));
+  for (const std::string host : {"http://localhost", "https://127.0.0.1", "ftp://127.0.0.1"}) {
+    service.set(
+        "<root><firmware><hostip>" + host + "</hostip><port>" + port + "</port><file URI=\"pkg\"/></firmware></root>",
+        200);
+    EXPECT_FALSE(watcher.fetchUpgrade()) << host;
+  }
+  for (const auto& request : service.requests()) {
+    EXPECT_EQ(std::string(request.target()).rfind("/UtilERP/", 0), 0u) << "fetched " << request.target();
+  }
+  EXPECT_TRUE(shell.pendingInstaller.empty());
+  EXPECT_TRUE(temp.files().empty());
 }
 
 TEST(UpgradeWatcher, FailedAttemptsLeaveNoPackageBehind) {
@@ -276,16 +331,22 @@ TEST(UpgradeWatcher, InstallerStartsWithThePackageShellNameAndPid) {
   const std::string script = folder + "/kesmend";
   const std::string record = temp.path() + "/record.txt";
   std::ofstream(script) << "#!/bin/sh\n{ pwd; for a in \"$@\"; do echo \"[$a]\"; done; } > '" << record << ".tmp'\n"
+                        << "ls -l /proc/$$/fd | grep -c socket: > '" << record << ".sockets'\n"
                         << "mv '" << record << ".tmp' '" << record << "'\n";
   ::chmod(script.c_str(), 0700);
 
   const std::string package = temp.path() + "/Kestrova-1 2.exe";
+  // A socket a library might have left without close-on-exec.
+  const int inheritable = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(inheritable, 0);
   ASSERT_TRUE(launchInstallerFrom(folder, package));
+  ::close(inheritable);
   for (int i = 0; i < 1000 && !fs::exists(record); ++i) std::this_thread::sleep_for(10ms);
   const std::string shellName = fs::read_symlink("/proc/self/exe").filename().string();
   EXPECT_EQ(fs::canonical(folder).string() + "\n[" + package + "]\n[" + shellName + "]\n[" +
                 std::to_string(::getpid()) + "]\n",
             readFile(record));
+  EXPECT_EQ(readFile(record + ".sockets"), "0\n") << "the installer holds none of our sockets";
   while (::waitpid(-1, nullptr, WNOHANG) > 0) {
   }
 

@@ -187,7 +187,7 @@ async function story(run) {
   // as an MP4.
   await page.getByRole('button', { name: 'Start recording', exact: true }).click();
   await waitFor('the recording started', async () => (await replied('record', 200)) === 1);
-  const videoFolder = path.join(run.workDir, 'Kestrova', 'Video');
+  const videoFolder = path.join(run.workDir, `Kestrova-${process.getuid()}`, 'Video');
   await waitFor('a recording file past its first fragments', () => filesUnder(videoFolder)
     .some((file) => file.endsWith('.mp4') && fs.statSync(file).size > 16 * 1024));
   await page.getByRole('button', { name: 'Stop recording', exact: true }).click();

@@ -233,7 +233,7 @@ async function story(run) {
   const recording = await sendOther({ Fountion: 'record', VideoRecord: { uniqueId: again.uniqueId, channel: 0,
     start: true } });
   assert.equal(recording.code, 200, JSON.stringify(recording));
-  const videoFolder = path.join(run.workDir, 'Kestrova', 'Video');
+  const videoFolder = path.join(run.workDir, `Kestrova-${process.getuid()}`, 'Video');
   const grown = () => mp4FilesUnder(videoFolder).find((file) => fs.statSync(file).size > 64 * 1024);
   const file = await waitFor('the recording past its first fragments', grown, 15000);
   process.kill(shell.pid, 'SIGTERM');

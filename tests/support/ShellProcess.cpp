@@ -1,6 +1,7 @@
 #include "tests/support/ShellProcess.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -45,6 +48,7 @@ ShellProcess::ShellProcess(Options options) : options_(std::move(options)) {
   } else {
     tmpDir_ = options_.tmpDir;
   }
+  stderrPath_ = tmpDir_ + ".stderr";
 }
 
 ShellProcess::~ShellProcess() {
@@ -56,10 +60,16 @@ ShellProcess::~ShellProcess() {
     std::error_code ec;
     std::filesystem::remove_all(tmpDir_, ec);
   }
+  if (options_.captureStderr) ::unlink(stderrPath_.c_str());
+}
+
+std::string ShellProcess::stderrText() const {
+  std::ifstream in(stderrPath_);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool ShellProcess::spawn() {
-  port_ = freeTcpPort();
+  port_ = options_.port != 0 ? options_.port : freeTcpPort();
   const std::string program = std::string(KESTROVA_TEST_BIN_DIR) + "/kestrova";
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -82,7 +92,14 @@ bool ShellProcess::spawn() {
   std::string arg0 = program;
   char* argv[] = {arg0.data(), nullptr};
   reaped_ = false;
-  return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return false;
+  if (options_.captureStderr) {
+    posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  const bool spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned;
 }
 
 bool ShellProcess::start(std::chrono::milliseconds timeout) {

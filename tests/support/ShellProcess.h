@@ -17,9 +17,11 @@ namespace kstest {
 class ShellProcess {
  public:
   struct Options {
-    std::string instanceName;  // empty: a name unique to this object
-    std::string tmpDir;        // empty: a fresh folder under /tmp
+    std::string instanceName;           // empty: a name unique to this object
+    std::string tmpDir;                 // empty: a fresh folder under /tmp
     std::vector<std::string> extraEnv;  // "NAME=value"
+    uint16_t port = 0;                  // 0: a free port
+    bool captureStderr = false;         // stderr to a file that stderrText() reads
   };
 
   explicit ShellProcess(Options options);
@@ -39,6 +41,9 @@ class ShellProcess {
   bool signal(int sig);
   bool running();
 
+  // What the program wrote to stderr so far (with captureStderr).
+  std::string stderrText() const;
+
   uint16_t port() const { return port_; }
   pid_t pid() const { return pid_; }
   const std::string& tmpDir() const { return tmpDir_; }
@@ -48,6 +53,7 @@ class ShellProcess {
   Options options_;
   std::string instanceName_;
   std::string tmpDir_;
+  std::string stderrPath_;  // beside tmpDir_, so that the shell never touches it
   uint16_t port_ = 0;
   pid_t pid_ = -1;
   bool reaped_ = false;

@@ -1,6 +1,7 @@
 #pragma once
 // Tests only: a private temporary folder, so that tests never wipe each
 // other's work folders.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,6 +34,14 @@ class ScopedTempDir {
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
 
   const std::string& path() const { return path_; }
+
+  // The library's work root in this folder, made 0700 (as the library makes
+  // it) when missing, so that files a test puts there are found.
+  std::string workRoot() const {
+    const std::string root = path_ + "/Kestrova-" + std::to_string(::geteuid());
+    ::mkdir(root.c_str(), 0700);
+    return root;
+  }
 
  private:
   std::string path_;

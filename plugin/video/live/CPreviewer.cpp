@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 #include "platform/sys/Utf.h"
@@ -80,22 +79,37 @@ void CPreviewer::setChannel(int channel) {
 
 ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARAM lParam) {
   switch (msg) {
-    case ui::WM_CREATE: return onCreate();
-    case ui::WM_DESTROY: onDestroy(); return 0;
+    case ui::WM_CREATE:
+      return onCreate();
+    case ui::WM_DESTROY:
+      onDestroy();
+      return 0;
     case ui::WM_MOVE:
       // A paused recorded picture is drawn again where the cell now is.
       if (recorded_) recorded_->refresh();
       return 0;
-    case ui::WM_SIZE: onSize(); return 0;
-    case ui::WM_PAINT: onPaint(); return 0;
-    case ui::WM_ERASEBKGND: return 1;
+    case ui::WM_SIZE:
+      onSize();
+      return 0;
+    case ui::WM_PAINT:
+      onPaint();
+      return 0;
+    case ui::WM_ERASEBKGND:
+      return 1;
     case ui::WM_SHOWWINDOW:
       if (wParam == 0) ui::clipCursor(nullptr);
       return 0;
-    case ui::WM_SETCURSOR: return settings_ ? 1 : 0;
-    case ui::WM_CONTEXTMENU: onContextMenu(); return 0;
-    case ui::WM_KEYUP: ui::postMessage(ui::getParent(hwnd()), msg, wParam, lParam); return 0;
-    case ui::WM_COMMAND: onCommand(ui::LOWORD(wParam)); return 0;
+    case ui::WM_SETCURSOR:
+      return settings_ ? 1 : 0;
+    case ui::WM_CONTEXTMENU:
+      onContextMenu();
+      return 0;
+    case ui::WM_KEYUP:
+      ui::postMessage(ui::getParent(hwnd()), msg, wParam, lParam);
+      return 0;
+    case ui::WM_COMMAND:
+      onCommand(ui::LOWORD(wParam));
+      return 0;
     case ui::WM_TIMER:
       if (wParam == BitrateTimer::kId) onTimer();
       return 0;
@@ -108,9 +122,15 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
       }
       return static_cast<ui::LRESULT>(ui::createSolidBrush(kBackground));
     }
-    case ui::WM_MOUSEMOVE: onMouseMove(lParam); return 0;
-    case ui::WM_LBUTTONDOWN: onLeftDown(lParam); return 0;
-    case ui::WM_LBUTTONUP: onLeftUp(lParam); return 0;
+    case ui::WM_MOUSEMOVE:
+      onMouseMove(lParam);
+      return 0;
+    case ui::WM_LBUTTONDOWN:
+      onLeftDown(lParam);
+      return 0;
+    case ui::WM_LBUTTONUP:
+      onLeftUp(lParam);
+      return 0;
     case MsgCellDoubleClick:
       // In the settings view a quick second press is still a press: an editor
       // must see it, or a second drag started at once would be lost.
@@ -120,9 +140,14 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
         ui::sendMessage(ui::getParent(hwnd()), MsgCellDoubleClick, reinterpret_cast<ui::WPARAM>(this));
       }
       return 0;
-    case MsgFileReady: onFileReady(static_cast<int>(wParam), reinterpret_cast<char16_t*>(lParam)); return 0;
-    case MsgVideoSizeChanged: onVideoSizeChanged(); return 0;
-    default: return defaultHandle(msg, wParam, lParam);
+    case MsgFileReady:
+      onFileReady(static_cast<int>(wParam), reinterpret_cast<char16_t*>(lParam));
+      return 0;
+    case MsgVideoSizeChanged:
+      onVideoSizeChanged();
+      return 0;
+    default:
+      return defaultHandle(msg, wParam, lParam);
   }
 }
 
@@ -233,12 +258,15 @@ void CPreviewer::raise(int type, int32_t first, int32_t second, const char* url)
       event.enable = static_cast<uint8_t>(first);
       event.bitrateStream = second;
       break;
-    case NOTIFY_STREAM_SWITCHED: event.switchedStream = first; break;
+    case NOTIFY_STREAM_SWITCHED:
+      event.switchedStream = first;
+      break;
     case NOTIFY_FILE_READY:
       event.fileType = first;
       event.url = url;
       break;
-    default: break;
+    default:
+      break;
   }
   services_->events->raise(event);
 }
@@ -290,8 +318,7 @@ int CPreviewer::doOpen(int streamType, bool open) {
 }
 
 int CPreviewer::switchStream(int streamType, bool announce) {
-  return onWindowThread(static_cast<int>(KS_E_WINDOW),
-                            [&] { return doSwitchStream(streamType, announce); });
+  return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return doSwitchStream(streamType, announce); });
 }
 
 int CPreviewer::doSwitchStream(int streamType, bool announce) {
@@ -548,13 +575,12 @@ int CPreviewer::doSnapshot(bool live, int format, char* buffer) {
   }
   std::string path;
   if (stream_) {
-    const std::string folder = SnapshotPath::folder(WorkFolders::folder(WorkFolderKind::kImage),
-                                                    stream_->macText(), channel_);
-    if (!folder.empty()) {
-      std::error_code ignored;
-      std::filesystem::create_directories(folder, ignored);
-      path = folder + "/" +
-             SnapshotPath::fileName(live, services_->now(), services_->fileCounter->next(), format);
+    const std::string folder =
+        SnapshotPath::folder(WorkFolders::folder(WorkFolderKind::kImage), stream_->macText(), channel_);
+    // The folders are made from the work root down, never through a link;
+    // without them there is no picture.
+    if (!folder.empty() && WorkFolders::makeFolder(folder)) {
+      path = folder + "/" + SnapshotPath::fileName(live, services_->now(), services_->fileCounter->next(), format);
       // The caller's buffer gets the path back; one that would not fit is
       // not written at all.
       if (path.size() >= kPathBytes) path.clear();
@@ -576,7 +602,15 @@ bool CPreviewer::pictureOpen(bool live) const {
 }
 
 int CPreviewer::takePicture(bool live, const std::string& path) {
-  return live ? stream_->snapshot(path) : recorded_->snapshot(path);
+  // The file is made new here (0600, from the work root down, no link
+  // followed, never over an existing one); the SDK then only fills it. A
+  // picture that fails leaves no empty file behind.
+  const int fd = WorkFolders::createFile(path);
+  if (fd < 0) return KS_E_WINDOW;
+  ::close(fd);
+  const int rc = live ? stream_->snapshot(path) : recorded_->snapshot(path);
+  if (rc != 0) WorkFolders::removeEntry(path, false);
+  return rc;
 }
 
 int CPreviewer::snapshotToPagePath(const std::string& chosen, int format, bool live) {
@@ -587,14 +621,12 @@ int CPreviewer::snapshotToPagePath(const std::string& chosen, int format, bool l
   const std::string folder =
       stream_ ? SnapshotPath::folder(WorkFolders::folder(WorkFolderKind::kImage), stream_->macText(), channel_)
               : std::string();
-  if (folder.empty()) return KS_E_WINDOW;
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
+  if (folder.empty() || !WorkFolders::makeFolder(folder)) return KS_E_WINDOW;
   const std::string own =
       folder + "/" + SnapshotPath::fileName(live, services_->now(), services_->fileCounter->next(), format);
   const int rc = takePicture(live, own);
   const bool copied = rc == 0 && SnapshotPath::copyToNewFile(own, chosen);
-  ::unlink(own.c_str());
+  WorkFolders::removeEntry(own, false);
   if (!copied) return KS_E_WINDOW;
   // The caller's buffer holds the chosen path already. Only a file below
   // the image folder has a download address to offer.
