@@ -18,6 +18,8 @@
 #include <iterator>
 #include <thread>
 
+#include "shell/app/ExitCode.h"
+
 extern char** environ;
 
 namespace kstest {
@@ -103,12 +105,19 @@ bool ShellProcess::spawn() {
 }
 
 bool ShellProcess::start(std::chrono::milliseconds timeout) {
-  if (!spawn()) return false;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (canConnect(port_)) return true;
-    if (!running()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // A port that was free a moment ago may be taken by another test's server
+  // before the shell binds it: the shell then ends with its "port held"
+  // status, and a port of our own choosing is chosen again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (!spawn()) return false;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!running()) break;
+      if (canConnect(port_)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool portHeld = reaped_ && WIFEXITED(status_) && WEXITSTATUS(status_) == kestrova::kExitNoServer;
+    if (!portHeld || options_.port != 0 || std::chrono::steady_clock::now() >= deadline) return false;
   }
   return false;
 }
