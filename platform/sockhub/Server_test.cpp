@@ -237,6 +237,51 @@ TEST_F(ServerTest, ReadingPausesWhileTheHandlerQueueIsFull) {
   EXPECT_LE(recorder().received(id).size(), static_cast<size_t>(sent) + 1);
 }
 
+// A connection that stays silent through the pings is cut and gives its
+// place back; one that answers them stays. Whatever way a connection ends,
+// the messages still waiting for its handler are dropped, not run.
+TEST_F(ServerTest, SilentConnectionsAreCutAndEndedOnesLeaveNoWorkBehind) {
+  Watchdog watchdog(30s, "keep-alive");
+  ServerOptions options;
+  options.maxConnections = 2;
+  options.pingInterval = 50ms;
+  options.idleTimeout = 300ms;
+  startServer(options);
+
+  WsClient silent;
+  WsClient answering;
+  ASSERT_TRUE(silent.connect(port_));
+  ASSERT_TRUE(answering.connect(port_));
+  const auto started = std::chrono::steady_clock::now();
+  // receive() runs the client's I/O, which answers pings; the silent client
+  // runs none.
+  while (!silent.peerHasClosed() && std::chrono::steady_clock::now() - started < 10s) answering.receive(20ms);
+  ASSERT_TRUE(silent.peerHasClosed());
+  EXPECT_GE(std::chrono::steady_clock::now() - started, options.idleTimeout);
+  ASSERT_TRUE(answering.sendText("alive"));
+  EXPECT_EQ(answering.receive(), "alive");
+
+  // The cut connection's place is free again (the bound is two).
+  WsClient later;
+  bool admitted = false;
+  while (!admitted && std::chrono::steady_clock::now() - started < 10s) {
+    admitted = later.connect(port_);
+    if (!admitted) answering.receive(20ms);
+  }
+  ASSERT_TRUE(admitted);
+  ASSERT_TRUE(later.sendText("block-then-close"));
+  ASSERT_TRUE(recorder().waitForBlocked(1, 5s));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(later.sendText("queued" + std::to_string(i)));
+  ASSERT_TRUE(later.close());
+  const int32_t id = recorder().waitForConnectionOf("block-then-close", 1s);
+  while (server_->send(id, "x", 1) != SOCKHUB_ERR_NO_CONNECTION && std::chrono::steady_clock::now() - started < 10s) {
+    answering.receive(5ms);
+  }
+  recorder().release();
+  ASSERT_TRUE(recorder().waitForEnd(id, 5s));
+  EXPECT_EQ(recorder().received(id), std::vector<std::string>{"block-then-close"});
+}
+
 TEST_F(ServerTest, AStoppedServerAnswersNothingAndStartsAgain) {
   Watchdog watchdog(20s, "restart");
   startServer(ServerOptions{});

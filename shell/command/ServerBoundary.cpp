@@ -22,6 +22,9 @@ std::atomic<Dispatcher*> installed{nullptr};
 int startServer(const ServiceConfig& config) {
   SockHubGlobalParam param{};
   param.port = config.wsPort;
+  param.pingIntervalMs = config.wsPingIntervalMs;
+  param.idleTimeoutMs = config.wsIdleTimeoutMs;
+  param.maxSendBytes = config.wsSendLimit;
   if (const int result = SockHub_SetGlobalParam(&param); result != SOCKHUB_OK) return result;
   std::vector<const char*> origins;
   origins.reserve(config.allowedOrigins.size());
