@@ -44,12 +44,19 @@ int onReceiveData(int32_t connectionId, int32_t clientPort, const char* text) {
   Dispatcher* dispatcher = installed.load();
   if (dispatcher == nullptr || text == nullptr) return 0;
   std::string reply;
+  uint32_t msgId = 0;
   try {
-    dispatcher->dispatch(text, std::strlen(text), connectionId, clientPort, reply);
+    dispatcher->dispatch(text, std::strlen(text), connectionId, clientPort, reply, &msgId);
+    if (reply.empty()) return 0;
+    // A reply over the connection's output bound would never arrive: the
+    // page gets the standard error reply for its request instead of silence.
+    if (SockHub_SendData(connectionId, reply.data(), reply.size()) == SOCKHUB_ERR_TOO_LARGE) {
+      reply = Dispatcher::unsendableReply(msgId);
+      SockHub_SendData(connectionId, reply.data(), reply.size());
+    }
   } catch (...) {
-    return 0;  // nothing unwinds into the server's thread
+    // Nothing unwinds into the server's thread.
   }
-  if (!reply.empty()) SockHub_SendData(connectionId, reply.data(), reply.size());
   return 0;
 }
 
