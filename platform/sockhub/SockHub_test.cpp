@@ -440,6 +440,7 @@ TEST_F(SockHubTest, ResultCodesAndArgumentChecks) {
   param.pingIntervalMs = 0;
   param.idleTimeoutMs = -1;
   EXPECT_EQ(SockHub_SetGlobalParam(&param), SOCKHUB_ERR_INVALID_ARG);
+  param.idleTimeoutMs = 0;
   EXPECT_EQ(SockHub_ReceiveDataIf(nullptr), SOCKHUB_ERR_INVALID_ARG);
   EXPECT_EQ(SockHub_ClientActiontIf(nullptr), SOCKHUB_ERR_INVALID_ARG);
 
