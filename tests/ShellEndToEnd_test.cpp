@@ -204,33 +204,38 @@ TEST_F(ShellEndToEnd, AReplyOverTheSendLimitArrivesAsAnErrorReply) {
   WsClient page;
   ASSERT_TRUE(page.connect(shell.port()));
 
-  // One second of 16-bit mono PCM at 8 kHz: 8000 G.711 bytes, far more than
-  // 4096 once in base64.
-  constexpr uint32_t kSamples = 8000;
-  std::string wav = "RIFF";
-  const auto put32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) wav.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  // 16-bit mono PCM at 8 kHz as a WAV file in base64.
+  const auto wavBase64 = [](uint32_t samples) {
+    std::string wav = "RIFF";
+    const auto put = [&](uint32_t v, int bytes) {
+      for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    put(36 + samples * 2, 4);
+    wav += "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);      // PCM
+    put(1, 2);      // mono
+    put(8000, 4);   // samples per second
+    put(16000, 4);  // bytes per second
+    put(2, 2);      // block align
+    put(16, 2);     // bits per sample
+    wav += "data";
+    put(samples * 2, 4);
+    for (uint32_t i = 0; i < samples; ++i) put((i * 37) & 0x7FFF, 2);
+    return sys::base64Encode(wav);
   };
-  const auto put16 = [&](uint16_t v) {
-    for (int i = 0; i < 2; ++i) wav.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  const auto transcode = [&](uint32_t msgId, uint32_t samples) {
+    return request(page, R"({"msgId": )" + std::to_string(msgId) +
+                             R"(, "Fountion": "globalCtrl", "global": {"type": 4, "format": {"inputBase64": true,)"
+                             R"( "ulaw": true, "base64Data": ")" +
+                             wavBase64(samples) + R"("}}})");
   };
-  put32(36 + kSamples * 2);
-  wav += "WAVEfmt ";
-  put32(16);
-  put16(1);      // PCM
-  put16(1);      // mono
-  put32(8000);   // samples per second
-  put32(16000);  // bytes per second
-  put16(2);      // block align
-  put16(16);     // bits per sample
-  wav += "data";
-  put32(kSamples * 2);
-  for (uint32_t i = 0; i < kSamples; ++i) put16(static_cast<uint16_t>((i * 37) & 0x7FFF));
-
-  const Json::Value reply =
-      request(page, R"({"msgId": 77, "Fountion": "globalCtrl", "global": {"type": 4, "format": {"inputBase64": true,)"
-                    R"( "ulaw": true, "base64Data": ")" +
-                        sys::base64Encode(wav) + R"("}}})");
+  // A short sound fits: the request itself is sound.
+  const Json::Value small = transcode(76, 100);
+  EXPECT_EQ(small["code"].asInt(), 200);
+  EXPECT_FALSE(small["audio"].asString().empty());
+  // One second is 8000 G.711 bytes, far more than 4096 once in base64.
+  const Json::Value reply = transcode(77, 8000);
   EXPECT_EQ(reply["code"].asInt(), 1003);
   EXPECT_EQ(reply["msgId"].asUInt(), 77u);
   EXPECT_FALSE(reply.isMember("audio"));
