@@ -111,6 +111,9 @@ void WebSocketSession::onRead(beast::error_code ec, size_t) {
   if (ec) {
     // The peer closed or dropped the connection, or broke the protocol;
     // Beast has already answered a protocol error with its close frame.
+    // Nobody will read what is still queued.
+    closing_ = true;
+    discardQueuedWrites();
     endReading();
     return;
   }
