@@ -125,7 +125,7 @@ TEST(DevicesExports, DeviceLifeThroughTheExports) {
   // A command naming a connection makes it the owner; a zero keeps the owner.
   EXPECT_EQ(live(5, 400), KS_E_INVALID);
   EXPECT_EQ(live(6, 0, LIVE_AUDIO), KS_E_NOT_READY);  // not logged in
-  EXPECT_EQ(destroy(0, 200), 0);  // 6, 7 and 8: 5 belongs to 400 now
+  EXPECT_EQ(destroy(0, 200), 0);                      // 6, 7 and 8: 5 belongs to 400 now
   EXPECT_EQ(live(5), KS_E_INVALID);
   for (const uint32_t gone : {6u, 7u, 8u}) EXPECT_EQ(live(gone), KS_E_NO_DEVICE) << gone;
   EXPECT_EQ(destroy(0, 400), 0);

@@ -20,7 +20,7 @@ sockhub::Server& server() {
 // The configuration of the next Start, written by the setters.
 std::mutex gParamMutex;
 int32_t gPort = 32858;                      // guarded by gParamMutex
-sockhub::ServerOptions gOptions;                   // guarded by gParamMutex
+sockhub::ServerOptions gOptions;            // guarded by gParamMutex
 std::vector<std::string> gAllowedOrigins;   // guarded by gParamMutex
 std::shared_ptr<const sockhub::StaticSite> gSite;  // guarded by gParamMutex; null: no files
 

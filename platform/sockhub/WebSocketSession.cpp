@@ -16,8 +16,8 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 namespace net = boost::asio;
 
-WebSocketSession::WebSocketSession(SharedState& state, beast::tcp_stream&& stream,
-                                   std::shared_ptr<void> slot, int32_t clientPort)
+WebSocketSession::WebSocketSession(SharedState& state, beast::tcp_stream&& stream, std::shared_ptr<void> slot,
+                                   int32_t clientPort)
     : state_(state),
       clientPort_(clientPort),
       ws_(std::move(stream)),
