@@ -93,8 +93,8 @@ TEST_F(ShellEndToEnd, DevicesAreCreatedCountedAndReleasedWithTheirConnection) {
   ASSERT_EQ(reply["code"].asInt(), 200);
   EXPECT_EQ(reply["uniqueId"].asUInt(), 9u);
 
-  // Closing the connection releases the first live device it owns: a second
-  // page then finds room for exactly one more device.
+  // Closing the connection releases every device it owns: a second page
+  // then has all eight places.
   first->close();
   first.reset();
   WsClient second;
@@ -107,7 +107,136 @@ TEST_F(ShellEndToEnd, DevicesAreCreatedCountedAndReleasedWithTheirConnection) {
   }
   ASSERT_TRUE(created);
   EXPECT_EQ(reply["uniqueId"].asUInt(), 10u);
-  EXPECT_EQ(request(second, createDevice(13, *device_))["code"].asInt(), 1018);
+  for (uint32_t i = 13; i <= 19; ++i) EXPECT_EQ(request(second, createDevice(i, *device_))["code"].asInt(), 200) << i;
+  EXPECT_EQ(request(second, createDevice(20, *device_))["code"].asInt(), 1018);
+}
+
+// A page that opens connections and goes silent cannot keep them: the shell
+// pings and cuts a connection that answers nothing, while a page whose
+// browser answers the pings keeps its connection.
+TEST_F(ShellEndToEnd, ASilentConnectionIsCutWhileOneThatAnswersPingsStays) {
+  kstest::Watchdog watchdog(60s, "ASilentConnectionIsCut");
+  constexpr auto kIdle = 400ms;
+  ShellProcess::Options options;
+  options.extraEnv = {"KESTROVA_WS_PING_INTERVAL_MS=50",
+                      "KESTROVA_WS_IDLE_TIMEOUT_MS=" + std::to_string(kIdle.count())};
+  ShellProcess shell(options);
+  ASSERT_TRUE(shell.start());
+
+  WsClient silent;
+  WsClient answering;
+  ASSERT_TRUE(silent.connect(shell.port()));
+  ASSERT_TRUE(answering.connect(shell.port()));
+  const auto started = std::chrono::steady_clock::now();
+  // receive() runs the client's I/O, which answers pings; the silent
+  // client runs none.
+  while (!silent.peerHasClosed() && std::chrono::steady_clock::now() - started < 20s) answering.receive(20ms);
+  ASSERT_TRUE(silent.peerHasClosed());
+  EXPECT_GE(std::chrono::steady_clock::now() - started, kIdle);
+  EXPECT_EQ(request(answering, R"({"msgId": 5, "Fountion": "none"})")["code"].asInt(), 1000);
+}
+
+// Dock rectangles come from the page: a size beyond the desktop (the
+// shell's headless desktop is 1920 x 1080) or offsets that would put the
+// dock off it are refused before any window or memory is spent on them.
+TEST_F(ShellEndToEnd, DockRectanglesBeyondTheDesktopAreRefused) {
+  kstest::Watchdog watchdog(60s, "DockRectanglesBeyondTheDesktop");
+  ShellProcess shell;
+  ASSERT_TRUE(shell.start());
+  WsClient page;
+  ASSERT_TRUE(page.connect(shell.port()));
+  const Json::Value created = request(page, createDevice(1, *device_));
+  ASSERT_EQ(created["code"].asInt(), 200);
+  const std::string device = created["uniqueId"].asString();
+
+  const auto live = [&](const std::string& body) {
+    return R"({"msgId": 2, "Fountion": "live", "LiveCtrl": {"uniqueId": )" + device + R"(, "channel": 0, )" + body +
+           "}}";
+  };
+  const auto playback = [&](const std::string& body) {
+    return R"({"msgId": 2, "Fountion": "playback", "PlaybackCtrl": {"uniqueId": )" + device + R"(, "channel": 0, )" +
+           body + "}}";
+  };
+  const auto livePreview = [&](const std::string& rect) {
+    return live(R"("type": 1, "Preview": {"title": "Cameras", "openAll": true, )" + rect + "}");
+  };
+  const auto liveMove = [&](const std::string& rect) { return live(R"("type": 10, "MoveDock": {)" + rect + "}"); };
+  const auto playbackPreview = [&](const std::string& rect) {
+    return playback(R"("type": 1, "Preview": {"title": "Recordings", "remote": true, "play": 1, )"
+                    R"("playPos": "2024-05-06 10:00:00", )" +
+                    rect + "}");
+  };
+  const auto playbackMove = [&](const std::string& rect) {
+    return playback(R"("type": 9, "MoveDock": {)" + rect + "}");
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"live preview wider than the desktop", livePreview(R"("x": 0, "y": 0, "w": 1921, "h": 100)"), 1000},
+      {"live preview at INT_MAX", livePreview(R"("x": 2147483647, "y": 0, "w": 2147483647, "h": 100)"), 1000},
+      {"live preview far above", livePreview(R"("x": 0, "y": -1081, "w": 100, "h": 100)"), 1000},
+      {"live move to 16384 squared", liveMove(R"("x": 0, "y": 0, "w": 16384, "h": 16384)"), 1000},
+      {"live move at INT_MAX", liveMove(R"("x": 2147483647, "y": 2147483647, "w": 100, "h": 100)"), 1000},
+      {"playback preview 8192 squared", playbackPreview(R"("x": 0, "y": 0, "w": 8192, "h": 8192)"), 1000},
+      {"playback move at INT_MAX", playbackMove(R"("x": 0, "y": 0, "w": 100, "h": 2147483647)"), 1000},
+      // The desktop's full size and negative offsets within it are fine.
+      {"live move within the desktop", liveMove(R"("x": -20, "y": 60, "w": 1920, "h": 1080)"), 200},
+      {"playback move within the desktop", playbackMove(R"("x": 1920, "y": -1080, "w": 640, "h": 480)"), 200},
+  };
+  for (const Case& c : cases) EXPECT_EQ(request(page, c.text)["code"].asInt(), c.code) << c.name;
+}
+
+// A reply that would pass the connection's output bound is never sent; the
+// page gets the standard error reply for its request instead, and the
+// connection goes on.
+TEST_F(ShellEndToEnd, AReplyOverTheSendLimitArrivesAsAnErrorReply) {
+  kstest::Watchdog watchdog(60s, "AReplyOverTheSendLimit");
+  ShellProcess::Options options;
+  options.extraEnv = {"KESTROVA_WS_SEND_LIMIT=4096"};
+  ShellProcess shell(options);
+  ASSERT_TRUE(shell.start());
+  WsClient page;
+  ASSERT_TRUE(page.connect(shell.port()));
+
+  // 16-bit mono PCM at 8 kHz as a WAV file in base64.
+  const auto wavBase64 = [](uint32_t samples) {
+    std::string wav = "RIFF";
+    const auto put = [&](uint32_t v, int bytes) {
+      for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    put(36 + samples * 2, 4);
+    wav += "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);      // PCM
+    put(1, 2);      // mono
+    put(8000, 4);   // samples per second
+    put(16000, 4);  // bytes per second
+    put(2, 2);      // block align
+    put(16, 2);     // bits per sample
+    wav += "data";
+    put(samples * 2, 4);
+    for (uint32_t i = 0; i < samples; ++i) put((i * 37) & 0x7FFF, 2);
+    return sys::base64Encode(wav);
+  };
+  const auto transcode = [&](uint32_t msgId, uint32_t samples) {
+    return request(page, R"({"msgId": )" + std::to_string(msgId) +
+                             R"(, "Fountion": "globalCtrl", "global": {"type": 4, "format": {"inputBase64": true,)"
+                             R"( "ulaw": true, "base64Data": ")" +
+                             wavBase64(samples) + R"("}}})");
+  };
+  // A short sound fits: the request itself is sound.
+  const Json::Value small = transcode(76, 100);
+  EXPECT_EQ(small["code"].asInt(), 200);
+  EXPECT_FALSE(small["audio"].asString().empty());
+  // One second is 8000 G.711 bytes, far more than 4096 once in base64.
+  const Json::Value reply = transcode(77, 8000);
+  EXPECT_EQ(reply["code"].asInt(), 1003);
+  EXPECT_EQ(reply["msgId"].asUInt(), 77u);
+  EXPECT_FALSE(reply.isMember("audio"));
+  EXPECT_EQ(request(page, R"({"msgId": 78, "Fountion": "none"})")["msgId"].asUInt(), 78u);
 }
 
 TEST_F(ShellEndToEnd, SpeechIsSynthesisedThroughTheCloudService) {

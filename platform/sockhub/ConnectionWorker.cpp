@@ -47,6 +47,9 @@ void ConnectionWorker::finish() {
     std::lock_guard lock(mutex_);
     if (finished_) return;
     finished_ = true;
+    // Nobody is left to read their replies: the work is given up, not done.
+    queue_.clear();
+    queuedBytes_ = 0;
   }
   wake_.notify_one();
 }
@@ -66,7 +69,7 @@ void ConnectionWorker::run() {
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [&] { return !queue_.empty() || finished_; });
-      if (queue_.empty()) break;  // finished and drained
+      if (queue_.empty()) break;  // finished
       text = std::move(queue_.front());
       queue_.pop_front();
       queuedBytes_ -= text.size();

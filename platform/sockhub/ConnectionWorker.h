@@ -5,8 +5,9 @@
 // blocks (a dock created on the user-interface thread, a slow speech request)
 // stalls only its own connection. The connection's I/O strand pushes every
 // received message; the worker hands them to the receive callback in arrival
-// order and, once told that the connection has ended, runs the client-action
-// callback exactly once after the last message.
+// order and, once told that the connection has ended, drops the messages
+// still waiting and runs the client-action callback exactly once, after the
+// message it is handling then.
 //
 // The queue is bounded: when push reports it full, the session stops reading
 // (TCP back-pressure reaches the peer) and the worker asks for reading to
@@ -41,7 +42,8 @@ class ConnectionWorker {
   // reading until the worker calls SharedState::resumeRead for it.
   bool push(std::string text);
 
-  // No more messages will come. Idempotent; any thread.
+  // The connection has ended: messages not yet handed over are dropped and
+  // no more will come. Idempotent; any thread.
   void finish();
 
   // True once the thread has run its last callback.

@@ -19,6 +19,13 @@ bool Server::running() const {
   return ioc_ != nullptr;
 }
 
+int Server::configure(const ServerOptions& options) {
+  std::lock_guard lock(lifecycleMutex_);
+  if (ioc_) return SOCKHUB_ERR_ALREADY_STARTED;
+  state_.setOptions(options);
+  return SOCKHUB_OK;
+}
+
 int Server::start(uint16_t port, HandshakePolicy policy, std::shared_ptr<const StaticSite> site) {
   std::lock_guard lock(lifecycleMutex_);
   if (ioc_) return SOCKHUB_ERR_ALREADY_STARTED;

@@ -31,6 +31,10 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
+  // Replaces the limits for the next start(); SOCKHUB_ERR_ALREADY_STARTED
+  // while serving.
+  int configure(const ServerOptions& options);
+
   // Binds 127.0.0.1:port (0 = a free port). A SockHubResult code.
   // `site`: files served over plain HTTP (null: plain requests get 426).
   int start(uint16_t port, HandshakePolicy policy = HandshakePolicy(),

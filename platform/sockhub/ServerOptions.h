@@ -29,6 +29,13 @@ struct ServerOptions {
   std::chrono::milliseconds originQuestionTimeout{60000};
   // Size of the upgrade request's header block.
   size_t maxRequestHeaderBytes = 8192;
+  // Keep-alive: every open connection is pinged at this interval, and one
+  // from which nothing (no message, no pong, no other frame) has arrived for
+  // idleTimeout is cut, so silent connections cannot hold the connection
+  // bound for ever. Time spent with reading paused for a full handler queue
+  // does not count as silence.
+  std::chrono::milliseconds pingInterval{30000};
+  std::chrono::milliseconds idleTimeout{60000};
 };
 
 }  // namespace sockhub

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "platform/sockhub/testing/CallbackRecorder.h"
@@ -235,6 +237,46 @@ TEST_F(ServerTest, ReadingPausesWhileTheHandlerQueueIsFull) {
   recorder().release();
   ASSERT_TRUE(recorder().waitForEnd(id, 10s));
   EXPECT_LE(recorder().received(id).size(), static_cast<size_t>(sent) + 1);
+}
+
+// A connection that stays silent through the pings is cut and gives its
+// place back (a pinged one staying is the shell's end-to-end story). However
+// a connection ends, the messages still waiting for its handler are dropped.
+TEST_F(ServerTest, SilentConnectionsAreCutAndEndedOnesLeaveNoWorkBehind) {
+  Watchdog watchdog(30s, "keep-alive");
+  ServerOptions options;
+  options.maxConnections = 1;
+  options.pingInterval = 50ms;
+  options.idleTimeout = 300ms;
+  startServer(options);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  const auto pollUntil = [&](const std::function<bool()>& done) {
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (done()) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  };
+
+  WsClient silent;
+  ASSERT_TRUE(silent.connect(port_));
+  ASSERT_TRUE(pollUntil([&] { return silent.peerHasClosed(); }));
+  // The only place is free again (a client object connects once).
+  std::unique_ptr<WsClient> attempt;
+  ASSERT_TRUE(pollUntil([&] {
+    attempt = std::make_unique<WsClient>();
+    return attempt->connect(port_);
+  }));
+  WsClient& later = *attempt;
+  ASSERT_TRUE(later.sendText("block-then-close"));
+  ASSERT_TRUE(recorder().waitForBlocked(1, 5s));
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(later.sendText("queued" + std::to_string(i)));
+  ASSERT_TRUE(later.close());
+  const int32_t id = recorder().waitForConnectionOf("block-then-close", 1s);
+  ASSERT_TRUE(pollUntil([&] { return server_->send(id, "x", 1) == SOCKHUB_ERR_NO_CONNECTION; }));
+  recorder().release();
+  ASSERT_TRUE(recorder().waitForEnd(id, 5s));
+  EXPECT_EQ(recorder().received(id), std::vector<std::string>{"block-then-close"});
 }
 
 TEST_F(ServerTest, AStoppedServerAnswersNothingAndStartsAgain) {

@@ -33,6 +33,8 @@ class SharedState {
   ~SharedState();
 
   const ServerOptions& options() const { return options_; }
+  // Only while the server is stopped: no thread of it runs then.
+  void setOptions(const ServerOptions& options) { options_ = options; }
 
   // Callbacks (any thread).
   void setReceiver(SockHubReceiveFn fn);
@@ -94,7 +96,9 @@ class SharedState {
   void joinAllWorkers();
 
  private:
-  const ServerOptions options_;
+  // Written by setOptions() while no thread of the server runs (the start
+  // that follows orders it before them); read-only while serving.
+  ServerOptions options_;
 
   std::atomic<SockHubReceiveFn> receiver_{nullptr};            // written under callbackMutex_
   std::atomic<SockHubClientActionFn> clientAction_{nullptr};

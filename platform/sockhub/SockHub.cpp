@@ -1,5 +1,6 @@
 #include "platform/sockhub/SockHub.h"
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ sockhub::Server& server() {
 // The configuration of the next Start, written by the setters.
 std::mutex gParamMutex;
 int32_t gPort = 32858;                      // guarded by gParamMutex
+sockhub::ServerOptions gOptions;            // guarded by gParamMutex
 std::vector<std::string> gAllowedOrigins;   // guarded by gParamMutex
 std::shared_ptr<const sockhub::StaticSite> gSite;  // guarded by gParamMutex; null: no files
 
@@ -27,9 +29,17 @@ std::shared_ptr<const sockhub::StaticSite> gSite;  // guarded by gParamMutex; nu
 extern "C" {
 
 int SockHub_SetGlobalParam(const SockHubGlobalParam* param) {
-  if (param == nullptr || param->port < 0 || param->port > 65535) return SOCKHUB_ERR_INVALID_ARG;
+  if (param == nullptr || param->port < 0 || param->port > 65535 || param->pingIntervalMs < 0 ||
+      param->idleTimeoutMs < 0)
+    return SOCKHUB_ERR_INVALID_ARG;
+  const sockhub::ServerOptions defaults;
   std::lock_guard lock(gParamMutex);
   gPort = param->port;
+  gOptions.pingInterval =
+      param->pingIntervalMs == 0 ? defaults.pingInterval : std::chrono::milliseconds(param->pingIntervalMs);
+  gOptions.idleTimeout =
+      param->idleTimeoutMs == 0 ? defaults.idleTimeout : std::chrono::milliseconds(param->idleTimeoutMs);
+  gOptions.maxUnsentBytes = param->maxSendBytes == 0 ? defaults.maxUnsentBytes : param->maxSendBytes;
   return SOCKHUB_OK;
 }
 
@@ -72,14 +82,17 @@ int SockHub_SetStaticFiles(const SockHubStaticFile* files, size_t count, const c
 int SockHub_Start() {
   try {
     int32_t port = 0;
+    sockhub::ServerOptions options;
     std::vector<std::string> origins;
     std::shared_ptr<const sockhub::StaticSite> site;
     {
       std::lock_guard lock(gParamMutex);
       port = gPort;
+      options = gOptions;
       origins = gAllowedOrigins;
       site = gSite;
     }
+    if (const int result = server().configure(options); result != SOCKHUB_OK) return result;
     return server().start(static_cast<uint16_t>(port), sockhub::HandshakePolicy(std::move(origins)), std::move(site));
   } catch (...) {
     return SOCKHUB_ERR_RESOURCES;

@@ -25,11 +25,18 @@
 
 extern "C" {
 
-// The server's configuration. `port` 0 picks a free port (tests); the
-// reserved area is not read.
+// The server's configuration. `port` 0 picks a free port (tests). Every
+// connection is pinged each `pingIntervalMs` and cut once nothing (no
+// message, no pong) came from it for `idleTimeoutMs`. `maxSendBytes` bounds
+// the output queued for one connection: a larger message is refused with
+// SOCKHUB_ERR_TOO_LARGE. A 0 in any of these three keeps its default
+// (30000 ms, 60000 ms, 8 MiB). The reserved area is not read.
 struct SockHubGlobalParam {
   int32_t port;
-  uint8_t reserved[1024];
+  int32_t pingIntervalMs;
+  int32_t idleTimeoutMs;
+  uint32_t maxSendBytes;
+  uint8_t reserved[1012];
 };
 
 // One received text message. `text` is zero-terminated and valid only during
@@ -78,8 +85,9 @@ enum SockHubResult {
   SOCKHUB_ERR_RESOURCES = 9,         // memory or threads ran out
 };
 
-// Stores the configuration used by the next Start (port 32858 until then).
-// Any time; 0 or a code.
+// Stores the configuration used by the next Start (port 32858 and the
+// defaults until then). Any time; 0 or a code (a negative interval is
+// SOCKHUB_ERR_INVALID_ARG).
 int SockHub_SetGlobalParam(const SockHubGlobalParam* param);
 
 // Stores the origins that the next Start admits without asking: `count`

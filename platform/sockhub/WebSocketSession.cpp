@@ -16,9 +16,13 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 namespace net = boost::asio;
 
-WebSocketSession::WebSocketSession(SharedState& state, beast::tcp_stream&& stream,
-                                   std::shared_ptr<void> slot, int32_t clientPort)
-    : state_(state), clientPort_(clientPort), ws_(std::move(stream)), slot_(std::move(slot)) {
+WebSocketSession::WebSocketSession(SharedState& state, beast::tcp_stream&& stream, std::shared_ptr<void> slot,
+                                   int32_t clientPort)
+    : state_(state),
+      clientPort_(clientPort),
+      ws_(std::move(stream)),
+      keepAlive_(ws_.get_executor()),
+      slot_(std::move(slot)) {
   state_.sessionCreated();
 }
 
@@ -39,6 +43,10 @@ void WebSocketSession::run(beast::http::request<beast::http::empty_body> request
   timeouts.keep_alive_pings = false;
   ws_.set_option(timeouts);
   ws_.read_message_max(limits.maxMessageBytes);
+  // Pongs, pings and close frames count as signs of life as much as
+  // messages do. The callback runs on the strand, inside a read.
+  ws_.control_callback(
+      [this](websocket::frame_type, beast::string_view) { lastHeard_ = std::chrono::steady_clock::now(); });
   ws_.async_accept(request, beast::bind_front_handler(&WebSocketSession::onAccept, shared_from_this()));
 }
 
@@ -62,7 +70,37 @@ void WebSocketSession::onAccept(beast::error_code ec) {
     return;
   }
   ws_.text(true);
+  lastHeard_ = std::chrono::steady_clock::now();
+  nextPing_ = lastHeard_ + state_.options().pingInterval;
+  armKeepAlive();
   doRead();
+}
+
+void WebSocketSession::armKeepAlive() {
+  keepAlive_.expires_at(std::min(nextPing_, lastHeard_ + state_.options().idleTimeout));
+  keepAlive_.async_wait(beast::bind_front_handler(&WebSocketSession::onKeepAlive, shared_from_this()));
+}
+
+void WebSocketSession::onKeepAlive(beast::error_code ec) {
+  if (ec || closing_ || ended_) return;
+  const auto now = std::chrono::steady_clock::now();
+  // While reading is paused for a full handler queue the peer's frames wait
+  // in the socket: that silence is ours, not the peer's.
+  if (readPaused_) lastHeard_ = now;
+  if (now - lastHeard_ >= state_.options().idleTimeout) {
+    // A peer that answered no ping would not answer a close frame either:
+    // the connection is cut, which frees its place at once.
+    drop();
+    return;
+  }
+  if (now >= nextPing_) {
+    nextPing_ = now + state_.options().pingInterval;
+    if (!pinging_) {
+      pinging_ = true;
+      ws_.async_ping({}, [self = shared_from_this()](beast::error_code) { self->pinging_ = false; });
+    }
+  }
+  armKeepAlive();
 }
 
 void WebSocketSession::doRead() {
@@ -73,6 +111,9 @@ void WebSocketSession::onRead(beast::error_code ec, size_t) {
   if (ec) {
     // The peer closed or dropped the connection, or broke the protocol;
     // Beast has already answered a protocol error with its close frame.
+    // Nobody will read what is still queued.
+    closing_ = true;
+    discardQueuedWrites();
     endReading();
     return;
   }
@@ -81,6 +122,7 @@ void WebSocketSession::onRead(beast::error_code ec, size_t) {
     doClose(websocket::close_code::unknown_data);
     return;
   }
+  lastHeard_ = std::chrono::steady_clock::now();
   std::string text = beast::buffers_to_string(buffer_.data());
   buffer_.clear();
   // Keep the buffer from holding on to the largest message ever received.
@@ -158,12 +200,7 @@ void WebSocketSession::close() {
 void WebSocketSession::doClose(websocket::close_code code) {
   if (closing_) return;
   closing_ = true;
-  // Queued output is given up; a message being written stays until its
-  // handler runs.
-  const size_t keep = writing_ ? 1 : 0;
-  for (size_t i = keep; i < writeQueue_.size(); ++i) unsentBytes_.fetch_sub(writeQueue_[i].size());
-  writeQueue_.erase(writeQueue_.begin() + static_cast<std::ptrdiff_t>(std::min(keep, writeQueue_.size())),
-                    writeQueue_.end());
+  discardQueuedWrites();
   endReading();
   ws_.async_close(code, [self = shared_from_this()](beast::error_code) {
     // Closed cleanly or not: the socket goes with the session.
@@ -172,8 +209,18 @@ void WebSocketSession::doClose(websocket::close_code code) {
   });
 }
 
+void WebSocketSession::discardQueuedWrites() {
+  // Queued output is given up; a message being written stays until its
+  // handler runs.
+  const size_t keep = writing_ ? 1 : 0;
+  for (size_t i = keep; i < writeQueue_.size(); ++i) unsentBytes_.fetch_sub(writeQueue_[i].size());
+  writeQueue_.erase(writeQueue_.begin() + static_cast<std::ptrdiff_t>(std::min(keep, writeQueue_.size())),
+                    writeQueue_.end());
+}
+
 void WebSocketSession::drop() {
   closing_ = true;
+  discardQueuedWrites();
   endReading();
   beast::error_code ignored;
   beast::get_lowest_layer(ws_).socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
@@ -183,8 +230,11 @@ void WebSocketSession::drop() {
 void WebSocketSession::endReading() {
   if (ended_) return;
   ended_ = true;
-  if (connectionId_ != 0) state_.unregisterSession(connectionId_);
+  keepAlive_.cancel();
+  // The worker first: once the connection has left the registry its queued
+  // messages are gone too.
   if (worker_) worker_->finish();
+  if (connectionId_ != 0) state_.unregisterSession(connectionId_);
 }
 
 }  // namespace sockhub

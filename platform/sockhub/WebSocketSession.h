@@ -9,9 +9,12 @@
 // The connection ends when the peer closes or drops it, when it sends
 // something refused (a binary message: close 1003; a message over the size
 // bound: close 1009; invalid UTF-8: close 1007), when its unsent output
-// passes the bound, or when the server stops (close 1001). Whatever the
-// cause, the worker is told once, so the client-action callback runs once.
+// passes the bound, when it stays silent past the idle timeout (pinged at
+// every ping interval, it is cut when nothing came back), or when the server
+// stops (close 1001). Whatever the cause, the worker is told once, so the
+// client-action callback runs once, and output not yet written is dropped.
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
@@ -19,6 +22,7 @@
 #include <boost/beast/websocket/stream.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -56,6 +60,9 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
   void doClose(boost::beast::websocket::close_code code);
   void drop();
   void endReading();
+  void discardQueuedWrites();
+  void armKeepAlive();
+  void onKeepAlive(boost::beast::error_code ec);
 
   SharedState& state_;
   const int32_t clientPort_;
@@ -68,6 +75,13 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
   bool readPaused_ = false;   // strand only: waiting for the worker's room
   bool closing_ = false;      // strand only: close or drop begun, write nothing more
   bool ended_ = false;        // strand only: the worker was told
+
+  // Keep-alive: the timer wakes for the next ping or the idle deadline,
+  // whichever is first; lastHeard_ moves on with every frame received.
+  boost::asio::steady_timer keepAlive_;              // strand only
+  std::chrono::steady_clock::time_point lastHeard_;  // strand only
+  std::chrono::steady_clock::time_point nextPing_;   // strand only
+  bool pinging_ = false;                             // strand only: an async_ping is outstanding
 
   std::atomic<size_t> unsentBytes_{0};  // queued by send(), not yet written
   std::atomic<bool> dropped_{false};    // output bound passed; sends refused

@@ -251,6 +251,12 @@ std::optional<Rect> getClipCursor() { return ws() ? ws()->backend().cursorClip()
 
 std::vector<MonitorInfo> getMonitors() { return ws() ? ws()->backend().monitors() : std::vector<MonitorInfo>{}; }
 
+Rect getDesktopBounds() {
+  Rect all;
+  for (const MonitorInfo& m : getMonitors()) all = all.unite(m.bounds);
+  return all;
+}
+
 Size getPrimaryScreenSize() {
   for (const MonitorInfo& m : getMonitors()) {
     if (m.primary) return {m.bounds.width(), m.bounds.height()};

@@ -131,6 +131,8 @@ std::optional<Rect> getClipCursor();
 
 // Screens.
 std::vector<MonitorInfo> getMonitors();
+// The bounding box of every monitor; empty when there is no desktop.
+Rect getDesktopBounds();
 Size getPrimaryScreenSize();
 // The monitor holding p, else (nearest) the closest one.
 MonitorInfo monitorFromPoint(Point p, bool nearest = true);

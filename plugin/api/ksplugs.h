@@ -121,7 +121,8 @@ typedef struct DeviceCreateParam {
 typedef struct DestroyParam {
   int32_t type;
   union {
-    uint8_t byUniqueId;    /* type 1: 1 = `uniqueId` names the device; 0 = it is a connectionId */
+    uint8_t byUniqueId;    /* type 1: 1 = `uniqueId` names the device; 0 = it is a connectionId,
+                              and every device that connection owns goes */
     uint32_t hWnd;         /* type 2 */
   };
   uint32_t uniqueId;       /* or the owner connectionId when byUniqueId is 0 */
@@ -462,7 +463,8 @@ KSPLUGS_API int KsComGetAliveDeviceCount(void);
  * takes over the malloc block `stream` when it sets the field to null; a
  * block still in the field after the call is the caller's to free. */
 KSPLUGS_API int KsComCreateDevice(DeviceCreateParam* param);
-/* 0 whenever initialised, also when nothing matched.
+/* 0 whenever initialised, also when nothing matched. By owner connection
+ * (`byUniqueId` 0) every live device of that connection is destroyed.
  * Contract: a command thread; when no command still uses the device, blocks
  * on its teardown: the device logout, and waits for the UI thread while its
  * streams close. */

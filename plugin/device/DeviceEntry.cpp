@@ -9,6 +9,7 @@
 #include "platform/sys/Utf.h"
 #include "platform/ui/WindowApi.h"
 #include "plugin/device/CommandTranslation.h"
+#include "plugin/device/DockPlacement.h"
 #include "plugin/session/StreamKind.h"
 #include "plugin/video/live/CPreviewer.h"
 
@@ -60,6 +61,12 @@ DockRequest dockRequest(const PreviewBody& preview, int layout) {
   request.font = static_cast<ui::HFONT>(preview.font);
   request.layout = layout;
   return request;
+}
+
+// The page rectangle of a preview record, checked against the desktop.
+template <typename PreviewBody>
+int checkPreviewRect(const PreviewBody& preview) {
+  return DockPlacement::checkPageRect(preview.x, preview.y, preview.w, preview.h);
 }
 
 // Rates beyond int reach a cell as the largest rate, not as negatives.
@@ -193,6 +200,10 @@ int DeviceEntry::liveControl(LiveControlParam& param) {
     case LIVE_SHOW_DOCK:
       return liveShowDock(param);
     case LIVE_MOVE_DOCK: {
+      const DockRectBody& move = param.moveDock;
+      if (const int result = DockPlacement::checkPageRect(move.x, move.y, move.w, move.h); result != KS_OK) {
+        return result;
+      }
       // While the settings view is up, a move keeps the dock's size.
       const bool keepSize = window && !session_->multilens() && liveDock_->settingsViewShown();
       if (live_) live_->move(param.moveDock.x, param.moveDock.y, param.moveDock.w, param.moveDock.h, keepSize);
@@ -209,6 +220,7 @@ int DeviceEntry::liveControl(LiveControlParam& param) {
 
 int DeviceEntry::livePreview(LiveControlParam& param) {
   LivePreviewBody& preview = param.preview;
+  if (const int result = checkPreviewRect(preview); result != KS_OK) return result;
   if (preview.openMode == OPEN_MODE_CLOSE_ALL && !loggedIn()) return KS_OK;
   if (!liveWindow()) {
     // The shell creates the dock on its user-interface thread and asks again.
@@ -288,6 +300,11 @@ int DeviceEntry::playbackControl(PlaybackControlParam& param) {
       return KS_OK;
     }
     case PLAYBACK_MOVE_DOCK:
+      if (const int result =
+              DockPlacement::checkPageRect(param.moveDock.x, param.moveDock.y, param.moveDock.w, param.moveDock.h);
+          result != KS_OK) {
+        return result;
+      }
       if (playback_) playback_->move(param.moveDock.x, param.moveDock.y, param.moveDock.w, param.moveDock.h, false);
       return KS_OK;  // also when the dock or its browser is missing
     case PLAYBACK_PREVIEW:
@@ -316,6 +333,7 @@ int DeviceEntry::playbackControl(PlaybackControlParam& param) {
 
 int DeviceEntry::playbackPreview(PlaybackControlParam& param) {
   PlaybackPreviewBody& preview = param.preview;
+  if (const int result = checkPreviewRect(preview); result != KS_OK) return result;
   const int play = preview.play;
   if (!playbackWindow()) {
     if (play == 3) return KS_OK;
@@ -474,11 +492,14 @@ int DeviceEntry::createDock(int dockType, void* param) {
   if (dockType == 1) {
     if (!live_) return KS_E_NOT_READY;
     const LivePreviewBody& preview = static_cast<const LiveControlParam*>(param)->preview;
+    if (const int result = checkPreviewRect(preview); result != KS_OK) return result;
     return live_->create(dockRequest(preview, static_cast<int>(preview.layout)));
   }
   if (dockType == 2) {
     if (!playback_) return KS_E_NOT_READY;
-    return playback_->create(dockRequest(static_cast<const PlaybackControlParam*>(param)->preview, 0));
+    const PlaybackPreviewBody& preview = static_cast<const PlaybackControlParam*>(param)->preview;
+    if (const int result = checkPreviewRect(preview); result != KS_OK) return result;
+    return playback_->create(dockRequest(preview, 0));
   }
   return KS_OK;
 }

@@ -1,6 +1,7 @@
 #include "plugin/device/DockPlacement.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/sys/Utf.h"
 #include "platform/ui/WindowApi.h"
@@ -52,6 +53,12 @@ ui::Point correctedOrigin(const ui::DesktopWindowInfo& info) {
   const ui::Rect frame = frameOf(info);
   if (info.maximized) return maximisedOrigin(frame);
   return {frame.left + ((frame.width() - info.clientRect.width()) >> 1), frame.top};
+}
+
+// A coordinate computed in 64 bits, saturated into the range docks use.
+int saturate(int64_t value) {
+  return static_cast<int>(
+      std::clamp<int64_t>(value, -DockPlacement::kCoordinateLimit, DockPlacement::kCoordinateLimit));
 }
 
 }  // namespace
@@ -127,6 +134,18 @@ ui::HWND DockPlacement::findContentChild(ui::HWND browser, ui::HWND excluded) {
   return 0;
 }
 
+int DockPlacement::checkPageRect(int x, int y, int w, int h) {
+  const ui::Rect desktop = ui::getDesktopBounds();
+  // In 64 bits: a box from one far corner to the other may be wider than int.
+  const int64_t width = desktop.isEmpty() ? kNoDesktopExtent : int64_t{desktop.right} - desktop.left;
+  const int64_t height = desktop.isEmpty() ? kNoDesktopExtent : int64_t{desktop.bottom} - desktop.top;
+  const auto within = [](int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; };
+  if (!within(w, 0, width) || !within(h, 0, height) || !within(x, -width, width) || !within(y, -height, height)) {
+    return KS_E_INVALID;
+  }
+  return KS_OK;
+}
+
 ui::Rect DockPlacement::computeDockRect(ui::HWND anchorWindow, int x, int y, int w, int h, DockAnchor& anchor) {
   ui::Point origin;
   if (const std::optional<ui::DesktopWindowInfo> info = ui::getDesktopWindowInfo(anchorWindow)) {
@@ -138,7 +157,9 @@ ui::Rect DockPlacement::computeDockRect(ui::HWND anchorWindow, int x, int y, int
   }
   anchor.offsetX = x;
   anchor.offsetY = y;
-  return ui::Rect::fromSize(origin.x + x, origin.y + y, w, h);
+  const int left = saturate(int64_t{origin.x} + x);
+  const int top = saturate(int64_t{origin.y} + y);
+  return {left, top, saturate(int64_t{left} + w), saturate(int64_t{top} + h)};
 }
 
 std::optional<ui::Point> DockPlacement::trackedOrigin(ui::HWND anchorWindow, bool adjustPosition, DockKind kind) {
@@ -232,8 +253,8 @@ bool DockPlacement::track(DockAnchor& anchor, ui::HWND dock, ui::HWND& owner, Do
 
   const std::optional<ui::Point> origin = trackedOrigin(anchor.browserWindow, anchor.adjustPosition, kind);
   if (!origin) return false;
-  const int x = origin->x + anchor.offsetX;
-  const int y = origin->y + anchor.offsetY;
+  const int x = saturate(int64_t{origin->x} + anchor.offsetX);
+  const int y = saturate(int64_t{origin->y} + anchor.offsetY);
   const ui::Rect current = ui::getWindowRect(dock);
   if (current.left == x && current.top == y) return false;
   // Never activated: the page keeps the keyboard while the dock follows it.

@@ -84,12 +84,27 @@ class DockPlacement {
   // regard to case. An empty text is contained in every title.
   static bool titleContains(std::u16string_view windowTitle, std::u16string_view text);
 
+  // Screen coordinates of docks stay within this many pixels of 0 either
+  // way, so that no sum, width or height of their rectangles overflows.
+  static constexpr int kCoordinateLimit = 1 << 30;
+  // The bound for page rectangles when the desktop reports no monitor: the
+  // largest coordinate an X11 screen can have.
+  static constexpr int kNoDesktopExtent = 32767;
+
+  // Whether a page rectangle (x, y, w, h), relative to the browser window,
+  // can describe a dock: the size is not negative and no larger than the
+  // desktop's bounding box, and neither offset is larger than that box (a
+  // dock further away lies off the desktop wherever the browser is). 0, or
+  // 1000 for anything else; a dock of any larger size would only cost
+  // memory and time for pixels nobody sees.
+  static int checkPageRect(int x, int y, int w, int h);
+
   // The dock's screen rectangle for a page rectangle (x, y, w, h) given
   // relative to the anchor window. The anchor's origin is its window
   // rectangle when it is a child, else its visible frame; a maximised
   // anchor starts at its monitor's origin; a normal top-level anchor is
   // shifted right by half of (frame width - client width). x and y become
-  // the anchor's offsets.
+  // the anchor's offsets. The sums saturate at kCoordinateLimit.
   static ui::Rect computeDockRect(ui::HWND anchorWindow, int x, int y, int w, int h, DockAnchor& anchor);
 
   // The point the dock's top-left follows on every pass, before the

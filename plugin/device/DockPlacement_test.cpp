@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/sys/Utf.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/testing/UiTestSupport.h"
@@ -164,6 +166,42 @@ TEST_F(DockPlacementTest, DockRectangleFollowsFrameBorderAndMaximisedRules) {
   EXPECT_EQ(DockPlacement::trackedOrigin(normal, false, DockKind::kLive), (ui::Point{0, 0}));
   EXPECT_EQ(DockPlacement::trackedOrigin(content, true, DockKind::kLive), (ui::Point{103, 90}));
   EXPECT_FALSE(DockPlacement::trackedOrigin(0x7FFF0000u, false, DockKind::kLive).has_value());
+}
+
+// Page rectangles are bounded by the box around every monitor, not by one
+// monitor; sums at the ends of int saturate instead of wrapping.
+TEST_F(DockPlacementTest, PageRectanglesStayWithinTheDesktopsBoundingBox) {
+  ui::MonitorInfo left;
+  left.bounds = {0, 0, 1920, 1080};
+  left.primary = true;
+  ui::MonitorInfo right;
+  right.bounds = {1920, -200, 3200, 824};  // 1280 x 1024, raised by 200
+  desktop_->setMonitors({left, right});    // bounding box 3200 x 1280
+  constexpr int kMax = std::numeric_limits<int>::max();
+  constexpr int kMin = std::numeric_limits<int>::min();
+  struct Case {
+    int x, y, w, h;
+    int code;
+  };
+  const Case cases[] = {
+      {0, 0, 3200, 1280, KS_OK},        {-3200, -1280, 0, 0, KS_OK},      {3200, 1280, 1, 1, KS_OK},
+      {0, 0, 3201, 100, KS_E_INVALID},  {0, 0, 100, 1281, KS_E_INVALID},  {-3201, 0, 1, 1, KS_E_INVALID},
+      {0, 1281, 1, 1, KS_E_INVALID},    {0, 0, -1, 1, KS_E_INVALID},      {kMax, 0, kMax, 1, KS_E_INVALID},
+      {kMin, kMin, 1, 1, KS_E_INVALID}, {0, 0, kMax, kMax, KS_E_INVALID},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DockPlacement::checkPageRect(c.x, c.y, c.w, c.h), c.code)
+        << c.x << "," << c.y << " " << c.w << "x" << c.h;
+  }
+
+  DockAnchor anchor;
+  const HWND page = browser(100, "Console", {100, 50, 900, 650}, Rect{108, 80, 892, 642});
+  const Rect far = DockPlacement::computeDockRect(page, kMax, kMax, kMax, kMax, anchor);
+  EXPECT_EQ(far, (Rect{DockPlacement::kCoordinateLimit, DockPlacement::kCoordinateLimit,
+                       DockPlacement::kCoordinateLimit, DockPlacement::kCoordinateLimit}));
+  const Rect before = DockPlacement::computeDockRect(page, kMin, kMin, 10, 10, anchor);
+  EXPECT_EQ(before.left, -DockPlacement::kCoordinateLimit);
+  EXPECT_EQ(before.width(), 10);
 }
 
 TEST_F(DockPlacementTest, TrackingFollowsMovesAndTabChanges) {

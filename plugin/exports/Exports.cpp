@@ -195,8 +195,13 @@ KSPLUGS_API int KsComDestroyObject(DestroyParam* param) {
   if (param == nullptr || param->type != 1) return KS_OK;
   guarded([&] {
     ksplugs::DeviceRegistry& registry = context->registry();
-    DeviceRef ref = param->byUniqueId != 0 ? registry.findById(param->uniqueId) : registry.findByOwner(param->uniqueId);
-    registry.destroy(std::move(ref));
+    if (param->byUniqueId != 0) {
+      registry.destroy(registry.findById(param->uniqueId));
+      return KS_OK;
+    }
+    // A page that has gone leaves nothing behind: each destroyed device is
+    // closing and no longer found, so the loop ends once none is left.
+    while (DeviceRef ref = registry.findByOwner(param->uniqueId)) registry.destroy(std::move(ref));
     return KS_OK;
   });
   return KS_OK;

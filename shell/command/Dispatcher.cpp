@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 #include <strings.h>
+#include <string>
 
 #include "shell/command/CaptureCommands.h"
 #include "shell/command/DeviceCommands.h"
@@ -55,8 +56,13 @@ int Dispatcher::runHandler(size_t index, RequestContext& context, const Json::Va
   }
 }
 
-int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, int32_t clientPort,
-                         std::string& reply) {
+std::string Dispatcher::unsendableReply(uint32_t msgId) {
+  // The styled writer's layout, so that pages see the shape they always see.
+  return "{\n   \"code\" : " + std::to_string(KS_E_CHANNEL) + ",\n   \"msgId\" : " + std::to_string(msgId) + "\n}\n";
+}
+
+int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, int32_t clientPort, std::string& reply,
+                         uint32_t* msgId) {
   RequestContext context;
   const ShellState& state = shellState();
   int result = KS_OK;
@@ -64,7 +70,7 @@ int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, 
   if (state.upgradePending.load()) {
     result = KS_E_UPGRADING;
   } else if (text == nullptr && clientPort == 0) {
-    // The connection has gone: release the first live device it owns.
+    // The connection has gone: release every live device it owns.
     DestroyParam destroy{};
     destroy.type = 1;
     destroy.byUniqueId = 0;
@@ -100,13 +106,20 @@ int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, 
     if (state.upgradePending.load()) result = KS_E_UPGRADING;
   }
 
+  if (msgId != nullptr) *msgId = context.msgId;
   if (reply.empty() || state.upgradePending.load()) {
     reply.clear();
-    Json::Value standard(Json::objectValue);
-    standard["code"] = result == KS_OK ? 200 : result;
-    standard["msgId"] = context.msgId;
-    if (!context.extError.empty()) standard["extError"] = context.extError;
-    reply = writeStyled(standard);
+    try {
+      Json::Value standard(Json::objectValue);
+      standard["code"] = result == KS_OK ? 200 : result;
+      standard["msgId"] = context.msgId;
+      if (!context.extError.empty()) standard["extError"] = context.extError;
+      reply = writeStyled(standard);
+    } catch (const std::exception&) {
+      // The page still learns that its request was answered.
+      reply = unsendableReply(context.msgId);
+      result = KS_E_CHANNEL;
+    }
   }
   return result;
 }

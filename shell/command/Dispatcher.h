@@ -22,9 +22,18 @@ class Dispatcher {
   explicit Dispatcher(CommandEnv env) : env_(std::move(env)) {}
 
   // `text` null with `clientPort` 0 is the connection-gone path: the library
-  // destroys the first live device of that connection and no reply is built.
-  // Otherwise `reply` receives the complete reply text. Answers the result.
-  int dispatch(const char* text, size_t length, int32_t connectionId, int32_t clientPort, std::string& reply);
+  // destroys every live device of that connection and no reply is built.
+  // Otherwise `reply` receives the complete reply text (the standard reply
+  // with 1003 when the reply cannot be written) and `msgId`, when given,
+  // the request's "msgId" (0 without one). Answers the result.
+  int dispatch(const char* text, size_t length, int32_t connectionId, int32_t clientPort, std::string& reply,
+               uint32_t* msgId = nullptr);
+
+  // The standard reply that stands in for one that cannot be written or
+  // sent: {"code": 1003, "msgId": n}. Builds no JSON document, so it does
+  // not fail where the reply it replaces did (short of memory for a few
+  // dozen bytes, when it throws std::bad_alloc).
+  static std::string unsendableReply(uint32_t msgId);
 
   // The command names in the order they are compared.
   static constexpr std::string_view kCommandNames[] = {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "shell/command/JsonReading.h"
 #include "shell/command/testing/DispatchFixture.h"
 
 namespace kestrova {
@@ -15,6 +16,17 @@ TEST_F(DispatcherTest, NamesCompareWithoutCase) {
             standardReply(200, 7));
   ASSERT_EQ(plugin.calls.size(), 1u);
   EXPECT_EQ(plugin.calls[0], "destroyObject");
+}
+
+// The stand-in for a reply that cannot be sent is written without the JSON
+// writer, yet reads exactly as the writer's standard reply would.
+TEST_F(DispatcherTest, TheUnsendableReplyIsTheStandardReplyWith1003) {
+  for (const uint32_t msgId : {0u, 77u, 4294967295u}) {
+    Json::Value standard(Json::objectValue);
+    standard["code"] = 1003;
+    standard["msgId"] = msgId;
+    EXPECT_EQ(Dispatcher::unsendableReply(msgId), writeStyled(standard)) << msgId;
+  }
 }
 
 TEST_F(DispatcherTest, MalformedEnvelopesAnswer1000) {

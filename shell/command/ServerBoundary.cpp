@@ -22,6 +22,9 @@ std::atomic<Dispatcher*> installed{nullptr};
 int startServer(const ServiceConfig& config) {
   SockHubGlobalParam param{};
   param.port = config.wsPort;
+  param.pingIntervalMs = config.wsPingIntervalMs;
+  param.idleTimeoutMs = config.wsIdleTimeoutMs;
+  param.maxSendBytes = config.wsSendLimit;
   if (const int result = SockHub_SetGlobalParam(&param); result != SOCKHUB_OK) return result;
   std::vector<const char*> origins;
   origins.reserve(config.allowedOrigins.size());
@@ -41,12 +44,19 @@ int onReceiveData(int32_t connectionId, int32_t clientPort, const char* text) {
   Dispatcher* dispatcher = installed.load();
   if (dispatcher == nullptr || text == nullptr) return 0;
   std::string reply;
+  uint32_t msgId = 0;
   try {
-    dispatcher->dispatch(text, std::strlen(text), connectionId, clientPort, reply);
+    dispatcher->dispatch(text, std::strlen(text), connectionId, clientPort, reply, &msgId);
+    if (reply.empty()) return 0;
+    // A reply over the connection's output bound would never arrive: the
+    // page gets the standard error reply for its request instead of silence.
+    if (SockHub_SendData(connectionId, reply.data(), reply.size()) == SOCKHUB_ERR_TOO_LARGE) {
+      reply = Dispatcher::unsendableReply(msgId);
+      SockHub_SendData(connectionId, reply.data(), reply.size());
+    }
   } catch (...) {
-    return 0;  // nothing unwinds into the server's thread
+    // Nothing unwinds into the server's thread.
   }
-  if (!reply.empty()) SockHub_SendData(connectionId, reply.data(), reply.size());
   return 0;
 }
 

@@ -31,6 +31,18 @@ int32_t portFromEnvironment(int32_t fallback) {
   return value;
 }
 
+// A positive number of type T from the variable `name`; `value` is kept when
+// the variable is unset, is not a number, or is out of T's range.
+template <typename T>
+void overridePositive(const char* name, T& value) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return;
+  const std::string_view view(text);
+  T parsed = 0;
+  const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), parsed);
+  if (error == std::errc() && end == view.data() + view.size() && parsed > 0) value = parsed;
+}
+
 }  // namespace
 
 std::vector<std::string> ServiceConfig::parseOriginList(std::string_view text) {
@@ -54,12 +66,10 @@ ServiceConfig ServiceConfig::fromEnvironment() {
   trimSlash(config.upgradeServer);
   trimSlash(config.tokenServer);
   trimSlash(config.ttsServer);
-  if (const char* text = std::getenv("KESTROVA_UPGRADE_INTERVAL_MS"); text != nullptr) {
-    const std::string_view view(text);
-    int64_t value = 0;
-    const auto [end, error] = std::from_chars(view.data(), view.data() + view.size(), value);
-    if (error == std::errc() && end == view.data() + view.size() && value > 0) config.upgradeIntervalMs = value;
-  }
+  overridePositive("KESTROVA_UPGRADE_INTERVAL_MS", config.upgradeIntervalMs);
+  overridePositive("KESTROVA_WS_PING_INTERVAL_MS", config.wsPingIntervalMs);
+  overridePositive("KESTROVA_WS_IDLE_TIMEOUT_MS", config.wsIdleTimeoutMs);
+  overridePositive("KESTROVA_WS_SEND_LIMIT", config.wsSendLimit);
   config.wsPort = portFromEnvironment(config.wsPort);
   config.trustedOriginsFile = TrustedOrigins::defaultPath();
   if (const char* text = std::getenv("KESTROVA_ALLOWED_ORIGINS"); text != nullptr) {

@@ -14,6 +14,9 @@
 //   KESTROVA_TTS_SERVER           scheme://host[:port] of the text-to-speech service
 //   KESTROVA_TTS_PROJECT          the account's project identifier (32 hex digits)
 //   KESTROVA_UPGRADE_INTERVAL_MS  pause between upgrade attempts and device checks
+//   KESTROVA_WS_PING_INTERVAL_MS  how often the server pings each connection
+//   KESTROVA_WS_IDLE_TIMEOUT_MS   silence after which a connection is cut
+//   KESTROVA_WS_SEND_LIMIT        bytes of output one connection may have queued
 //
 // The compiled hosts are placeholders under ".invalid", a name that never
 // resolves: a build that nobody configured fails fast with "name not
@@ -35,6 +38,11 @@ struct ServiceConfig {
   // empty text included): the shell then ends with exit status 3. 0 picks a
   // free port.
   int32_t wsPort = 32858;
+  // The WebSocket server's keep-alive and output bound (see
+  // SockHubGlobalParam); tests shorten and shrink them.
+  int32_t wsPingIntervalMs = 30000;
+  int32_t wsIdleTimeoutMs = 60000;
+  uint32_t wsSendLimit = 8u << 20;
   // Origins trusted without asking. Empty (the variable unset, or without
   // any entry): none but the shell's own pages; others are asked about.
   std::vector<std::string> allowedOrigins;
@@ -43,7 +51,7 @@ struct ServiceConfig {
 
   // The defaults above with every variable that is set applied. An empty
   // service address or project keeps its default, and so does an interval
-  // that is not a positive number.
+  // or a limit that is not a positive number of its type.
   static ServiceConfig fromEnvironment();
 
   // The entries of a comma-separated origin list, without the blanks around

@@ -88,6 +88,12 @@ TEST(ServiceConfig, ServiceAddressesAndIntervalOverrideTheDefaults) {
     ScopedEnv interval("KESTROVA_UPGRADE_INTERVAL_MS", bad);
     EXPECT_EQ(ServiceConfig::fromEnvironment().upgradeIntervalMs, defaults.upgradeIntervalMs) << bad;
   }
+  {
+    ScopedEnv idle("KESTROVA_WS_IDLE_TIMEOUT_MS", "400");
+    ScopedEnv limit("KESTROVA_WS_SEND_LIMIT", "4294967296");  // beyond uint32: kept, not wrapped
+    EXPECT_EQ(ServiceConfig::fromEnvironment().wsIdleTimeoutMs, 400);
+    EXPECT_EQ(ServiceConfig::fromEnvironment().wsSendLimit, defaults.wsSendLimit);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <random>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 
 namespace kstest {
@@ -94,6 +95,14 @@ size_t WsClient::unreadKernelBytes() const {
   auto& socket = const_cast<WsClient*>(this)->ws_.next_layer().socket();
   if (!socket.is_open() || ioctl(socket.native_handle(), FIONREAD, &pending) != 0) return 0;
   return static_cast<size_t>(pending);
+}
+
+bool WsClient::peerHasClosed() const {
+  auto& socket = const_cast<WsClient*>(this)->ws_.next_layer().socket();
+  if (!socket.is_open()) return true;
+  pollfd entry{socket.native_handle(), POLLRDHUP, 0};
+  if (::poll(&entry, 1, 0) < 0) return false;
+  return (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 void WsClient::startRead() {

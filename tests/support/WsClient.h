@@ -54,6 +54,10 @@ class WsClient {
   size_t unreadKernelBytes() const;
   // True while the WebSocket connection is usable.
   bool isOpen() const { return open_; }
+  // Whether the server has ended the TCP connection (its FIN or reset came),
+  // seen without reading: a client that stays silent, answering no ping,
+  // can watch for it.
+  bool peerHasClosed() const;
 
   bool sendText(std::string_view text, Duration timeout = kDefaultTimeout);
   bool sendBinary(std::string_view bytes, Duration timeout = kDefaultTimeout);
