@@ -1,14 +1,14 @@
-// WebSocket round trips through SockHub with a callback that answers
-// "recordQuery" the way the shell's dispatcher does (JsonCpp reader, styled
-// writer, code 1001), against a bare Boost.Beast echo server in the same run.
-// Each connection has one message in flight (send, wait for the answer).
-// SockHub with a plain echo callback is measured too, to show how much of the
-// difference is the server and how much the JSON work.
+// WebSocket round trips through SockHub into the shell's own command path
+// (its server boundary and Dispatcher, reading the request, running the
+// "recordQuery" handler, which asks the plug-in library and answers its
+// code 1001, and writing the styled reply), against a bare Boost.Beast echo
+// server in the same run. Each connection has one message in flight (send,
+// wait for the answer). SockHub with a plain echo callback is measured too,
+// to show how much of the difference is the server and how much the
+// command's work.
 //
 //   bench_ws [messages-per-single-connection]   (default 20000; 20 connections
 //                                                 share twice that number)
-#include <json/json.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +25,8 @@
 
 #include "bench/ws/BareEchoServer.h"
 #include "platform/sockhub/SockHub.h"
+#include "shell/command/Dispatcher.h"
+#include "shell/command/ServerBoundary.h"
 
 namespace {
 namespace beast = boost::beast;
@@ -32,41 +34,6 @@ namespace websocket = beast::websocket;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using Clock = std::chrono::steady_clock;
-
-// What the shell does with a message, without the shell: parse permissively,
-// require an object with "msgId", find the command by name without case, and
-// answer with the styled writer. "recordQuery" answers 1001 at once.
-int answerLikeTheShell(int32_t connectionId, int32_t, const char* text) {
-  static const char* const kCommands[] = {"createDev",   "destroy",  "live",     "snapshot", "record",
-                                          "recordQuery", "playback", "download", "settings", "globalCtrl"};
-  int code = 1000;
-  uint32_t msgId = 0;
-  Json::Value request;
-  Json::Reader reader;
-  if (reader.parse(text, request) && request.isObject() && request.isMember("msgId")) {
-    if (request["msgId"].isUInt()) msgId = request["msgId"].asUInt();
-    const Json::Value& name = request["Fountion"];
-    if (name.isString()) {
-      const std::string command = name.asString();
-      for (const char* candidate : kCommands) {
-        if (strcasecmp(command.c_str(), candidate) == 0) {
-          code = 1001;  // recordQuery's immediate answer; the others are never sent here
-          break;
-        }
-      }
-    }
-  }
-  Json::Value reply(Json::objectValue);
-  reply["code"] = code;
-  reply["msgId"] = msgId;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::StyledWriter writer;
-#pragma GCC diagnostic pop
-  const std::string out = writer.write(reply);
-  SockHub_SendData(connectionId, out.data(), out.size());
-  return 0;
-}
 
 // The same round trip through SockHub without JSON, to separate the server's
 // cost (two thread hand-offs per message) from the dispatcher's.
@@ -77,8 +44,26 @@ int echoBack(int32_t connectionId, int32_t, const char* text) {
 
 std::string requestText(uint32_t msgId) {
   return "{\"msgId\": " + std::to_string(msgId) +
-         ", \"Fountion\": \"recordQuery\", \"recordQuery\": {\"uniqueId\": \"dev-0001\", \"channel\": 1, "
-         "\"startTime\": \"2024-05-01 00:00:00\", \"endTime\": \"2024-05-01 23:59:59\"}}";
+         ", \"Fountion\": \"recordQuery\", \"PlaybackQuery\": {\"type\": 2, \"uniqueId\": 1, \"remote\": true, "
+         "\"RecordByDay\": {\"dateStart\": \"2024-05-01 00:00:00\", \"dateEnd\": \"2024-05-01 23:59:59\"}}}";
+}
+
+// The reply to one request, to show what the measured path answers.
+std::string oneReply(uint16_t port) {
+  try {
+    net::io_context ioc;
+    websocket::stream<tcp::socket> ws(ioc);
+    ws.next_layer().connect(tcp::endpoint(net::ip::make_address_v4("127.0.0.1"), port));
+    ws.handshake("127.0.0.1:" + std::to_string(port), "/");
+    ws.text(true);
+    ws.write(net::buffer(requestText(7)));
+    beast::flat_buffer buffer;
+    ws.read(buffer);
+    ws.close(websocket::close_code::normal);
+    return beast::buffers_to_string(buffer.data());
+  } catch (const std::exception& e) {
+    return e.what();
+  }
 }
 
 struct Result {
@@ -163,7 +148,10 @@ int main(int argc, char** argv) {
   // A free port of our own.
   SockHubGlobalParam param{};
   param.port = 0;
-  SockHubReceiveDataParam receive{&answerLikeTheShell};
+  // The shell's dispatcher behind the shell's own server callback.
+  kestrova::Dispatcher dispatcher{kestrova::CommandEnv{}};
+  kestrova::installDispatcher(&dispatcher);
+  SockHubReceiveDataParam receive{&kestrova::onReceiveData};
   SockHubReceiveDataParam echoReceive{&echoBack};
   if (SockHub_SetGlobalParam(&param) != 0 || SockHub_Start() != 0 || SockHub_ReceiveDataIf(&receive) != 0) {
     std::fprintf(stderr, "SockHub did not start\n");
@@ -171,19 +159,24 @@ int main(int argc, char** argv) {
   }
   wsbench::BareEchoServer echo;
 
+  std::string reply = oneReply(SockHub_BoundPort());
+  for (char& c : reply)
+    if (c == '\n') c = ' ';
+  std::printf("the shell's reply to the request: %s\n\n", reply.c_str());
   std::printf("%-28s %5s %9s %12s %10s %10s\n", "server", "conns", "messages", "messages/s", "p50 us", "p99 us");
   const Result hub1 = runLoad(SockHub_BoundPort(), 1, single);
-  print("sockhub + recordQuery", 1, hub1);
+  print("sockhub + shell dispatcher", 1, hub1);
   const Result echo1 = runLoad(echo.port(), 1, single);
   print("bare beast echo", 1, echo1);
   const Result hub20 = runLoad(SockHub_BoundPort(), 20, perConnectionOf20);
-  print("sockhub + recordQuery", 20, hub20);
+  print("sockhub + shell dispatcher", 20, hub20);
   const Result echo20 = runLoad(echo.port(), 20, perConnectionOf20);
   print("bare beast echo", 20, echo20);
   SockHub_ReceiveDataIf(&echoReceive);
   print("sockhub + echo callback", 1, runLoad(SockHub_BoundPort(), 1, single));
   print("sockhub + echo callback", 20, runLoad(SockHub_BoundPort(), 20, perConnectionOf20));
   SockHub_Stop();
+  kestrova::installDispatcher(nullptr);
 
   if (!hub1.ok || !echo1.ok || !hub20.ok || !echo20.ok) return 1;
   std::printf("\nratio sockhub/echo  1 connection:   throughput %.2f, p50 latency %.2fx, p99 latency %.2fx\n",
