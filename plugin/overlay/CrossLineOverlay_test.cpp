@@ -123,8 +123,11 @@ TEST(CrossLineOverlay, ArrowHeadsFollowTheOrientationAndALineWithoutLengthDrawsO
     paint(line);
     const int nearTop = countColour(s, kOrange, 190, 134, 211, 138);
     const int nearBottom = countColour(s, kOrange, 190, 163, 211, 167);
-    if (orientation == 1) EXPECT_GT(nearTop, nearBottom + 4) << "the head is above the middle";
-    if (orientation == 2) EXPECT_GT(nearBottom, nearTop + 4) << "the head is below the middle";
+    if (orientation == 1) {
+      EXPECT_GT(nearTop, nearBottom + 4) << "the head is above the middle";
+    } else if (orientation == 2) {
+      EXPECT_GT(nearBottom, nearTop + 4) << "the head is below the middle";
+    }
     blue[orientation] = countColour(s, kBlue, 150, 100, 250, 200);
     EXPECT_GT(countColour(s, 0x00FF00, 100, 148, 300, 152), 150) << "the line itself";
   }

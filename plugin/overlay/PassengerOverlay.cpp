@@ -6,18 +6,8 @@
 
 #include "plugin/overlay/CrossLineOverlay.h"
 #include "plugin/overlay/DeviceSpace.h"
-#include "plugin/overlay/ResultArray.h"
 
 namespace ksplugs {
-namespace {
-
-ui::CursorShape cursorForRegionCode(int code) {
-  if (code == 13) return ui::CursorShape::SizeNWSE;
-  if (code == 1) return ui::CursorShape::SizeAll;
-  return ui::CursorShape::Arrow;
-}
-
-}  // namespace
 
 PassengerOverlay::PassengerOverlay(int cellWidth, int cellHeight)
     : OverlayEditor(cellWidth, cellHeight),
@@ -85,19 +75,7 @@ int PassengerOverlay::apply(const DeviceSettingsParam& record) {
 
 int PassengerOverlay::readBack(DeviceSettingsParam& record) {
   std::lock_guard lock(mutex_);
-  CountedResult& out = record.result.counted;
-  out.outCount = 0;
-  out.outData = nullptr;
-  if (cellWidth_ <= 0 || cellHeight_ <= 0 || points_.empty()) return 0;
-  int32_t* data = allocateResultArray<int32_t>(points_.size() * 2);
-  if (data == nullptr) return KS_E_NO_MEMORY;
-  for (size_t i = 0; i < points_.size(); ++i) {
-    data[2 * i] = DeviceSpace::kNormalised.toDeviceX(points_[i].x, cellWidth_);
-    data[2 * i + 1] = DeviceSpace::kNormalised.toDeviceY(points_[i].y, cellHeight_);
-  }
-  out.outData = data;
-  out.outCount = static_cast<uint32_t>(points_.size());
-  return 0;
+  return PolygonShape::readBack(points_, cellWidth_, cellHeight_, record.result.counted);
 }
 
 void PassengerOverlay::paint(cairo_t* cr) {
@@ -137,21 +115,12 @@ std::optional<ui::CursorShape> PassengerOverlay::mouseMove(int x, int y) {
     if (code == 13) pending_ = points_[hoverVertex_];
     if (code == hoverCode_) return std::nullopt;
     hoverCode_ = code;
-    return cursorForRegionCode(code);
+    return PolygonShape::cursorFor(code);
   }
-  const int dx = x - previousX;
-  const int dy = y - previousY;
-  if (hoverCode_ == 1) {
-    if (PolygonShape::movedInside(points_, dx, dy, boundary_)) {
-      for (PointD& p : points_) p = {p.x + dx, p.y + dy};
-    }
-  } else if (hoverCode_ == 13 && hoverVertex_ >= 0 && static_cast<size_t>(hoverVertex_) < points_.size()) {
-    const PointD old = points_[hoverVertex_];
-    const PointD v{std::trunc(old.x + dx), std::trunc(old.y + dy)};
-    if (boundary_.contains(v.x, v.y)) {
-      invalidMove_ = PolygonShape::vertexMoveInvalid(points_, hoverVertex_, v);
-      points_[hoverVertex_] = v;
-    }
+  // The region stays inside its boundary.
+  if (const auto invalid =
+          PolygonShape::dragStep(points_, hoverCode_, hoverVertex_, x - previousX, y - previousY, boundary_)) {
+    invalidMove_ = *invalid;
   }
   return std::nullopt;
 }

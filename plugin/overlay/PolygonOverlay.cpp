@@ -7,19 +7,8 @@
 #include <cstdio>
 
 #include "plugin/overlay/DeviceSpace.h"
-#include "plugin/overlay/RectShape.h"
-#include "plugin/overlay/ResultArray.h"
 
 namespace ksplugs {
-namespace {
-
-ui::CursorShape cursorForRegionCode(int code) {
-  if (code == 13) return ui::CursorShape::SizeNWSE;
-  if (code == 1) return ui::CursorShape::SizeAll;
-  return ui::CursorShape::Arrow;
-}
-
-}  // namespace
 
 PolygonOverlay::Region PolygonOverlay::regionFromRecord(const PolygonBlock& block) const {
   Region region;
@@ -114,19 +103,9 @@ int PolygonOverlay::readBack(DeviceSettingsParam& record) {
   CountedResult& out = record.result.counted;
   out.outCount = 0;
   out.outData = nullptr;
-  if (cellWidth_ <= 0 || cellHeight_ <= 0) return 0;
+  // Only a region that exists; -1 is none.
   if (record.blockId < 0 || static_cast<size_t>(record.blockId) >= regions_.size()) return 0;
-  const std::vector<PointD>& points = regions_[record.blockId].points;
-  if (points.empty()) return 0;
-  int32_t* data = allocateResultArray<int32_t>(points.size() * 2);
-  if (data == nullptr) return KS_E_NO_MEMORY;
-  for (size_t i = 0; i < points.size(); ++i) {
-    data[2 * i] = DeviceSpace::kNormalised.toDeviceX(points[i].x, cellWidth_);
-    data[2 * i + 1] = DeviceSpace::kNormalised.toDeviceY(points[i].y, cellHeight_);
-  }
-  out.outData = data;
-  out.outCount = static_cast<uint32_t>(points.size());
-  return 0;
+  return PolygonShape::readBack(regions_[record.blockId].points, cellWidth_, cellHeight_, out);
 }
 
 void PolygonOverlay::paint(cairo_t* cr) {
@@ -205,7 +184,7 @@ std::optional<ui::CursorShape> PolygonOverlay::mouseMove(int x, int y) {
     std::optional<ui::CursorShape> cursor;
     if (code != hoverCode_) {
       hoverCode_ = code;
-      cursor = cursorForRegionCode(code);
+      cursor = PolygonShape::cursorFor(code);
     }
     if (code != 0) hoverRegion_ = hit;
     return cursor;
@@ -214,21 +193,11 @@ std::optional<ui::CursorShape> PolygonOverlay::mouseMove(int x, int y) {
     return std::nullopt;
   }
   Region& region = regions_[hoverRegion_];
-  const int dx = x - previousX;
-  const int dy = y - previousY;
+  // The region stays inside the cell.
   const PixelBounds cell{0, 0, static_cast<double>(cellWidth_), static_cast<double>(cellHeight_)};
-  if (hoverCode_ == 1) {
-    if (PolygonShape::movedInside(region.points, dx, dy, cell)) {
-      for (PointD& p : region.points) p = {p.x + dx, p.y + dy};
-    }
-  } else if (hoverCode_ == 13 && region.hoverVertex >= 0 &&
-             static_cast<size_t>(region.hoverVertex) < region.points.size()) {
-    const PointD old = region.points[region.hoverVertex];
-    const PointD v{std::trunc(old.x + dx), std::trunc(old.y + dy)};
-    if (cell.contains(v.x, v.y)) {
-      invalidMove_ = PolygonShape::vertexMoveInvalid(region.points, region.hoverVertex, v);
-      region.points[region.hoverVertex] = v;
-    }
+  if (const auto invalid =
+          PolygonShape::dragStep(region.points, hoverCode_, region.hoverVertex, x - previousX, y - previousY, cell)) {
+    invalidMove_ = *invalid;
   }
   return std::nullopt;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "plugin/overlay/DeviceSpace.h"
+#include "plugin/overlay/ResultArray.h"
 
 namespace ksplugs {
 namespace {
@@ -122,6 +123,44 @@ bool PolygonShape::vertexMoveInvalid(const std::vector<PointD>& points, size_t k
     }
   }
   return false;
+}
+
+std::optional<bool> PolygonShape::dragStep(std::vector<PointD>& points, int code, int vertex, int dx, int dy,
+                                           const PixelBounds& bounds) {
+  if (code == 1) {
+    if (movedInside(points, dx, dy, bounds)) {
+      for (PointD& p : points) p = {p.x + dx, p.y + dy};
+    }
+    return std::nullopt;
+  }
+  if (code != 13 || vertex < 0 || static_cast<size_t>(vertex) >= points.size()) return std::nullopt;
+  const PointD old = points[vertex];
+  const PointD v{std::trunc(old.x + dx), std::trunc(old.y + dy)};
+  if (!bounds.contains(v.x, v.y)) return std::nullopt;
+  const bool invalid = vertexMoveInvalid(points, vertex, v);
+  points[vertex] = v;
+  return invalid;
+}
+
+ui::CursorShape PolygonShape::cursorFor(int code) {
+  if (code == 13) return ui::CursorShape::SizeNWSE;
+  if (code == 1) return ui::CursorShape::SizeAll;
+  return ui::CursorShape::Arrow;
+}
+
+int PolygonShape::readBack(const std::vector<PointD>& points, int cellWidth, int cellHeight, CountedResult& out) {
+  out.outCount = 0;
+  out.outData = nullptr;
+  if (cellWidth <= 0 || cellHeight <= 0 || points.empty()) return 0;
+  int32_t* data = allocateResultArray<int32_t>(points.size() * 2);
+  if (data == nullptr) return KS_E_NO_MEMORY;
+  for (size_t i = 0; i < points.size(); ++i) {
+    data[2 * i] = DeviceSpace::kNormalised.toDeviceX(points[i].x, cellWidth);
+    data[2 * i + 1] = DeviceSpace::kNormalised.toDeviceY(points[i].y, cellHeight);
+  }
+  out.outData = data;
+  out.outCount = static_cast<uint32_t>(points.size());
+  return 0;
 }
 
 bool PolygonShape::movedInside(const std::vector<PointD>& points, int dx, int dy, const PixelBounds& bounds) {

@@ -8,6 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "platform/ui/Backend.h"
+#include "plugin/api/ksplugs.h"
+
 namespace ksplugs {
 
 struct PointD {
@@ -50,6 +53,20 @@ class PolygonShape {
 
   // Whether every point moved by (dx, dy), truncated, lies within bounds.
   static bool movedInside(const std::vector<PointD>& points, int dx, int dy, const PixelBounds& bounds);
+
+  // One drag step of a region by (dx, dy) with the code it was grabbed by:
+  // 1 moves every point, only when all stay within bounds; 13 moves
+  // `vertex` to its truncated new place when that lies within bounds and
+  // answers whether the region is then invalid (nothing when nothing moved).
+  static std::optional<bool> dragStep(std::vector<PointD>& points, int code, int vertex, int dx, int dy,
+                                      const PixelBounds& bounds);
+
+  // The cursor over a region's code: a vertex, the inside, or neither.
+  static ui::CursorShape cursorFor(int code);
+
+  // The points in the normalised space as malloc'd x, y pairs of the
+  // record's result area; 1002 when they cannot be allocated.
+  static int readBack(const std::vector<PointD>& points, int cellWidth, int cellHeight, CountedResult& out);
 };
 
 }  // namespace ksplugs

@@ -203,7 +203,9 @@ TEST_F(RecordingQueueTest, AFileEndsByItselfOnceAndTheNextStartsOnlyAfterStopAnd
     const size_t files = c.file.empty() ? 0u : 1u;
     ASSERT_EQ(announced().size(), files);
     EXPECT_EQ(filesUnder(video_).size(), files);
-    if (files == 1) EXPECT_EQ(contents(first), c.file);
+    if (files == 1) {
+      EXPECT_EQ(contents(first), c.file);
+    }
     EXPECT_EQ(log_->opens, 1);
     EXPECT_EQ(log_->finishes, 1);
     std::string answered;
