@@ -99,7 +99,9 @@ TEST(RecordingWriter, AFailedWriteLeavesAPlayablePrefix) {
     writer->finish();
     out.close();
     EXPECT_EQ(going, !failedWhileFed);
-    if (c.failAt == 0) EXPECT_FALSE(failed);
+    if (c.failAt == 0) {
+      EXPECT_FALSE(failed);
+    }
     if (c.minFrames < 0) continue;
     const int frames = probeFrames(path);
     EXPECT_GE(frames, c.minFrames) << path;

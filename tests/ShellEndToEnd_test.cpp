@@ -125,9 +125,11 @@ TEST_F(ShellEndToEnd, ASilentConnectionIsCutWhileOneThatAnswersPingsStays) {
 
   WsClient silent;
   WsClient answering;
+  // The server's clock of silence starts once it accepted the connection,
+  // so no cut can come sooner than the idle time after this moment.
+  const auto started = std::chrono::steady_clock::now();
   ASSERT_TRUE(silent.connect(shell.port()));
   ASSERT_TRUE(answering.connect(shell.port()));
-  const auto started = std::chrono::steady_clock::now();
   // receive() runs the client's I/O, which answers pings; the silent
   // client runs none.
   while (!silent.peerHasClosed() && std::chrono::steady_clock::now() - started < 20s) answering.receive(20ms);
