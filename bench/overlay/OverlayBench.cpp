@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/ProcessCpu.h"
 #include "plugin/overlay/OverlayHost.h"
 #include "plugin/overlay/PolygonShape.h"
 
@@ -40,8 +41,7 @@ double medianMicros(int runs, const std::function<void()>& work) {
     work();
     us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   }
-  std::nth_element(us.begin(), us.begin() + us.size() / 2, us.end());
-  return us[us.size() / 2];
+  return benchsupport::percentile(us, 0.5, 0.0);
 }
 
 DeviceSettingsParam osdRecord(std::vector<char*>& text, std::vector<int32_t>& x, std::vector<int32_t>& y) {

@@ -21,6 +21,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "bench/support/ProcessCpu.h"
 #include "platform/ui/WindowApi.h"
 #include "tests/support/LivePageHarness.h"
 #include "tools/devsim/DevSimServer.h"
@@ -32,11 +33,7 @@ using kstest::LivePageHarness;
 
 double millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+double median(const std::vector<double>& values) { return benchsupport::percentile(values, 0.5, 0.0); }
 
 // A cheap fingerprint of a rectangle of the capture.
 uint64_t fingerprint(const ui::Image& image, const ui::Rect& r) {
