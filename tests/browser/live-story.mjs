@@ -172,18 +172,22 @@ async function story(run) {
   assert.equal(ready.code, 200, JSON.stringify(ready));
   dock = await waitFor('the dock over the page in the settings view',
     () => { const d = dockOf(shell.pid, restored.id); return covers(d, expected) && d; });
+  // A press, a move and a release of the real mouse, in dock pixels.
+  const dragOverDock = (from, to) => xdotool('mousemove', '--sync', String(dock.x + from.x), String(dock.y + from.y),
+    'mousedown', '1', 'mousemove', '--sync', String(dock.x + to.x), String(dock.y + to.y), 'mouseup', '1');
+  // The page's read back of a block type once `ready` accepts its reply object.
+  const readBackWhen = (type, name, what, ready) => waitFor(what, async () => {
+    const reply = await settings({ operate: 2, type });
+    return reply.code === 200 && ready(reply.settings[name]) && reply.settings[name];
+  }, 5000, 50);
+  // Dock pixels in a device space of `range` units, within one unit.
+  const inSpace = (value, pixels, size, range) => Math.abs(value - Math.trunc((pixels * range) / size)) <= 1;
   const from = { x: 60, y: 50 };
   const to = { x: 260, y: 190 };
-  xdotool('mousemove', '--sync', String(dock.x + from.x), String(dock.y + from.y), 'mousedown', '1',
-    'mousemove', '--sync', String(dock.x + to.x), String(dock.y + to.y), 'mouseup', '1');
-  const back = await waitFor('the drawn mask read back by the page', async () => {
-    const reply = await settings({ operate: 2, type: 3 });
-    return reply.code === 200 && reply.settings.privacyCover.count === 1 && reply.settings.privacyCover;
-  }, 5000, 50);
-  const grid = (v, size, range) => Math.trunc((v * range) / size);
-  const near1 = (a, b) => Math.abs(a - b) <= 1;
-  assert.ok(near1(back.left[0], grid(from.x, dock.w, 703)) && near1(back.top[0], grid(from.y, dock.h, 575)) &&
-    near1(back.right[0], grid(to.x, dock.w, 703)) && near1(back.bottom[0], grid(to.y, dock.h, 575)),
+  dragOverDock(from, to);
+  const back = await readBackWhen(3, 'privacyCover', 'the drawn mask read back by the page', (c) => c.count === 1);
+  assert.ok(inSpace(back.left[0], from.x, dock.w, 703) && inSpace(back.top[0], from.y, dock.h, 575) &&
+    inSpace(back.right[0], to.x, dock.w, 703) && inSpace(back.bottom[0], to.y, dock.h, 575),
     `mask read back ${JSON.stringify(back)} for a drag ${JSON.stringify({ from, to })} in ${dock.w}x${dock.h}`);
   // The page's "00FF00" fills the mask in green over the picture.
   const inside = { x: dock.x + from.x + 10, y: dock.y + from.y + 10, w: to.x - from.x - 20, h: to.y - from.y - 20 };
@@ -199,15 +203,10 @@ async function story(run) {
   }
   const lineFrom = { x: 100, y: 300 };
   const lineTo = { x: 400, y: 250 };
-  xdotool('mousemove', '--sync', String(dock.x + lineFrom.x), String(dock.y + lineFrom.y), 'mousedown', '1',
-    'mousemove', '--sync', String(dock.x + lineTo.x), String(dock.y + lineTo.y), 'mouseup', '1');
-  const crossing = await waitFor('the drawn line read back by the page', async () => {
-    const reply = await settings({ operate: 2, type: 5 });
-    return reply.code === 200 && reply.settings.crossBorder.x[1] !== 2000 && reply.settings.crossBorder;
-  }, 5000, 50);
-  const normalised = (v, size) => Math.trunc((v * 9999) / size);
-  assert.ok(near1(crossing.x[0], normalised(lineFrom.x, dock.w)) && near1(crossing.y[0], normalised(lineFrom.y, dock.h)) &&
-    near1(crossing.x[1], normalised(lineTo.x, dock.w)) && near1(crossing.y[1], normalised(lineTo.y, dock.h)),
+  dragOverDock(lineFrom, lineTo);
+  const crossing = await readBackWhen(5, 'crossBorder', 'the drawn line read back by the page', (l) => l.x[1] !== 2000);
+  assert.ok(inSpace(crossing.x[0], lineFrom.x, dock.w, 9999) && inSpace(crossing.y[0], lineFrom.y, dock.h, 9999) &&
+    inSpace(crossing.x[1], lineTo.x, dock.w, 9999) && inSpace(crossing.y[1], lineTo.y, dock.h, 9999),
     `line read back ${JSON.stringify(crossing)} for a drag ${JSON.stringify({ lineFrom, lineTo })}`);
   log(`a crossing line drawn with the mouse read back as ${JSON.stringify(crossing)}`);
 
