@@ -34,14 +34,9 @@ class LiveFromPageChecks : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     watchdog_ = std::make_unique<kstest::Watchdog>(150s, "LiveFromPageChecks");
-    devsim::DevSimOptions options;
-    options.commandPort = 0;
-    options.mediaPort = 0;
-    options.channels = 4;
-    options.loopSeconds = 1;
-    device_ = std::make_unique<devsim::DevSimServer>(options);
     std::string error;
-    if (!device_->start(&error)) {
+    device_ = LivePageHarness::startSimulator(4, &error);
+    if (!device_) {
       setupError_ = "simulator: " + error;
       return;
     }

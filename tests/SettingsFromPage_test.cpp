@@ -42,14 +42,9 @@ class SettingsFromPage : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     watchdog_ = std::make_unique<kstest::Watchdog>(150s, "SettingsFromPage");
-    devsim::DevSimOptions options;
-    options.commandPort = 0;
-    options.mediaPort = 0;
-    options.channels = 2;
-    options.loopSeconds = 1;
-    device_ = std::make_unique<devsim::DevSimServer>(options);
     std::string error;
-    if (!device_->start(&error)) {
+    device_ = LivePageHarness::startSimulator(2, &error);
+    if (!device_) {
       setupError_ = "simulator: " + error;
       return;
     }

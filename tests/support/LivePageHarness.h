@@ -199,6 +199,20 @@ class LivePageHarness {
     return found;
   }
 
+  // A started device simulator of `channels` channels on free ports, with a
+  // one-second picture loop; null, and the reason in *error, when it cannot
+  // listen.
+  static std::unique_ptr<devsim::DevSimServer> startSimulator(int channels, std::string* error) {
+    devsim::DevSimOptions options;
+    options.commandPort = 0;
+    options.mediaPort = 0;
+    options.channels = channels;
+    options.loopSeconds = 1;
+    auto device = std::make_unique<devsim::DevSimServer>(options);
+    if (!device->start(error)) return nullptr;
+    return device;
+  }
+
   // Registers a device simulator's device; its id, or 0.
   uint32_t createDevice(const devsim::DevSimServer& device, const std::string& mac, int channels, int stream = 2) {
     std::string streams;
