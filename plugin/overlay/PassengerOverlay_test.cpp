@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
+
+#include "plugin/overlay/testing/OverlayTesting.h"
 
 namespace ksplugs {
 namespace {
@@ -24,14 +25,7 @@ DeviceSettingsParam record(int subType, std::vector<int32_t>* x, std::vector<int
   return r;
 }
 
-std::vector<int32_t> readBack(PassengerOverlay& editor) {
-  DeviceSettingsParam r{};
-  r.type = SETTINGS_PASSENGER;
-  EXPECT_EQ(editor.readBack(r), 0);
-  std::vector<int32_t> out(r.result.counted.outData, r.result.counted.outData + 2 * r.result.counted.outCount);
-  std::free(r.result.counted.outData);
-  return out;
-}
+std::vector<int32_t> readBack(PassengerOverlay& editor) { return testing::regionPoints(editor, SETTINGS_PASSENGER); }
 
 TEST(PassengerOverlay, RegionRoundTripsStaysInItsBoundaryAndResetsToTheDefault) {
   PassengerOverlay editor(704, 576);

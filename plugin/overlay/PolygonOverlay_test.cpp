@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
+
+#include "plugin/overlay/testing/OverlayTesting.h"
 
 namespace ksplugs {
 namespace {
@@ -29,14 +30,7 @@ DeviceSettingsParam record(int subType, int blockId, Points* points, int edge = 
 }
 
 std::vector<int32_t> readBack(PolygonOverlay& editor, int blockId) {
-  DeviceSettingsParam r{};
-  r.type = SETTINGS_POLYGON;
-  r.operate = 2;
-  r.blockId = blockId;
-  EXPECT_EQ(editor.readBack(r), 0);
-  std::vector<int32_t> out(r.result.counted.outData, r.result.counted.outData + 2 * r.result.counted.outCount);
-  std::free(r.result.counted.outData);
-  return out;
+  return testing::regionPoints(editor, SETTINGS_POLYGON, blockId);
 }
 
 TEST(PolygonOverlay, RegionsAreAddedReadBackExactlyAndRefusedWhenMalformed) {

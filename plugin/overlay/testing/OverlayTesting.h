@@ -1,7 +1,9 @@
 #pragma once
 // Tests only: records for the privacy editor, its read back as plain
-// rectangles, and a transparent ARGB canvas to paint an editor or the host on.
+// rectangles, a region editor's read back as points, and a transparent ARGB
+// canvas to paint an editor or the host on.
 #include <cairo.h>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
@@ -44,6 +46,22 @@ inline std::vector<Rect4> privacyRects(DeviceSettingsParam& record) {
   std::free(out.outData);
   record.result.counted = {};
   return rects;
+}
+
+// The points of a region's read back as x, y, x, y, ... of the editor's
+// type `type` and `blockId`; the read back must answer 0. Frees the array.
+template <typename Editor>
+std::vector<int32_t> regionPoints(Editor& editor, int type, int blockId = 0) {
+  DeviceSettingsParam record{};
+  record.type = type;
+  record.operate = 2;
+  record.blockId = blockId;
+  EXPECT_EQ(editor.readBack(record), 0);
+  const CountedResult& out = record.result.counted;
+  std::vector<int32_t> points;
+  if (out.outData != nullptr) points.assign(out.outData, out.outData + 2 * out.outCount);
+  std::free(out.outData);
+  return points;
 }
 
 // A transparent ARGB image; draw() hands a fresh context to `paint`.
