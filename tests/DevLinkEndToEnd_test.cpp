@@ -16,10 +16,11 @@ extern "C" {
 }
 
 #include "platform/devlink/DevLinkSdk.h"
-#include "platform/h264parse/H264Parse.h"
 #include "platform/devlink/SdkContext.h"
 #include "platform/devlink/Socket.h"
 #include "platform/devlink/WireFormat.h"
+#include "platform/h264parse/H264Parse.h"
+#include "tests/support/Settle.h"
 #include "tests/support/Watchdog.h"
 #include "tools/devsim/DevSimServer.h"
 
@@ -37,7 +38,7 @@ struct Received {
   uint32_t sequence = 0;
   int length = 0;
   int tmYear = 0, tmMonth = 0, day = 0, hour = 0, minute = 0, second = 0;
-  uint32_t endField = 1;  // the u32 at bytes 24-27
+  uint32_t endField = 1;       // the u32 at bytes 24-27
   std::vector<uint8_t> bytes;  // kept for key frames only
   bool video() const { return kind != DLSDK_FRAME_AUDIO; }
   bool endOfData() const { return kind == DLSDK_FRAME_RECORDED_KEY && endField == 0; }
@@ -91,11 +92,13 @@ class Collector {
   // Waits for n video frames after position `from` (audio frames may trail
   // the video frames they belong to).
   bool waitForVideo(size_t from, size_t n, std::chrono::milliseconds limit = 10s) {
-    return waitFor([from, n](const auto& f) {
-      size_t video = 0;
-      for (size_t i = from; i < f.size(); ++i) video += f[i].video();
-      return video >= n;
-    }, limit);
+    return waitFor(
+        [from, n](const auto& f) {
+          size_t video = 0;
+          for (size_t i = from; i < f.size(); ++i) video += f[i].video();
+          return video >= n;
+        },
+        limit);
   }
   std::vector<Received> frames() {
     std::lock_guard lock(mutex_);
@@ -123,8 +126,8 @@ class Collector {
 };
 
 int64_t calendar(int y, int mo, int d, int h, int mi, int s) {
-  return *wire::calendarSeconds(wire::WireTime{uint16_t(y), uint16_t(mo), uint16_t(d), uint16_t(h), uint16_t(mi),
-                                               uint16_t(s)});
+  return *wire::calendarSeconds(
+      wire::WireTime{uint16_t(y), uint16_t(mo), uint16_t(d), uint16_t(h), uint16_t(mi), uint16_t(s)});
 }
 
 DLSDK_Time sdkTime(int y, int mo, int d, int h, int mi, int s) {
@@ -357,12 +360,14 @@ TEST_F(DevLinkTest, LiveFramesAdvanceAndAKeyFrameFollowsTheRequest) {
     ASSERT_TRUE(c.waitFor([](const auto& f) { return !f.empty() && f.back().kind == DLSDK_FRAME_DELTA; }));
     ASSERT_EQ(DLSDK_ForceIFrame(login_, channel), DLSDK_OK);
     const size_t mark = c.size();
-    ASSERT_TRUE(c.waitFor([&](const auto& f) {
-      for (size_t i = mark; i < f.size(); ++i) {
-        if (f[i].kind == DLSDK_FRAME_FORCED_KEY) return true;
-      }
-      return false;
-    }, 3s));
+    ASSERT_TRUE(c.waitFor(
+        [&](const auto& f) {
+          for (size_t i = mark; i < f.size(); ++i) {
+            if (f[i].kind == DLSDK_FRAME_FORCED_KEY) return true;
+          }
+          return false;
+        },
+        3s));
     const auto after = c.videoSince(mark);
     size_t position = 0;
     while (after[position].kind != DLSDK_FRAME_FORCED_KEY) ++position;
@@ -635,10 +640,7 @@ TEST_F(DevLinkTest, ADeviceThatDiesEndsItsStreamsAndTheNextLoginConnectsAgain) {
   ASSERT_EQ(DLSDK_StreamMediaCB(s, &Collector::callback, &c), DLSDK_OK);
   ASSERT_TRUE(c.waitForCount(3));
   server_->stop();
-  std::this_thread::sleep_for(100ms);
-  const size_t seen = c.size();
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(c.size(), seen);
+  EXPECT_TRUE(kstest::settles([&] { return c.size(); }, 300ms));
   EXPECT_EQ(DLSDK_ForceIFrame(h, 0), DLSDK_ERR_CONNECT);
   EXPECT_EQ(DLSDK_RealStreamDisconnect(s), DLSDK_OK);
   EXPECT_EQ(DLSDK_UserLogout(h), DLSDK_OK);

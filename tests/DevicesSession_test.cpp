@@ -1,17 +1,16 @@
 // Device sessions against the device simulator over real TCP: login on
 // demand, logout, talk, the result codes of failed logins, and how the
 // registry's teardown and silencing reach a logged-in device.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -21,6 +20,7 @@
 #include "plugin/session/CDVSDevice.h"
 #include "plugin/session/testing/CreateRecord.h"
 #include "plugin/video/playback/RecordedStream.h"
+#include "tests/support/Settle.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {
@@ -165,10 +165,8 @@ TEST_F(DevicesSession, TalkStartsStopsAndNeverLeavesAHalfOpenChannel) {
 
   EXPECT_EQ(device->talkStop(), KS_OK);
   EXPECT_FALSE(device->talkActive());
-  std::this_thread::sleep_for(100ms);  // what was on the way has arrived
-  const uint64_t sent = server_->talkBytes();
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(server_->talkBytes(), sent);
+  // What was on the way arrives, then nothing more.
+  EXPECT_TRUE(kstest::settles([&] { return server_->talkBytes(); }, 300ms));
   EXPECT_EQ(device->talkStop(), KS_OK);
   device->logout();
 }
@@ -313,20 +311,16 @@ TEST(RecordedStreamTimes, CalendarChecksAndTheDaysRequest) {
     bool valid;
   };
   const Case cases[] = {
-      {{2024, 2, 0, 29, 23, 59, 59, 0}, true},   // leap day
-      {{2023, 2, 0, 29, 0, 0, 0, 0}, false},     // no leap day
-      {{1900, 2, 0, 29, 0, 0, 0, 0}, false},
-      {{2000, 2, 0, 29, 0, 0, 0, 0}, true},
-      {{2024, 13, 0, 1, 0, 0, 0, 0}, false},
-      {{2024, 4, 0, 31, 0, 0, 0, 0}, false},
-      {{2024, 4, 0, 30, 24, 0, 0, 0}, false},
-      {{2024, 4, 0, 30, 0, 60, 0, 0}, false},
-      {{0, 0, 0, 0, 0, 0, 0, 0}, false},
-      {{1969, 12, 0, 31, 0, 0, 0, 0}, false},
+      {{2024, 2, 0, 29, 23, 59, 59, 0}, true},  // leap day
+      {{2023, 2, 0, 29, 0, 0, 0, 0}, false},    // no leap day
+      {{1900, 2, 0, 29, 0, 0, 0, 0}, false},   {{2000, 2, 0, 29, 0, 0, 0, 0}, true},
+      {{2024, 13, 0, 1, 0, 0, 0, 0}, false},   {{2024, 4, 0, 31, 0, 0, 0, 0}, false},
+      {{2024, 4, 0, 30, 24, 0, 0, 0}, false},  {{2024, 4, 0, 30, 0, 60, 0, 0}, false},
+      {{0, 0, 0, 0, 0, 0, 0, 0}, false},       {{1969, 12, 0, 31, 0, 0, 0, 0}, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.time.year << "-" << c.time.month << "-" << c.time.day << " "
-                                      << c.time.hour << ":" << c.time.minute);
+    SCOPED_TRACE(::testing::Message() << c.time.year << "-" << c.time.month << "-" << c.time.day << " " << c.time.hour
+                                      << ":" << c.time.minute);
     EXPECT_EQ(RecordedStream::validTime(c.time), c.valid);
   }
 
@@ -340,9 +334,9 @@ TEST(RecordedStreamTimes, CalendarChecksAndTheDaysRequest) {
   const DLSDK_HistoryStreamRequest r =
       RecordedStream::dayRequest(3, SystemTime{2024, 5, 1, 6, 14, 30, 0, 0}, 8, true, 6066);
   EXPECT_EQ(r.channel, 3);
-  EXPECT_EQ((std::array<int, 6>{r.start.year, r.start.month, r.start.day, r.start.hour, r.start.minute,
-                                r.start.second}),
-            (std::array<int, 6>{2024, 5, 6, 0, 0, 0}));
+  EXPECT_EQ(
+      (std::array<int, 6>{r.start.year, r.start.month, r.start.day, r.start.hour, r.start.minute, r.start.second}),
+      (std::array<int, 6>{2024, 5, 6, 0, 0, 0}));
   EXPECT_EQ((std::array<int, 3>{r.end.hour, r.end.minute, r.end.second}), (std::array<int, 3>{23, 59, 59}));
   EXPECT_EQ(r.typeMask, 8);
   EXPECT_EQ(r.subStream, 0);

@@ -28,21 +28,22 @@ extern "C" {
 #include "platform/ui/Window.h"
 #include "platform/ui/WindowDC.h"
 #include "platform/ui/testing/UiTestSupport.h"
+#include "tests/support/Settle.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using devlink::DisplayTable;
+using devlink::StreamRenderer;
 using ui::COLORREF;
 using ui::HWND;
+using ui::pumpPendingMessages;
 using ui::RGB;
 using ui::SW_HIDE;
 using ui::SW_SHOW;
 using ui::WS_POPUP;
 using ui::WS_VISIBLE;
-using ui::pumpPendingMessages;
-using devlink::StreamRenderer;
 
 constexpr COLORREF kBackground = RGB(0x48, 0x4D, 0x5A);
 
@@ -131,9 +132,9 @@ class DisplayTest : public ui::test::HeadlessTest {
     std::strcpy(info.user, "admin");
     std::strcpy(info.password, "admin");
     ASSERT_EQ(DLSDK_UserLogin(&login_, &info), DLSDK_OK);
-    folder_ = std::filesystem::temp_directory_path() /
-              ("kestrova-display-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        std::filesystem::temp_directory_path() / ("kestrova-display-" + std::to_string(::getpid()) + "-" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
   }
 
@@ -204,6 +205,11 @@ class DisplayTest : public ui::test::HeadlessTest {
     }
     return true;
   }
+  // True once no picture has been drawn for a while (a stream at 25 frames
+  // per second draws every 40 ms while it draws at all).
+  static bool drawingStops(int32_t s) {
+    return kstest::settles([&] { return stats(s).framesDrawn; }, 300ms);
+  }
   static bool waitDrawn(int32_t s, uint64_t more = 1) {
     const uint64_t target = stats(s).framesDrawn + more;
     return waitUntil([&] { return stats(s).framesDrawn >= target; });
@@ -253,7 +259,7 @@ TEST_F(DisplayTest, DisplayRegionShowsTheTopLeftQuarterScaledUp) {
   // Paused, the held picture does not change, so refreshes draw the same
   // picture once whole and once through the region.
   ASSERT_EQ(DLSDK_StreamPause(s, 1), DLSDK_OK);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(drawingStops(s));
   uint64_t redraws = stats(s).redraws;
   ASSERT_EQ(DLSDK_StreamRefreshPlay(s), DLSDK_OK);
   ASSERT_TRUE(waitUntil([&] { return stats(s).redraws > redraws; }));
@@ -364,13 +370,13 @@ TEST_F(DisplayTest, PauseHoldsThePictureRefreshRedrawsItAndResumeMovesOn) {
   const int32_t s = openLive(w);
   ASSERT_TRUE(waitDrawn(s, 3));
   ASSERT_EQ(DLSDK_StreamPause(s, 1), DLSDK_OK);
-  std::this_thread::sleep_for(100ms);  // a picture being drawn when pausing finishes
+  ASSERT_TRUE(drawingStops(s));  // a picture being drawn when pausing finishes
   const ui::Image held = capture(w);
   const uint64_t drawn = stats(s).framesDrawn;
   const uint64_t decoded = stats(s).framesDecoded;
-  std::this_thread::sleep_for(400ms);
+  // A live stream keeps decoding, and nothing more is drawn meanwhile.
+  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= decoded + 5; }));
   EXPECT_EQ(stats(s).framesDrawn, drawn);
-  EXPECT_GT(stats(s).framesDecoded, decoded);  // a live stream keeps decoding
   EXPECT_LT(meanDifference(capture(w), held, [](int x, int y) { return ui::Point{x, y}; }), 0.01);
 
   // Something covers the window; a refresh brings the held picture back.
@@ -395,12 +401,10 @@ TEST_F(DisplayTest, HiddenWindowKeepsDecodingWithoutDrawing) {
   const int32_t s = openLive(w);
   ASSERT_TRUE(waitDrawn(s, 2));
   ui::showWindow(w, SW_HIDE);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(drawingStops(s));
   const auto before = stats(s);
-  std::this_thread::sleep_for(300ms);
-  const auto after = stats(s);
-  EXPECT_EQ(after.framesDrawn, before.framesDrawn);
-  EXPECT_GE(after.framesDecoded, before.framesDecoded + 4);
+  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
+  EXPECT_EQ(stats(s).framesDrawn, before.framesDrawn);
   ui::showWindow(w, SW_SHOW);
   EXPECT_TRUE(waitDrawn(s, 2));
 }
@@ -474,10 +478,8 @@ TEST_F(DisplayTest, StepsShowOneFrameEachWhilePaused) {
   const int32_t s = openHistory(w);
   ASSERT_TRUE(waitDrawn(s, 12));
   ASSERT_EQ(DLSDK_StreamPause(s, 1), DLSDK_OK);
-  std::this_thread::sleep_for(200ms);
+  ASSERT_TRUE(drawingStops(s));
   const auto paused = stats(s);
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(stats(s).framesDrawn, paused.framesDrawn);
 
   ASSERT_EQ(DLSDK_HistoryStreamOneByOne(s), DLSDK_OK);
   ASSERT_TRUE(waitUntil([&] { return stats(s).framesDrawn == paused.framesDrawn + 1; }));
@@ -516,10 +518,7 @@ TEST_F(DisplayTest, DisplayCallsRefuseWhatTheyCannotDo) {
   EXPECT_TRUE(waitDrawn(s, 2));
   // After a stop nothing is decoded; playing again starts at a key frame.
   ASSERT_EQ(DLSDK_StreamStop(s), DLSDK_OK);
-  std::this_thread::sleep_for(100ms);
-  const uint64_t decoded = stats(s).framesDecoded;
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(stats(s).framesDecoded, decoded);
+  EXPECT_TRUE(kstest::settles([&] { return stats(s).framesDecoded; }, 300ms));
   ASSERT_EQ(DLSDK_StreamPlay(s, w), DLSDK_OK);
   EXPECT_TRUE(waitDrawn(s, 2));
   // The window goes away under a playing stream: drawing just stops.

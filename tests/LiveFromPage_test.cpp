@@ -10,14 +10,13 @@
 // supervision moving and hiding the dock, layout and full-screen commands,
 // and a snapshot fetched over the download server.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/writer.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-#include <json/reader.h>
-#include <json/writer.h>
 
 #include <atomic>
 #include <chrono>
@@ -38,9 +37,8 @@
 #include "platform/ui/WindowSystem.h"
 #include "platform/ui/backends/HeadlessDesktop.h"
 #include "shell/app/CKestrovaDlg.h"
-#include "tests/support/FreePort.h"
-#include "tests/support/LivePageHarness.h"
 #include "tests/support/HttpGet.h"
+#include "tests/support/LivePageHarness.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WsClient.h"
 #include "tools/devsim/DevSimServer.h"
@@ -49,7 +47,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using kstest::WsClient;
-using kstest::freeTcpPort;
 constexpr auto parse = &kstest::LivePageHarness::parse;
 constexpr auto collectDescendants = &kstest::LivePageHarness::collectDescendants;
 using ui::HWND;
@@ -59,7 +56,6 @@ constexpr ui::COLORREF kCellBackground = ui::RGB(0x48, 0x4D, 0x5A);
 constexpr ui::COLORREF kBrowserColor = ui::RGB(200, 200, 200);
 const Rect kBrowserFrame{100, 50, 900, 650};
 const Rect kBrowserClient{108, 80, 892, 642};
-
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -85,8 +81,6 @@ class LiveFromPage : public ::testing::Test {
     ASSERT_NE(::mkdtemp(folder.data()), nullptr);
     tmpDir_ = folder;
     ::setenv("TMPDIR", tmpDir_.c_str(), 1);
-    wsPort_ = freeTcpPort();
-    ::setenv("KESTROVA_WS_PORT", std::to_string(wsPort_).c_str(), 1);
   }
 
   void TearDown() override {
@@ -179,9 +173,8 @@ class LiveFromPage : public ::testing::Test {
 };
 
 TEST_F(LiveFromPage, PreviewOpensTheDockOverTheBrowserAndItFollowsThePage) {
-  dialog_ = std::make_unique<kestrova::CKestrovaDlg>();
-  ASSERT_TRUE(dialog_->createHidden());
-  dialog_->onInitDialog();
+  std::string error;
+  ASSERT_TRUE(kstest::startShellDialog(dialog_, wsPort_, &error)) << error;
 
   ASSERT_TRUE(asPage([&] { client_.connect(wsPort_); }));
   ASSERT_TRUE(client_.isOpen());
@@ -214,8 +207,9 @@ TEST_F(LiveFromPage, PreviewOpensTheDockOverTheBrowserAndItFollowsThePage) {
   // The first Preview finds no dock: the shell has it created on this
   // thread and repeats the command, whose answer is the reply.
   const Json::Value preview =
-      live(2, "1", R"("Preview": {"title": "camera wall", "layout": 2, "x": 20, "y": 60, "w": 640, "h": 480,)"
-                   R"( "openAll": true, "channelName": ["Gate", "Yard", "Hall", "Roof"]})");
+      live(2, "1",
+           R"("Preview": {"title": "camera wall", "layout": 2, "x": 20, "y": 60, "w": 640, "h": 480,)"
+           R"( "openAll": true, "channelName": ["Gate", "Yard", "Hall", "Roof"]})");
   ASSERT_EQ(preview["code"].asInt(), 200) << preview;
   EXPECT_EQ(preview["msgId"].asInt(), 2);
 
@@ -321,8 +315,8 @@ TEST_F(LiveFromPage, PreviewOpensTheDockOverTheBrowserAndItFollowsThePage) {
   // A JPEG snapshot of channel 1: its path in the reply, and the page is told
   // where to fetch it; the download server hands out the same bytes.
   pushes_.clear();
-  const Json::Value snapshot =
-      request(R"({"msgId": 50, "Fountion": "snapshot", "Capture": {"uniqueId": )" + device + R"(, "channel": 1, "format": 2}})");
+  const Json::Value snapshot = request(R"({"msgId": 50, "Fountion": "snapshot", "Capture": {"uniqueId": )" + device +
+                                       R"(, "channel": 1, "format": 2}})");
   ASSERT_EQ(snapshot["code"].asInt(), 200) << snapshot;
   const std::string path = snapshot["actualPath"].asString();
   ASSERT_FALSE(path.empty());

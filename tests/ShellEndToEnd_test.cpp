@@ -15,8 +15,9 @@
 
 #include "platform/devlink/WireFormat.h"
 #include "platform/sys/Base64.h"
-#include "tests/support/TestHttpServer.h"
+#include "tests/support/Settle.h"
 #include "tests/support/ShellProcess.h"
+#include "tests/support/TestHttpServer.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WsClient.h"
 #include "tools/devsim/DevSimServer.h"
@@ -24,8 +25,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using kstest::TestHttpServer;
 using kstest::ShellProcess;
+using kstest::TestHttpServer;
 using kstest::WsClient;
 
 Json::Value parse(const std::string& text) {
@@ -44,10 +45,9 @@ Json::Value request(WsClient& client, const std::string& text) {
 }
 
 std::string createDevice(uint32_t msgId, const devsim::DevSimServer& device, bool withThirdStream = true) {
-  return R"({"msgId": )" + std::to_string(msgId) +
-         R"(, "Fountion": "createDev", "Device": {"MAC": "00-11-22-33-44-)" + std::to_string(10 + msgId % 80) +
-         R"(", "totalChannel": 4, "cmdPort": )" + std::to_string(device.commandPort()) +
-         R"(, "mediaPort": )" + std::to_string(device.mediaPort()) +
+  return R"({"msgId": )" + std::to_string(msgId) + R"(, "Fountion": "createDev", "Device": {"MAC": "00-11-22-33-44-)" +
+         std::to_string(10 + msgId % 80) + R"(", "totalChannel": 4, "cmdPort": )" +
+         std::to_string(device.commandPort()) + R"(, "mediaPort": )" + std::to_string(device.mediaPort()) +
          R"(, "stream": [2, 2, 2, 2], "resShowBitrate": "Bitrate", "resMainStream": "Main", "resSubStream": "Sub")" +
          (withThirdStream ? R"(, "resThirdStream": "Third")" : "") +
          R"(}, "Auth": {"usr": "admin", "pwd": "admin", "address": "127.0.0.1"}})";
@@ -87,7 +87,8 @@ TEST_F(ShellEndToEnd, DevicesAreCreatedCountedAndReleasedWithTheirConnection) {
 
   // Destroying one makes room; ids are never reused.
   EXPECT_EQ(request(*first, R"({"msgId": 10, "Fountion": "destroy", "DestroyObject": {"type": 1,
-                               "Device": {"uniqueId": 3}}})")["code"].asInt(),
+                               "Device": {"uniqueId": 3}}})")["code"]
+                .asInt(),
             200);
   Json::Value reply = request(*first, createDevice(11, *device_));
   ASSERT_EQ(reply["code"].asInt(), 200);
@@ -290,7 +291,8 @@ TEST_F(ShellEndToEnd, APageDownloadsARecordedRangeIntoANewFile) {
   const std::string target = shell.tmpDir() + "/clip.prv";
   const auto start = [&](const std::string& path) {
     return request(page, R"({"msgId": 2, "Fountion": "download", "DownloadParam": {"operate": 1, "uniqueId": 1,
-        "Playback": {"channel": 0, "format": 2, "path": ")" + path + R"(",
+        "Playback": {"channel": 0, "format": 2, "path": ")" +
+                             path + R"(",
         "startTime": "2024-05-06 10:00:00", "endTime": "2024-05-06 10:00:09"}}})");
   };
   Json::Value reply = start(target);
@@ -330,7 +332,9 @@ TEST_F(ShellEndToEnd, APageDownloadsARecordedRangeIntoANewFile) {
   EXPECT_EQ(start(target)["code"].asInt(), 3006);
   EXPECT_EQ(std::filesystem::file_size(target), bytes.size());
   EXPECT_EQ(request(page, R"({"msgId": 4, "Fountion": "download", "DownloadParam": {"operate": 3, "uniqueId": 1,
-      "Interrupt": {"taskId": 1}}})")["code"].asInt(), 200);
+      "Interrupt": {"taskId": 1}}})")["code"]
+                .asInt(),
+            200);
 }
 
 // The page goes away while a long MP4 download runs: its device is released
@@ -345,8 +349,10 @@ TEST_F(ShellEndToEnd, APageThatGoesMidDownloadLeavesAPlayableMp4) {
   ASSERT_EQ(request(*page, createDevice(1, *device_))["code"].asInt(), 200);
   const std::string target = shell.tmpDir() + "/evening.mp4";
   ASSERT_EQ(request(*page, R"({"msgId": 2, "Fountion": "download", "DownloadParam": {"operate": 1, "uniqueId": 1,
-      "Playback": {"channel": 0, "format": 1, "path": ")" + target + R"(",
-      "startTime": "2024-05-06 14:00:00", "endTime": "2024-05-06 23:59:59"}}})")["code"].asInt(),
+      "Playback": {"channel": 0, "format": 1, "path": ")" +
+                               target + R"(",
+      "startTime": "2024-05-06 14:00:00", "endTime": "2024-05-06 23:59:59"}}})")["code"]
+                .asInt(),
             200);
   namespace fs = std::filesystem;
   const auto size = [&] {
@@ -361,18 +367,11 @@ TEST_F(ShellEndToEnd, APageThatGoesMidDownloadLeavesAPlayableMp4) {
   page.reset();
 
   // The file stops growing once the download is interrupted.
-  deadline = std::chrono::steady_clock::now() + 20s;
-  uintmax_t last = size();
-  bool settled = false;
-  while (!settled && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(300ms);
-    const uintmax_t now = size();
-    settled = now == last;
-    last = now;
-  }
-  ASSERT_TRUE(settled);
-  const std::string command = "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name "
-                              "-show_entries packet=flags -of default=noprint_wrappers=1 '" + target + "' 2>&1";
+  ASSERT_TRUE(kstest::settles(size, 300ms, 20s));
+  const std::string command =
+      "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name "
+      "-show_entries packet=flags -of default=noprint_wrappers=1 '" +
+      target + "' 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;
@@ -389,4 +388,3 @@ TEST_F(ShellEndToEnd, APageThatGoesMidDownloadLeavesAPlayableMp4) {
 }
 
 }  // namespace
-

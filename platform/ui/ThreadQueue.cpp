@@ -41,6 +41,11 @@ bool ThreadQueue::pushSent(SendRecord* record) {
   return true;
 }
 
+size_t ThreadQueue::sentWaiting() {
+  std::lock_guard lock(mutex_);
+  return sent_.size();
+}
+
 bool ThreadQueue::pushPosted(PostedItem item) {
   {
     std::lock_guard lock(mutex_);
@@ -93,8 +98,8 @@ void ThreadQueue::setTimer(HWND hwnd, uint32_t id, std::chrono::milliseconds int
   {
     std::lock_guard lock(mutex_);
     auto due = std::chrono::steady_clock::now() + interval;
-    auto it = std::find_if(timers_.begin(), timers_.end(),
-                           [&](const TimerEntry& t) { return t.hwnd == hwnd && t.id == id; });
+    auto it =
+        std::find_if(timers_.begin(), timers_.end(), [&](const TimerEntry& t) { return t.hwnd == hwnd && t.id == id; });
     if (it != timers_.end()) {
       it->interval = interval;
       it->due = due;
@@ -107,8 +112,8 @@ void ThreadQueue::setTimer(HWND hwnd, uint32_t id, std::chrono::milliseconds int
 
 bool ThreadQueue::killTimer(HWND hwnd, uint32_t id) {
   std::lock_guard lock(mutex_);
-  auto it = std::find_if(timers_.begin(), timers_.end(),
-                         [&](const TimerEntry& t) { return t.hwnd == hwnd && t.id == id; });
+  auto it =
+      std::find_if(timers_.begin(), timers_.end(), [&](const TimerEntry& t) { return t.hwnd == hwnd && t.id == id; });
   if (it == timers_.end()) return false;
   timers_.erase(it);
   return true;

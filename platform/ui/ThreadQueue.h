@@ -98,6 +98,10 @@ class ThreadQueue {
   // a run. Called when the owning thread exits.
   void shutdown();
 
+  // Sent records waiting to be served: tells whether a sender is parked on
+  // this queue (used by tests that must act once a send has arrived).
+  size_t sentWaiting();
+
  private:
   struct TimerEntry {
     HWND hwnd = 0;

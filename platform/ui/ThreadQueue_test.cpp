@@ -32,7 +32,9 @@ class Recorder : public MessageDispatcher {
     }
     log.push_back("posted " + std::to_string(item.msg));
   }
-  void runTimer(HWND hwnd, uint32_t id) override { log.push_back("timer " + std::to_string(hwnd) + "/" + std::to_string(id)); }
+  void runTimer(HWND hwnd, uint32_t id) override {
+    log.push_back("timer " + std::to_string(hwnd) + "/" + std::to_string(id));
+  }
   void runPaint(HWND hwnd) override { log.push_back("paint " + std::to_string(hwnd)); }
 };
 
@@ -90,14 +92,16 @@ TEST(ThreadQueueTest, TimersFireWhenDueAndForgetWindowDropsEverything) {
   Recorder r;
   q->setTimer(1, 9, 20ms);
   q->setTimer(2, 9, 20ms);
-  EXPECT_TRUE(q->pumpUntil(r, [&] { return r.log.size() >= 2; }, 2s));
+  EXPECT_TRUE(q->pumpUntil(
+      r, [&] { return r.log.size() >= 2; }, 2s));
   EXPECT_TRUE(q->killTimer(2, 9));
   EXPECT_FALSE(q->killTimer(2, 9));
   q->pushPosted({1, 50, 0, 0, {}});
   q->requestPaint(1);
   q->forgetWindow(1);
   r.log.clear();
-  EXPECT_FALSE(q->pumpUntil(r, [&] { return !r.log.empty(); }, 60ms));
+  EXPECT_FALSE(q->pumpUntil(
+      r, [&] { return !r.log.empty(); }, 60ms));
 }
 
 TEST(ThreadQueueTest, SendAndWaitAnswersTheResultFromTheOtherThread) {
@@ -152,7 +156,8 @@ TEST(ThreadQueueTest, AnEndedQueueRefusesWorkAndReleasesWaitingSenders) {
     ran = ThreadQueue::sendAndWait(*target, record, r);
     answered = true;
   });
-  std::this_thread::sleep_for(20ms);
+  // The send has reached the queue and waits there, unanswered.
+  while (target->sentWaiting() == 0) std::this_thread::sleep_for(1ms);
   EXPECT_FALSE(answered);
   release = true;
   owner.join();

@@ -6,8 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ui/testing/UiTestSupport.h"
+#include "platform/ui/ThreadQueue.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/testing/UiTestSupport.h"
 
 namespace ui {
 namespace {
@@ -334,20 +335,18 @@ TEST_F(ThreadingTest, SendTaskAnswersFalseWhenTheWindowIsGone) {
   class Doomed : public Window {
    public:
     std::atomic<bool> inside{false};
-    std::atomic<bool>* queued = nullptr;
     LRESULT handleMessage(UINT msg, WPARAM wp, LPARAM lp) override {
       if (msg == WM_USER) {
         inside = true;
-        while (!queued->load()) std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(50ms);  // the sender's push follows its flag at once
+        // Destroyed once the sender's task waits in this thread's queue.
+        const auto queue = ThreadQueue::current();
+        while (queue->sentWaiting() == 0) std::this_thread::sleep_for(1ms);
         destroyWindow();
         return 0;
       }
       return defaultHandle(msg, wp, lp);
     }
   } doomed;
-  std::atomic<bool> queued{false};
-  doomed.queued = &queued;
   HWND d = doomed.create(0, {0, 0, 1, 1}, "", 0);
   postMessage(d, WM_USER);
   std::atomic<bool> answered{false};
@@ -356,7 +355,6 @@ TEST_F(ThreadingTest, SendTaskAnswersFalseWhenTheWindowIsGone) {
   std::thread sender([&] {
     // Sent records go before posted ones: send only once the owner is busy.
     while (!doomed.inside) std::this_thread::sleep_for(1ms);
-    queued = true;
     result = sendTask(d, [&] { lateRun = true; });
     answered = true;
   });

@@ -10,11 +10,10 @@
 // client's work inside asPage(), which has that thread pumping messages
 // until it ends. pushes_ is written only by page work and read after it.
 #include <arpa/inet.h>
+#include <json/reader.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <json/reader.h>
 
 #include <algorithm>
 #include <atomic>
@@ -40,6 +39,30 @@
 
 namespace kstest {
 
+// Starts the shell's hidden dialog with its WebSocket server on a free port
+// (KESTROVA_WS_PORT is set to it). Another process may take the port between
+// its choice and the bind, so a start that cannot listen tries again on a new
+// port. False with the reason in *error.
+inline bool startShellDialog(std::unique_ptr<kestrova::CKestrovaDlg>& dialog, uint16_t& port, std::string* error) {
+  std::string reason;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port = freeTcpPort();
+    ::setenv("KESTROVA_WS_PORT", std::to_string(port).c_str(), 1);
+    dialog = std::make_unique<kestrova::CKestrovaDlg>();
+    if (!dialog->createHidden()) {
+      reason = "dialog";
+      break;
+    }
+    reason = dialog->onInitDialog();
+    if (reason.empty()) return true;
+    ui::postMessage(dialog->hwnd(), ui::WM_CLOSE);
+    ui::pumpMessagesUntil([&] { return !ui::isWindow(dialog->hwnd()); }, std::chrono::seconds(10));
+    dialog.reset();
+  }
+  if (error != nullptr) *error = reason;
+  return false;
+}
+
 class LivePageHarness {
  public:
   static constexpr ui::COLORREF kCellBackground = ui::RGB(0x48, 0x4D, 0x5A);
@@ -64,11 +87,8 @@ class LivePageHarness {
     tmpDir_ = folder;
     if (const char* old = std::getenv("TMPDIR")) previousTmpDir_ = old;
     ::setenv("TMPDIR", tmpDir_.c_str(), 1);
-    const uint16_t port = freeTcpPort();
-    ::setenv("KESTROVA_WS_PORT", std::to_string(port).c_str(), 1);
-    dialog_ = std::make_unique<kestrova::CKestrovaDlg>();
-    if (!dialog_->createHidden()) return fail(error, "dialog");
-    dialog_->onInitDialog();
+    uint16_t port = 0;
+    if (!startShellDialog(dialog_, port, error)) return false;
     asPage([&] { client_.connect(port); });
     if (!client_.isOpen()) return fail(error, "page connection");
     return true;
@@ -144,20 +164,20 @@ class LivePageHarness {
     Json::Value reply;
     asPage(
         [&] {
-      if (!client_.sendText(text)) return;
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (std::chrono::steady_clock::now() < deadline) {
-        const auto message = client_.receive(std::chrono::seconds(20));
-        if (!message) return;
-        Json::Value value = parse(*message);
-        if (value.isMember("Fountion") && value["Fountion"].asString() == "serverPush") {
-          pushes_.push_back(value);
-          continue;
-        }
-        reply = value;
-        return;
-      }
-    },
+          if (!client_.sendText(text)) return;
+          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+          while (std::chrono::steady_clock::now() < deadline) {
+            const auto message = client_.receive(std::chrono::seconds(20));
+            if (!message) return;
+            Json::Value value = parse(*message);
+            if (value.isMember("Fountion") && value["Fountion"].asString() == "serverPush") {
+              pushes_.push_back(value);
+              continue;
+            }
+            reply = value;
+            return;
+          }
+        },
         std::chrono::seconds(30), poll);
     return reply;
   }
@@ -179,8 +199,8 @@ class LivePageHarness {
     asPage(
         [&] {
           for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return;
             const auto message = client_.receive(left);
             if (!message) {
@@ -217,12 +237,12 @@ class LivePageHarness {
   uint32_t createDevice(const devsim::DevSimServer& device, const std::string& mac, int channels, int stream = 2) {
     std::string streams;
     for (int i = 0; i < channels; ++i) streams += (i == 0 ? "" : ", ") + std::to_string(stream);
-    const Json::Value created = request(
-        R"({"msgId": 1, "Fountion": "createDev", "Device": {"MAC": ")" + mac + R"(", "totalChannel": )" +
-        std::to_string(channels) + R"(, "cmdPort": )" + std::to_string(device.commandPort()) +
-        R"(, "mediaPort": )" + std::to_string(device.mediaPort()) + R"(, "stream": [)" + streams +
-        R"(], "resShowBitrate": "Bitrate", "resMainStream": "Main", "resSubStream": "Sub",)"
-        R"( "resThirdStream": "Third"}, "Auth": {"usr": "admin", "pwd": "admin", "address": "127.0.0.1"}})");
+    const Json::Value created =
+        request(R"({"msgId": 1, "Fountion": "createDev", "Device": {"MAC": ")" + mac + R"(", "totalChannel": )" +
+                std::to_string(channels) + R"(, "cmdPort": )" + std::to_string(device.commandPort()) +
+                R"(, "mediaPort": )" + std::to_string(device.mediaPort()) + R"(, "stream": [)" + streams +
+                R"(], "resShowBitrate": "Bitrate", "resMainStream": "Main", "resSubStream": "Sub",)"
+                R"( "resThirdStream": "Third"}, "Auth": {"usr": "admin", "pwd": "admin", "address": "127.0.0.1"}})");
     return created["code"].asInt() == 200 ? created["uniqueId"].asUInt() : 0;
   }
 
@@ -230,8 +250,8 @@ class LivePageHarness {
   Json::Value live(uint32_t device, int msgId, int type, const std::string& body, int channel = 0,
                    const std::function<void()>& poll = {}) {
     return request(R"({"msgId": )" + std::to_string(msgId) + R"(, "Fountion": "live", "LiveCtrl": {"type": )" +
-                   std::to_string(type) + R"(, "uniqueId": )" + std::to_string(device) + R"(, "channel": )" +
-                   std::to_string(channel) + ", " + body + "}}",
+                       std::to_string(type) + R"(, "uniqueId": )" + std::to_string(device) + R"(, "channel": )" +
+                       std::to_string(channel) + ", " + body + "}}",
                    poll);
   }
 
@@ -242,8 +262,7 @@ class LivePageHarness {
     for (ui::HWND window : ui::getTopLevelWindows())
       if (ui::getClassName(window) == "CPreviewManager") found.push_back(window);
     for (ui::HWND window : ui::getChildWindows(ui::getDesktopWindow()))
-      if (ui::getClassName(window) == "CPreviewManager" &&
-          std::find(found.begin(), found.end(), window) == found.end())
+      if (ui::getClassName(window) == "CPreviewManager" && std::find(found.begin(), found.end(), window) == found.end())
         found.push_back(window);
     return found;
   }
@@ -300,7 +319,6 @@ class LivePageHarness {
     if (!Json::parseFromStream(builder, in, &value, &errors)) return Json::Value();
     return value;
   }
-
 
  private:
   static bool fail(std::string* error, const char* what) {
