@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/Figures.h"
 #include "bench/ws/BareEchoServer.h"
 #include "platform/sockhub/SockHub.h"
 #include "shell/command/Dispatcher.h"
@@ -185,5 +186,13 @@ int main(int argc, char** argv) {
   std::printf("ratio sockhub/echo 20 connections: throughput %.2f, p50 latency %.2fx, p99 latency %.2fx\n",
               hub20.messagesPerSecond / echo20.messagesPerSecond, hub20.p50Micros / echo20.p50Micros,
               hub20.p99Micros / echo20.p99Micros);
+  benchsupport::figure("command channel: message rate, 1 connection, x bare echo",
+                       hub1.messagesPerSecond / echo1.messagesPerSecond, "ratio", ">= 0.8");
+  benchsupport::figure("command channel: message rate, 20 connections, x bare echo",
+                       hub20.messagesPerSecond / echo20.messagesPerSecond, "ratio", ">= 0.8");
+  benchsupport::figure("command channel: p50 latency, 1 connection, x bare echo", hub1.p50Micros / echo1.p50Micros,
+                       "ratio", "<= 1.3");
+  benchsupport::figure("command channel: p50 latency, 20 connections, x bare echo", hub20.p50Micros / echo20.p50Micros,
+                       "ratio", "<= 1.3");
   return 0;
 }
