@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/ui/PaintScope.h"
+#include "platform/ui/WindowDC.h"
 #include "platform/ui/testing/UiTestSupport.h"
 
 namespace ui {
@@ -398,6 +399,58 @@ TEST_F(WindowTest, InvalidationsMergeIntoOnePaint) {
   pumpPendingMessages();
   EXPECT_EQ(p.paints, before + 2);
   EXPECT_EQ(desktop_->captureWindow(h).colorAt(20, 20), RGB(0, 0, 255));
+}
+
+// A window's image across size changes without repainting (SWP_NOREDRAW),
+// as a layout pass moves cells: what was drawn stays where it was, and what
+// the window gains shows its background, never pixels from before a
+// shrink; a resize that does repaint shows the new paint once.
+TEST_F(WindowTest, ResizingKeepsWhatWasDrawnAndFillsWhatWasGained) {
+  Painter p;
+  p.color = RGB(0, 0, 255);
+  const HWND h = p.create(0, {0, 0, 80, 60}, "", WS_VISIBLE | WS_POPUP);
+  pumpPendingMessages();
+  const auto drawRed = [&] {
+    WindowDC dc(h);
+    ASSERT_TRUE(dc.valid());
+    dc.dc().fillRect(getClientRect(h), RGB(255, 0, 0));
+  };
+  drawRed();
+  const COLORREF white = RGB(255, 255, 255);
+  const COLORREF red = RGB(255, 0, 0);
+  struct Step {
+    int width, height;
+    Point inside;  // drawn before: still red
+    Point gained;  // newly gained: background (or {-1, -1})
+  };
+  const Step steps[] = {
+      {79, 60, {78, 59}, {-1, -1}},      // one pixel narrower
+      {80, 60, {78, 30}, {79, 30}},      // back: the regained column is background
+      {60, 40, {59, 39}, {-1, -1}},      // smaller
+      {80, 61, {50, 30}, {70, 50}},      // taller than ever: rows and columns gained
+      {200, 150, {50, 30}, {150, 100}},  // far larger: new memory, old pixels kept
+      {20, 20, {19, 19}, {-1, -1}},      // far smaller
+      {40, 30, {10, 10}, {30, 25}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message() << step.width << " x " << step.height);
+    ASSERT_TRUE(setWindowPos(h, 0, 0, 0, step.width, step.height, SWP_NOZORDER | SWP_NOMOVE | SWP_NOREDRAW));
+    const Image shown = desktop_->captureWindow(h);
+    ASSERT_EQ(shown.width(), step.width);
+    ASSERT_EQ(shown.height(), step.height);
+    EXPECT_EQ(shown.colorAt(0, 0), red);
+    EXPECT_EQ(shown.colorAt(step.inside.x, step.inside.y), red);
+    if (step.gained.x >= 0) EXPECT_EQ(shown.colorAt(step.gained.x, step.gained.y), white);
+  }
+  // A resize that repaints: one paint, which shows the whole new size.
+  const int paints = p.paints;
+  ASSERT_TRUE(setWindowPos(h, 0, 0, 0, 90, 70, SWP_NOZORDER | SWP_NOMOVE));
+  pumpPendingMessages();
+  EXPECT_EQ(p.paints, paints + 1);
+  const Image painted = desktop_->captureWindow(h);
+  ASSERT_EQ(painted.width(), 90);
+  EXPECT_EQ(painted.colorAt(0, 0), RGB(0, 0, 255));
+  EXPECT_EQ(painted.colorAt(89, 69), RGB(0, 0, 255));
 }
 
 }  // namespace
