@@ -34,15 +34,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using devlink::DisplayTable;
+using devlink::StreamRenderer;
 using ui::COLORREF;
 using ui::HWND;
+using ui::pumpPendingMessages;
 using ui::RGB;
 using ui::SW_HIDE;
 using ui::SW_SHOW;
 using ui::WS_POPUP;
 using ui::WS_VISIBLE;
-using ui::pumpPendingMessages;
-using devlink::StreamRenderer;
 
 constexpr COLORREF kBackground = RGB(0x48, 0x4D, 0x5A);
 
@@ -131,9 +131,9 @@ class DisplayTest : public ui::test::HeadlessTest {
     std::strcpy(info.user, "admin");
     std::strcpy(info.password, "admin");
     ASSERT_EQ(DLSDK_UserLogin(&login_, &info), DLSDK_OK);
-    folder_ = std::filesystem::temp_directory_path() /
-              ("kestrova-display-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    folder_ =
+        std::filesystem::temp_directory_path() / ("kestrova-display-" + std::to_string(::getpid()) + "-" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
   }
 
@@ -402,6 +402,27 @@ TEST_F(DisplayTest, HiddenWindowKeepsDecodingWithoutDrawing) {
   EXPECT_EQ(after.framesDrawn, before.framesDrawn);
   EXPECT_GE(after.framesDecoded, before.framesDecoded + 4);
   ui::showWindow(w, SW_SHOW);
+  EXPECT_TRUE(waitDrawn(s, 2));
+}
+
+// A cell wholly under a sibling (the settings cell over the live cells)
+// decodes on but is not drawn into; uncovered, it is drawn again.
+TEST_F(DisplayTest, CoveredWindowKeepsDecodingWithoutDrawing) {
+  const HWND parent = makeWindow();
+  ui::Window videoObject, coverObject;
+  const HWND video = videoObject.create(parent, {0, 0, 176, 144}, "cell", WS_VISIBLE | ui::WS_CHILD);
+  const int32_t s = openLive(video);
+  ASSERT_TRUE(waitDrawn(s, 2));
+  const HWND cover = coverObject.create(parent, {0, 0, 352, 288}, "over", WS_VISIBLE | ui::WS_CHILD);
+  ui::setWindowPos(cover, ui::HWND_TOP, 0, 0, 0, 0, ui::SWP_NOMOVE | ui::SWP_NOSIZE);
+  ASSERT_FALSE(ui::isWindowExposed(video));
+  // Two pictures on, one that was being drawn as the cover came is done.
+  const uint64_t covered = stats(s).framesDecoded;
+  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= covered + 2; }));
+  const auto before = stats(s);
+  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
+  EXPECT_EQ(stats(s).framesDrawn, before.framesDrawn);
+  ui::showWindow(cover, SW_HIDE);
   EXPECT_TRUE(waitDrawn(s, 2));
 }
 

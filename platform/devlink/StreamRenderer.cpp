@@ -336,8 +336,9 @@ void StreamRenderer::onPicture(AVFrame* picture, const VideoDecoder::Tag& tag, b
     ++stats_.framesSkipped;
     return;
   }
-  // A hidden window keeps its decoder fed but costs no scaling or drawing.
-  if (!ui::isWindowVisible(window)) return;
+  // A hidden window, or one wholly under another (a cell under the settings
+  // cell), keeps its decoder fed but costs no scaling or drawing.
+  if (!ui::isWindowExposed(window)) return;
   draw(picture, tag);
 }
 
@@ -376,7 +377,7 @@ void StreamRenderer::redraw() {
     std::lock_guard lock(mutex_);
     window = stopped_ ? 0 : window_;
   }
-  if (window != 0 && ui::isWindowVisible(window) && draw(held, VideoDecoder::Tag{})) {
+  if (window != 0 && ui::isWindowExposed(window) && draw(held, VideoDecoder::Tag{})) {
     std::lock_guard lock(mutex_);
     ++stats_.redraws;
   }

@@ -176,6 +176,26 @@ bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, 
   return true;
 }
 
+bool WindowSystem::isExposed(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  if (!tree_.contains(hwnd) || !tree_.isVisible(hwnd)) return false;
+  // Each level up: a visible sibling above the window that holds all of it
+  // hides it, and with it everything inside. Top-level windows stack with
+  // foreign ones in the backend, which is not asked.
+  for (HWND h = hwnd; tree_.parent(h) != 0; h = tree_.parent(h)) {
+    auto it = windows_.find(h);
+    if (it == windows_.end()) return false;
+    const Rect r = it->second->rect;
+    for (HWND sibling : tree_.children(tree_.parent(h))) {
+      if (sibling == h) break;  // the ones after it lie below
+      auto s = windows_.find(sibling);
+      if (s == windows_.end() || !(s->second->style & WS_VISIBLE)) continue;
+      if (s->second->rect.intersect(r) == r) return false;
+    }
+  }
+  return true;
+}
+
 HWND WindowSystem::setParent(HWND hwnd, HWND parent) {
   if (parent == kDesktopWindow) parent = 0;
   auto data = find(hwnd);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -451,6 +452,47 @@ TEST_F(WindowTest, ResizingKeepsWhatWasDrawnAndFillsWhatWasGained) {
   ASSERT_EQ(painted.width(), 90);
   EXPECT_EQ(painted.colorAt(0, 0), RGB(0, 0, 255));
   EXPECT_EQ(painted.colorAt(89, 69), RGB(0, 0, 255));
+}
+
+// Whether drawing into a child can show: siblings above it that hold all
+// of it hide it (visible ones only), at its own level or an ancestor's; a
+// sibling below it, or one that leaves a strip of it free, does not.
+TEST_F(WindowTest, AWindowWhollyUnderAVisibleSiblingAboveItIsNotExposed) {
+  Window top;
+  const HWND parent = top.create(0, {0, 0, 400, 300}, "", WS_VISIBLE | WS_POPUP);
+  Window cellObject, overObject, panelObject, innerObject;
+  const HWND cell = cellObject.create(parent, {10, 10, 110, 110}, "", WS_VISIBLE | WS_CHILD);
+  const HWND over = overObject.create(parent, {0, 0, 400, 300}, "", WS_CHILD);
+  const HWND panel = panelObject.create(parent, {200, 0, 400, 300}, "", WS_VISIBLE | WS_CHILD);
+  const HWND inner = innerObject.create(panel, {10, 10, 50, 50}, "", WS_VISIBLE | WS_CHILD);
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    bool cellExposed;
+    bool innerExposed;
+  };
+  const Step steps[] = {
+      {"nothing above", [] {}, true, true},
+      {"a hidden sibling on top", [&] { setWindowPos(over, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }, true,
+       true},
+      {"shown on top of all", [&] { showWindow(over, SW_SHOWNA); }, false, false},
+      {"one pixel of the cell left free", [&] { setWindowPos(over, 0, 11, 0, 389, 300, SWP_NOZORDER); }, true, false},
+      {"under the others", [&] { setWindowPos(over, HWND_BOTTOM, 0, 0, 400, 300, 0); }, true, true},
+      {"the cell hidden", [&] { showWindow(cell, SW_HIDE); }, false, true},
+      {"a sibling over the panel only",
+       [&] {
+         showWindow(cell, SW_SHOWNA);
+         setWindowPos(over, HWND_TOP, 150, 0, 250, 300, 0);
+       },
+       true, false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    EXPECT_EQ(isWindowExposed(cell), step.cellExposed);
+    EXPECT_EQ(isWindowExposed(inner), step.innerExposed);
+  }
+  EXPECT_FALSE(isWindowExposed(0x7FFFFFF0));  // no such window
 }
 
 }  // namespace
