@@ -5,7 +5,9 @@
 namespace devlink {
 
 DrawPool& DrawPool::instance() {
-  static DrawPool pool(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  // Two per core: a worker waits for the desktop in every present (the X
+  // server's round trip), and its twin keeps the core busy meanwhile.
+  static DrawPool pool(2 * static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
   return pool;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The drawing threads that every live stream's renderer shares: one per
+// The drawing threads that every live stream's renderer shares: two per
 // core, started at the first job and ended by stop() (DLSDK_CleanUp) or with
 // the library. A grid of 36 streams then runs on two threads instead of 36,
 // each of which would hold its own stack, its own decoder threads and its

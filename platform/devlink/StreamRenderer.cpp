@@ -42,6 +42,9 @@ constexpr int64_t kAheadLimitMs = 2000;
 // Region corners beyond this are not picture pixels of any stream.
 constexpr int32_t kMaxRegionCoordinate = 65535;
 constexpr int kG711SampleRate = 8000;
+// The longest a live window goes without a picture while its stream is
+// behind.
+constexpr int64_t kLateDrawIntervalNs = 200'000'000;
 
 bool isKeyKind(int kind) {
   return kind == DLSDK_FRAME_KEY || kind == DLSDK_FRAME_RECORDED_KEY || kind == DLSDK_FRAME_FORCED_KEY;
@@ -331,7 +334,10 @@ void StreamRenderer::onPicture(AVFrame* picture, const VideoDecoder::Tag& tag, b
     std::lock_guard pictureLock(pictureMutex_);
     keep(heldPicture_, picture);
   }
-  if (late && !paused) {
+  // A late picture is skipped so the window catches up, unless the window
+  // has shown nothing for a while: a stream that stays behind (more streams
+  // than the cores can decode) still moves a few times a second.
+  if (late && !paused && nowNs() - lastDrawNs_ < kLateDrawIntervalNs) {
     std::lock_guard lock(mutex_);
     ++stats_.framesSkipped;
     return;
@@ -339,7 +345,7 @@ void StreamRenderer::onPicture(AVFrame* picture, const VideoDecoder::Tag& tag, b
   // A hidden window, or one wholly under another (a cell under the settings
   // cell), keeps its decoder fed but costs no scaling or drawing.
   if (!ui::isWindowExposed(window)) return;
-  draw(picture, tag);
+  if (draw(picture, tag)) lastDrawNs_ = nowNs();
 }
 
 bool StreamRenderer::pace(const VideoDecoder::Tag& tag) {

@@ -205,6 +205,7 @@ class StreamRenderer : public FrameSink, public DrawPool::Job, public std::enabl
   int64_t anchorTimeMs_ = 0;
   int64_t drawingTimeMs_ = 0;
   int64_t drawingArrivalNs_ = 0;
+  int64_t lastDrawNs_ = 0;  // steady clock of the last picture drawn
 
   mutable std::mutex pictureMutex_;
   AVFrame* lastPicture_ = nullptr;  // guarded by pictureMutex_: the last decoded picture (a reference)
