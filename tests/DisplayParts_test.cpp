@@ -18,6 +18,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -308,6 +309,91 @@ TEST(PictureScalerTest, CropsStayInsideThePictureAndOnTheChromaGrid) {
   for (uint32_t px : out) ASSERT_LE(px & 0xFF, 15u);
   EXPECT_FALSE(scaler.scale(picture, {}, reinterpret_cast<uint8_t*>(out.data()), 100, 80, 100));  // stride too small
   av_frame_free(&picture);
+}
+
+// Four quadrants of known colours in a picture of `format`: every target
+// size (shrinking into cells of odd and even sizes, the same size,
+// enlarging) and row stride (tight, or padded as window images are) gets
+// every pixel written and the quadrants in the right places, and nothing is
+// written below the last row.
+TEST(PictureScalerTest, EveryWayOfScalingKeepsTheQuadrantsAndStaysInsideTheTarget) {
+  struct Quadrant {
+    uint8_t y, u, v;
+    uint32_t rgb;  // roughly, as BT.601 limited range gives it
+  };
+  const Quadrant quadrants[4] = {
+      {235, 128, 128, 0xFFFFFF},  // white
+      {16, 128, 128, 0x000000},   // black
+      {81, 90, 240, 0xFF0000},    // red
+      {145, 54, 34, 0x00FF00},    // green
+  };
+  struct Case {
+    AVPixelFormat format;
+    int width, height;  // target
+  };
+  const Case cases[] = {
+      {AV_PIX_FMT_YUV420P, 320, 180}, {AV_PIX_FMT_YUV420P, 319, 179},   {AV_PIX_FMT_YUV420P, 64, 36},
+      {AV_PIX_FMT_YUV420P, 704, 576}, {AV_PIX_FMT_YUV420P, 1280, 1000}, {AV_PIX_FMT_YUVJ420P, 235, 131},
+      {AV_PIX_FMT_YUV422P, 320, 180}, {AV_PIX_FMT_YUV444P, 161, 91},    {AV_PIX_FMT_NV12, 320, 180},
+  };
+  const auto near = [](uint32_t got, uint32_t want) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      if (std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) > 24)
+        return false;
+    }
+    return true;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(c.format) << " to " << c.width << " x " << c.height);
+    AVFrame* picture = av_frame_alloc();
+    picture->format = c.format;
+    picture->width = 704;
+    picture->height = 576;
+    ASSERT_EQ(av_frame_get_buffer(picture, 0), 0);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(c.format);
+    for (int y = 0; y < 576; ++y) {
+      for (int x = 0; x < 704; ++x) {
+        const Quadrant& q = quadrants[(y < 288 ? 0 : 2) + (x < 352 ? 0 : 1)];
+        picture->data[0][y * picture->linesize[0] + x] = q.y;
+        const int cx = x >> desc->log2_chroma_w;
+        const int cy = y >> desc->log2_chroma_h;
+        if (c.format == AV_PIX_FMT_NV12) {
+          picture->data[1][cy * picture->linesize[1] + 2 * cx] = q.u;
+          picture->data[1][cy * picture->linesize[1] + 2 * cx + 1] = q.v;
+        } else {
+          picture->data[1][cy * picture->linesize[1] + cx] = q.u;
+          picture->data[2][cy * picture->linesize[2] + cx] = q.v;
+        }
+      }
+    }
+    for (const int strideWords : {c.width, (c.width + 15) & ~15}) {
+      SCOPED_TRACE(testing::Message() << "stride " << strideWords << " pixels");
+      // Every pixel holds a guard beforehand, as do the rows below the target.
+      constexpr uint32_t kGuard = 0xA5A5A5A5;
+      std::vector<uint32_t> out(static_cast<size_t>(strideWords) * (c.height + 2), kGuard);
+      devlink::PictureScaler scaler;
+      // Twice: the cached contexts serve the second call as well as the first.
+      for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(
+            scaler.scale(picture, {}, reinterpret_cast<uint8_t*>(out.data()), c.width, c.height, strideWords * 4));
+      }
+      for (int y = 0; y < c.height + 2; ++y) {
+        for (int x = 0; x < strideWords; ++x) {
+          const uint32_t px = out[static_cast<size_t>(y) * strideWords + x];
+          if (y >= c.height) ASSERT_EQ(px, kGuard) << "written below the target at " << x << "," << y;
+          if (y < c.height && x < c.width) ASSERT_NE(px, kGuard) << "not written at " << x << "," << y;
+        }
+      }
+      // The middle of each quadrant (well away from the edges the filters blend).
+      for (int q = 0; q < 4; ++q) {
+        const int x = (q % 2 == 0 ? c.width / 4 : 3 * c.width / 4);
+        const int y = (q < 2 ? c.height / 4 : 3 * c.height / 4);
+        const uint32_t px = out[static_cast<size_t>(y) * strideWords + x] & 0xFFFFFF;
+        EXPECT_TRUE(near(px, quadrants[q].rgb)) << "quadrant " << q << " shows " << std::hex << px;
+      }
+    }
+    av_frame_free(&picture);
+  }
 }
 
 TEST(SnapshotWriterTest, NameChoosesTheFormat) {

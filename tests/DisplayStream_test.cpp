@@ -409,6 +409,27 @@ TEST_F(DisplayTest, HiddenWindowKeepsDecodingWithoutDrawing) {
   EXPECT_TRUE(waitDrawn(s, 2));
 }
 
+// A cell wholly under a sibling (the settings cell over the live cells)
+// decodes on but is not drawn into; uncovered, it is drawn again.
+TEST_F(DisplayTest, CoveredWindowKeepsDecodingWithoutDrawing) {
+  const HWND parent = makeWindow();
+  ui::Window videoObject, coverObject;
+  const HWND video = videoObject.create(parent, {0, 0, 176, 144}, "cell", WS_VISIBLE | ui::WS_CHILD);
+  const int32_t s = openLive(video);
+  ASSERT_TRUE(waitDrawn(s, 2));
+  const HWND cover = coverObject.create(parent, {0, 0, 352, 288}, "over", WS_VISIBLE | ui::WS_CHILD);
+  ui::setWindowPos(cover, ui::HWND_TOP, 0, 0, 0, 0, ui::SWP_NOMOVE | ui::SWP_NOSIZE);
+  ASSERT_FALSE(ui::isWindowExposed(video));
+  // Two pictures on, one that was being drawn as the cover came is done.
+  const uint64_t covered = stats(s).framesDecoded;
+  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= covered + 2; }));
+  const auto before = stats(s);
+  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
+  EXPECT_EQ(stats(s).framesDrawn, before.framesDrawn);
+  ui::showWindow(cover, SW_HIDE);
+  EXPECT_TRUE(waitDrawn(s, 2));
+}
+
 TEST_F(DisplayTest, SoundOnAndOffReachTheSinkAndRepeatsAnswer10201) {
   const HWND w = makeWindow();
   const int32_t s = openLive(w);

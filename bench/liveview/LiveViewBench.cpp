@@ -1,12 +1,14 @@
 // The live-view dock under load: a 36-channel device from an in-process
 // device simulator in a 6 x 6 dock of 1920 x 1080 on the headless desktop,
 // every cell playing its channel's sub stream. Reports the pictures drawn
-// per second in each cell, the process's CPU, and what one layout pass (a
-// resize) and one paging step (the same split requested again) cost, idle
-// and while all streams play.
+// per second in each cell, the process's CPU, the resident memory each
+// playing stream adds, and what one layout pass (a resize) and one paging
+// step (the same split requested again) cost, idle and while all streams
+// play.
 //
 // Usage: liveview_bench [seconds of playback, default 20]
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -42,6 +44,17 @@ double cpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Resident memory of this process in bytes (0 when /proc cannot tell).
+double residentBytes() {
+  long pages = 0;
+  long resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -120,6 +133,7 @@ int main(int argc, char** argv) {
   const double idlePass = layoutPassMicros(*dock, 200);
   const double idlePage = pagingStepMicros(*dock, 200);
 
+  const double residentBefore = residentBytes();
   for (int channel = 0; channel < kChannels; ++channel) {
     if (int rc = dock->findCell(channel, false)->open(DLSDK_STREAM_SUB, true); rc != 0)
       std::fprintf(stderr, "cell %d: open answered %d\n", channel, rc);
@@ -143,6 +157,7 @@ int main(int argc, char** argv) {
   ui::pumpMessagesUntil([] { return false; }, std::chrono::seconds(playSeconds));
   const double wall = seconds(Clock::now() - start);
   const double cpu = cpuSeconds() - cpuBefore;
+  const double residentPlaying = residentBytes();
   const uint64_t pictures = server.picturesSent() - picturesBefore;
   const uint64_t sound = server.framesSent() - sentBefore - pictures;
   std::vector<double> fps;
@@ -162,6 +177,8 @@ int main(int argc, char** argv) {
   std::printf("  drawn, all cells              %8.1f /s\n", total);
   std::printf("  process CPU                   %8.2f cores (%.1f ms per drawn picture)\n", cpu / wall,
               total > 0 ? cpu * 1e3 / (total * wall) : 0.0);
+  std::printf("  resident memory               %8.1f MB before the streams, %.1f MB playing: %.2f MB per stream\n",
+              residentBefore / 1e6, residentPlaying / 1e6, (residentPlaying - residentBefore) / 1e6 / kChannels);
   std::printf("  layout pass (36 cells)        %8.1f us idle, %.1f us while playing\n", idlePass, busyPass);
   std::printf("  paging step (3 x 3 split)     %8.1f us idle, %.1f us while playing\n", idlePage, busyPage);
   std::printf("  per cell fps:");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/devlink/DisplayTable.h"
+#include "platform/devlink/DrawPool.h"
 #include "platform/devlink/LoginSession.h"
 #include "platform/devlink/MediaStream.h"
 #include "platform/devlink/RecordQuery.h"
@@ -153,6 +154,8 @@ int DLSDK_StartUp(void) {
 int DLSDK_CleanUp(void) {
   try {
     for (auto& renderer : DisplayTable::instance().removeAll()) renderer->shutdown();
+    // No drawing thread outlives the SDK (the library may be unloaded next).
+    DrawPool::instance().stop();
     sdk().cleanUp();
   } catch (...) {
   }

@@ -17,7 +17,10 @@ constexpr int kMaxExtent = 16384;
 
 }  // namespace
 
-PictureScaler::~PictureScaler() { sws_freeContext(context_); }
+PictureScaler::~PictureScaler() {
+  sws_freeContext(context_);
+  sws_freeContext(shrink_);
+}
 
 PictureScaler::Crop PictureScaler::clampCrop(const AVFrame* picture, Crop crop) {
   const int w = picture->width;
@@ -46,13 +49,6 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
   const auto* desc = av_pix_fmt_desc_get(format);
   if (!desc || !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) || (desc->flags & AV_PIX_FMT_FLAG_PAL)) return false;
   const Crop c = clampCrop(picture, crop);
-  // Shrinking into a grid cell is the common case and the costly one; the
-  // fast filter halves its cost at a small loss of sharpness. Enlarging (a
-  // zoomed region, a big window) keeps the smoother filter.
-  const bool shrinking = width < c.width && height < c.height;
-  context_ = sws_getCachedContext(context_, c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
-                                  shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!context_) return false;
   // Point each plane at the crop's corner.
   const uint8_t* planes[4] = {};
   int strides[4] = {};
@@ -69,6 +65,43 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
   }
   uint8_t* out[4] = {target, nullptr, nullptr, nullptr};
   int outStrides[4] = {stride, 0, 0, 0};
+  // Shrinking into a grid cell is the common case and the costly one: the
+  // fast filter on the planes, then the conversion at the small size. Three
+  // 8-bit planes (4:2:0, 4:2:2, 4:4:4) take this way. Enlarging (a zoomed
+  // region, a big window) keeps the smoother filter in one step.
+  const bool shrinking = width < c.width && height < c.height;
+  const bool threePlanes8 = desc->nb_components == 3 && desc->comp[0].depth == 8 &&
+                            !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->comp[1].plane == 1 &&
+                            desc->comp[2].plane == 2;
+  // The conversion's vector code writes whole groups of sixteen pixels: a
+  // row with room for them up to its stride gets all its pixels that way; a
+  // tighter one would lose its last few (or the last row would overrun the
+  // target), and takes the one-step way.
+  const bool roomForGroups = stride >= ((width + 15) & ~15) * 4;
+  if (shrinking && threePlanes8 && roomForGroups) {
+    shrink_ = sws_getCachedContext(shrink_, c.width, c.height, format, width, height, format, SWS_FAST_BILINEAR,
+                                   nullptr, nullptr, nullptr);
+    context_ = sws_getCachedContext(context_, width, height, format, width, height, AV_PIX_FMT_BGR0, SWS_FAST_BILINEAR,
+                                    nullptr, nullptr, nullptr);
+    if (!shrink_ || !context_) return false;
+    // Rows padded to 32 bytes for the scaler's vector code.
+    const int chromaWidth = -((-width) >> desc->log2_chroma_w);
+    const int chromaHeight = -((-height) >> desc->log2_chroma_h);
+    const int lumaStride = (width + 31) & ~31;
+    const int chromaStride = (chromaWidth + 31) & ~31;
+    const size_t lumaBytes = static_cast<size_t>(lumaStride) * height;
+    const size_t chromaBytes = static_cast<size_t>(chromaStride) * chromaHeight;
+    small_.resize(lumaBytes + 2 * chromaBytes + 64);
+    uint8_t* base = small_.data();
+    uint8_t* smallPlanes[4] = {base, base + lumaBytes, base + lumaBytes + chromaBytes, nullptr};
+    int smallStrides[4] = {lumaStride, chromaStride, chromaStride, 0};
+    if (sws_scale(shrink_, planes, strides, 0, c.height, smallPlanes, smallStrides) <= 0) return false;
+    const uint8_t* const* fromSmall = smallPlanes;
+    return sws_scale(context_, fromSmall, smallStrides, 0, height, out, outStrides) > 0;
+  }
+  context_ = sws_getCachedContext(context_, c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
+                                  shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (!context_) return false;
   return sws_scale(context_, planes, strides, 0, c.height, out, outStrides) > 0;
 }
 

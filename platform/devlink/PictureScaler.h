@@ -1,11 +1,18 @@
 #pragma once
 // Scales a decoded picture, or a rectangle of it, into a 32-bit
 // 0x00RRGGBB image (a window's backing image) with libswscale. The
-// conversion context is cached and rebuilt only when a size or format
+// conversion contexts are cached and rebuilt only when a size or format
 // changes.
+//
+// Shrinking (a picture into a grid cell) runs in two steps: the planes are
+// shrunk in their own format, then the small picture is converted to RGB.
+// Converting costs per output pixel; a scaler that converts while it
+// shrinks pays for every filter tap of every output row in RGB terms and
+// costs about twice as much.
 //
 // Threads: used by one thread at a time.
 #include <cstdint>
+#include <vector>
 
 struct AVFrame;
 struct SwsContext;
@@ -28,12 +35,16 @@ class PictureScaler {
   static Crop clampCrop(const AVFrame* picture, Crop crop);
 
   // Writes the crop of `picture` scaled to width x height at `target`
-  // (row stride in bytes). False when the picture's format cannot be
+  // (row stride in bytes); the bytes of a row between its width and its
+  // stride may be overwritten too. False when the picture's format cannot be
   // converted or the sizes are unusable.
   bool scale(const AVFrame* picture, const Crop& crop, uint8_t* target, int width, int height, int stride);
 
  private:
-  SwsContext* context_ = nullptr;
+  SwsContext* context_ = nullptr;  // to RGB (the whole way, or the second step)
+  SwsContext* shrink_ = nullptr;   // first step of a shrink: planes to planes
+  // The shrunk planes between the two steps.
+  std::vector<uint8_t> small_;
 };
 
 }  // namespace devlink

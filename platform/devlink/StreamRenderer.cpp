@@ -42,6 +42,9 @@ constexpr int64_t kAheadLimitMs = 2000;
 // Region corners beyond this are not picture pixels of any stream.
 constexpr int32_t kMaxRegionCoordinate = 65535;
 constexpr int kG711SampleRate = 8000;
+// The longest a live window goes without a picture while its stream is
+// behind.
+constexpr int64_t kLateDrawIntervalNs = 200'000'000;
 
 bool isKeyKind(int kind) {
   return kind == DLSDK_FRAME_KEY || kind == DLSDK_FRAME_RECORDED_KEY || kind == DLSDK_FRAME_FORCED_KEY;
@@ -69,7 +72,7 @@ bool isDisposable(const uint8_t* p, size_t size, int format) {
 }  // namespace
 
 StreamRenderer::StreamRenderer(int32_t handle, bool history, std::shared_ptr<AudioSink> sink)
-    : handle_(handle), history_(history), sink_(std::move(sink)) {
+    : handle_(handle), history_(history), sink_(std::move(sink)), pooled_(!history) {
   // A frame step must show its frame at once; a decoder with frame
   // threads would hold it back until the next frame, which a paused
   // recording never sends.
@@ -92,7 +95,12 @@ void StreamRenderer::keep(AVFrame*& target, const AVFrame* picture) {
 
 void StreamRenderer::start() {
   std::lock_guard lock(mutex_);
-  if (thread_.joinable() || quit_) return;
+  if (started_ || quit_) return;
+  started_ = true;
+  if (pooled_) {
+    wakeLocked();
+    return;
+  }
   // The thread keeps the renderer alive, so shutdown() may detach it.
   thread_ = std::thread([self = shared_from_this()] { self->run(); });
   drawThreadId_ = thread_.get_id();
@@ -101,12 +109,15 @@ void StreamRenderer::start() {
 void StreamRenderer::shutdown() {
   bool self = false;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     quit_ = true;
     queue_.clear();
     queuedBytes_ = 0;
     self = std::this_thread::get_id() == drawThreadId_;
     cv_.notify_all();
+    // A pool worker in a slice of this stream finishes its picture first
+    // (unless this is that worker, from the draw hook).
+    if (pooled_ && !self) cv_.wait(lock, [this] { return !running_; });
   }
   {
     std::lock_guard audio(audioMutex_);
@@ -125,6 +136,13 @@ void StreamRenderer::shutdown() {
 void StreamRenderer::bumpEpochLocked() {
   ++epoch_;
   cv_.notify_all();
+}
+
+void StreamRenderer::wakeLocked() {
+  cv_.notify_all();
+  if (!pooled_ || !started_ || scheduled_ || running_ || quit_ || !hasWorkLocked()) return;
+  scheduled_ = true;
+  DrawPool::instance().post(shared_from_this());
 }
 
 // ---- receive thread ------------------------------------------------------
@@ -168,7 +186,7 @@ void StreamRenderer::onFrame(const DLSDK_MediaFrame& frame) {
   while (!queue_.empty() && (queue_.size() > kMaxQueuedFrames || queuedBytes_ > kMaxQueuedBytes)) {
     dropOldestLocked();
   }
-  cv_.notify_all();
+  wakeLocked();
 }
 
 void StreamRenderer::dropOldestLocked() {
@@ -223,36 +241,60 @@ void StreamRenderer::onStreamEnd() {
 void StreamRenderer::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    cv_.wait(lock, [this] { return quit_ || resetDecoder_ || redrawRequested_ || !queue_.empty(); });
+    cv_.wait(lock, [this] { return quit_ || hasWorkLocked(); });
     if (quit_) break;
-    if (resetDecoder_) {
-      resetDecoder_ = false;
-      lock.unlock();
-      decoder_.reset();
-      lock.lock();
-      continue;
-    }
-    if (redrawRequested_) {
-      redrawRequested_ = false;
-      lock.unlock();
-      redraw();
-      lock.lock();
-      continue;
-    }
-    Item item = std::move(queue_.front());
-    queue_.pop_front();
-    queuedBytes_ -= item.size;
-    // A live picture with enough newer frames behind it is decoded (later
-    // frames refer to it) but not drawn, so the window catches up.
-    const bool late = !history_ && queue_.size() >= queueFrames_;
-    lock.unlock();
-    process(item, late);
-    const int64_t cpu = threadCpuNs();
-    lock.lock();
-    stats_.cpuNs = cpu;
-    stats_.decodeErrors = decoder_.errors();
-    stats_.decoderThreads = decoder_.threads();
+    stepLocked(lock);
+    stats_.cpuNs = threadCpuNs();
   }
+}
+
+void StreamRenderer::runSlice() {
+  // Frames of one slice: enough to make a slice worth its switch, few
+  // enough that 36 streams on two workers each come round within a frame
+  // time.
+  constexpr int kSliceSteps = 4;
+  std::unique_lock lock(mutex_);
+  scheduled_ = false;
+  if (quit_) return;
+  running_ = true;
+  drawThreadId_ = std::this_thread::get_id();
+  const int64_t cpuStart = threadCpuNs();
+  for (int i = 0; i < kSliceSteps && !quit_ && hasWorkLocked(); ++i) stepLocked(lock);
+  stats_.cpuNs += threadCpuNs() - cpuStart;
+  drawThreadId_ = {};
+  running_ = false;
+  // shutdown() may wait for this slice; more work goes back to the pool.
+  cv_.notify_all();
+  wakeLocked();
+}
+
+void StreamRenderer::stepLocked(std::unique_lock<std::mutex>& lock) {
+  if (resetDecoder_) {
+    resetDecoder_ = false;
+    lock.unlock();
+    decoder_.reset();
+    lock.lock();
+    return;
+  }
+  if (redrawRequested_) {
+    redrawRequested_ = false;
+    lock.unlock();
+    redraw();
+    lock.lock();
+    return;
+  }
+  if (queue_.empty()) return;
+  Item item = std::move(queue_.front());
+  queue_.pop_front();
+  queuedBytes_ -= item.size;
+  // A live picture with enough newer frames behind it is decoded (later
+  // frames refer to it) but not drawn, so the window catches up.
+  const bool late = !history_ && queue_.size() >= queueFrames_;
+  lock.unlock();
+  process(item, late);
+  lock.lock();
+  stats_.decodeErrors = decoder_.errors();
+  stats_.decoderThreads = decoder_.threads();
 }
 
 void StreamRenderer::process(Item& item, bool late) {
@@ -292,14 +334,18 @@ void StreamRenderer::onPicture(AVFrame* picture, const VideoDecoder::Tag& tag, b
     std::lock_guard pictureLock(pictureMutex_);
     keep(heldPicture_, picture);
   }
-  if (late && !paused) {
+  // A late picture is skipped so the window catches up, unless the window
+  // has shown nothing for a while: a stream that stays behind (more streams
+  // than the cores can decode) still moves a few times a second.
+  if (late && !paused && nowNs() - lastDrawNs_ < kLateDrawIntervalNs) {
     std::lock_guard lock(mutex_);
     ++stats_.framesSkipped;
     return;
   }
-  // A hidden window keeps its decoder fed but costs no scaling or drawing.
-  if (!ui::isWindowVisible(window)) return;
-  draw(picture, tag);
+  // A hidden window, or one wholly under another (a cell under the settings
+  // cell), keeps its decoder fed but costs no scaling or drawing.
+  if (!ui::isWindowExposed(window)) return;
+  if (draw(picture, tag)) lastDrawNs_ = nowNs();
 }
 
 bool StreamRenderer::pace(const VideoDecoder::Tag& tag) {
@@ -337,7 +383,7 @@ void StreamRenderer::redraw() {
     std::lock_guard lock(mutex_);
     window = stopped_ ? 0 : window_;
   }
-  if (window != 0 && ui::isWindowVisible(window) && draw(held, VideoDecoder::Tag{})) {
+  if (window != 0 && ui::isWindowExposed(window) && draw(held, VideoDecoder::Tag{})) {
     std::lock_guard lock(mutex_);
     ++stats_.redraws;
   }
@@ -411,6 +457,7 @@ int StreamRenderer::play(uint32_t window) {
     paused_ = false;
     stepArmed_ = false;
     bumpEpochLocked();
+    wakeLocked();
   }
   std::lock_guard audio(audioMutex_);
   audioBlocked_ = false;
@@ -438,6 +485,7 @@ void StreamRenderer::stop() {
     queuedBytes_ = 0;
     resetDecoder_ = true;
     bumpEpochLocked();
+    wakeLocked();
   }
   std::lock_guard audio(audioMutex_);
   audioBlocked_ = true;
@@ -446,7 +494,7 @@ void StreamRenderer::stop() {
 void StreamRenderer::refresh() {
   std::lock_guard lock(mutex_);
   redrawRequested_ = true;
-  cv_.notify_all();
+  wakeLocked();
 }
 
 int StreamRenderer::setQueueFrames(int frames) {

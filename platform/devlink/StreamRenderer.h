@@ -13,8 +13,11 @@
 // Threads:
 // - the stream's receive thread calls onFrame()/onStreamEnd(): it queues
 //   video (never waiting for the drawing thread) and plays audio;
-// - the drawing thread (started by start()) decodes, paces, draws and calls
-//   the draw hook;
+// - the drawing thread decodes, paces, draws and calls the draw hook. A
+//   history stream has a thread of its own (started by start()), since it
+//   waits for each picture's time; a live stream's work runs in slices on
+//   the shared DrawPool, one slice at a time, and "the drawing thread" is
+//   then whichever worker runs the current slice;
 // - any thread calls the control operations; they change state under
 //   mutex_ and wake the drawing thread, never waiting for a picture.
 // Lock order: the window's image lock (held by the drawing thread while it
@@ -32,6 +35,7 @@
 
 #include "platform/devlink/AudioSink.h"
 #include "platform/devlink/DevLinkSdk.h"
+#include "platform/devlink/DrawPool.h"
 #include "platform/devlink/FrameSink.h"
 #include "platform/devlink/PictureScaler.h"
 #include "platform/devlink/VideoDecoder.h"
@@ -44,7 +48,7 @@ class DeviceContext;
 
 namespace devlink {
 
-class StreamRenderer : public FrameSink, public std::enable_shared_from_this<StreamRenderer> {
+class StreamRenderer : public FrameSink, public DrawPool::Job, public std::enable_shared_from_this<StreamRenderer> {
  public:
   struct Stats {
     uint64_t framesQueued = 0;   // video frames taken from the stream
@@ -55,13 +59,13 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
     uint64_t redraws = 0;        // held pictures drawn again
     uint64_t hookCalls = 0;
     uint64_t decodeErrors = 0;
-    uint64_t audioFrames = 0;    // audio frames given to the sink
-    int64_t cpuNs = 0;           // CPU time of the drawing thread so far
-    size_t queueLength = 0;      // video frames waiting for the drawing thread
-    int decoderThreads = 0;      // threads of the current decoder
-    int width = 0;               // size of the last decoded picture
+    uint64_t audioFrames = 0;  // audio frames given to the sink
+    int64_t cpuNs = 0;         // CPU time spent drawing this stream so far
+    size_t queueLength = 0;    // video frames waiting for the drawing thread
+    int decoderThreads = 0;    // threads of the current decoder
+    int width = 0;             // size of the last decoded picture
     int height = 0;
-    bool ended = false;          // the network stream has ended
+    bool ended = false;  // the network stream has ended
   };
 
   // Largest queue of undecoded video; beyond it the oldest work is dropped.
@@ -76,8 +80,11 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
   StreamRenderer(const StreamRenderer&) = delete;
   StreamRenderer& operator=(const StreamRenderer&) = delete;
 
-  // Starts the drawing thread. Decoding starts at once; drawing waits for play().
+  // Starts the drawing thread (history) or takes the stream into the draw
+  // pool (live). Decoding starts at once; drawing waits for play().
   void start();
+  // DrawPool::Job: a few frames' work of a live stream.
+  void runSlice() override;
   // Ends the drawing thread (waits for it unless called from it) and
   // switches sound off. Frames given afterwards are ignored.
   void shutdown();
@@ -127,7 +134,7 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
     size_t size = 0;             // payload bytes
     int format = 0;
     bool key = false;
-    bool disposable = false;     // no other frame refers to it
+    bool disposable = false;  // no other frame refers to it
     int width = 0;
     int height = 0;
     VideoDecoder::Tag tag;
@@ -138,6 +145,12 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
   };
 
   void run();
+  bool hasWorkLocked() const { return resetDecoder_ || redrawRequested_ || !queue_.empty(); }
+  // Does one piece of waiting work (a decoder reset, a redraw or one frame);
+  // returns with the lock held again.
+  void stepLocked(std::unique_lock<std::mutex>& lock);
+  // Wakes the drawing thread, or posts a slice to the pool, for new work.
+  void wakeLocked();
   void process(Item& item, bool late);
   void onPicture(AVFrame* picture, const VideoDecoder::Tag& tag, bool late);
   // Waits until the picture is due; false when the state changed meanwhile.
@@ -156,28 +169,32 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
   const std::shared_ptr<AudioSink> sink_;
 
   mutable std::mutex mutex_;
-  std::condition_variable cv_;      // wakes the drawing thread; hook waiters
-  std::deque<Item> queue_;          // guarded by mutex_
-  size_t queuedBytes_ = 0;          // guarded by mutex_
-  bool needKeyAtQueue_ = false;     // guarded by mutex_: drop until a key frame arrives
-  uint32_t window_ = 0;             // guarded by mutex_
-  bool playing_ = false;            // guarded by mutex_: play() was called
-  bool paused_ = false;             // guarded by mutex_
-  bool stopped_ = false;            // guarded by mutex_
-  bool stepArmed_ = false;          // guarded by mutex_: show step frames while paused
-  bool quit_ = false;               // guarded by mutex_
-  bool redrawRequested_ = false;    // guarded by mutex_
-  bool resetDecoder_ = false;       // guarded by mutex_
-  uint64_t epoch_ = 0;              // guarded by mutex_: bumped by every state change that re-times playback
-  int rate_ = 0;                    // guarded by mutex_
-  size_t queueFrames_ = 5;          // guarded by mutex_
-  Region region_;                   // guarded by mutex_
+  std::condition_variable cv_;         // wakes the drawing thread; hook waiters
+  std::deque<Item> queue_;             // guarded by mutex_
+  size_t queuedBytes_ = 0;             // guarded by mutex_
+  bool needKeyAtQueue_ = false;        // guarded by mutex_: drop until a key frame arrives
+  uint32_t window_ = 0;                // guarded by mutex_
+  bool playing_ = false;               // guarded by mutex_: play() was called
+  bool paused_ = false;                // guarded by mutex_
+  bool stopped_ = false;               // guarded by mutex_
+  bool stepArmed_ = false;             // guarded by mutex_: show step frames while paused
+  bool quit_ = false;                  // guarded by mutex_
+  bool redrawRequested_ = false;       // guarded by mutex_
+  bool resetDecoder_ = false;          // guarded by mutex_
+  uint64_t epoch_ = 0;                 // guarded by mutex_: bumped by every state change that re-times playback
+  int rate_ = 0;                       // guarded by mutex_
+  size_t queueFrames_ = 5;             // guarded by mutex_
+  Region region_;                      // guarded by mutex_
   DLSDK_DrawCallback hook_ = nullptr;  // guarded by mutex_
   void* hookContext_ = nullptr;        // guarded by mutex_
   bool inHook_ = false;                // guarded by mutex_
   Stats stats_;                        // guarded by mutex_
   std::thread thread_;                 // started once by start(); joined or detached by shutdown()
   std::thread::id drawThreadId_;       // guarded by mutex_
+  const bool pooled_;                  // live streams draw on the pool
+  bool started_ = false;               // guarded by mutex_
+  bool scheduled_ = false;             // guarded by mutex_: a slice is queued in the pool
+  bool running_ = false;               // guarded by mutex_: a pool worker runs a slice
 
   // Drawing thread only.
   VideoDecoder decoder_;
@@ -188,16 +205,17 @@ class StreamRenderer : public FrameSink, public std::enable_shared_from_this<Str
   int64_t anchorTimeMs_ = 0;
   int64_t drawingTimeMs_ = 0;
   int64_t drawingArrivalNs_ = 0;
+  int64_t lastDrawNs_ = 0;  // steady clock of the last picture drawn
 
   mutable std::mutex pictureMutex_;
   AVFrame* lastPicture_ = nullptr;  // guarded by pictureMutex_: the last decoded picture (a reference)
   AVFrame* heldPicture_ = nullptr;  // guarded by pictureMutex_: the last picture meant for the window
 
   std::mutex audioMutex_;
-  bool soundOn_ = false;            // guarded by audioMutex_
-  bool audioBlocked_ = false;       // guarded by audioMutex_: paused, stopped or shut down
-  int volume_ = 0xFFFF;             // guarded by audioMutex_
-  std::vector<int16_t> pcm_;        // guarded by audioMutex_: reused sample buffer
+  bool soundOn_ = false;       // guarded by audioMutex_
+  bool audioBlocked_ = false;  // guarded by audioMutex_: paused, stopped or shut down
+  int volume_ = 0xFFFF;        // guarded by audioMutex_
+  std::vector<int16_t> pcm_;   // guarded by audioMutex_: reused sample buffer
   std::atomic<uint64_t> audioFrames_{0};
 };
 

@@ -15,13 +15,12 @@ namespace devlink {
 
 namespace {
 
-// Pictures larger than the sub stream's 704 x 576 get a second decoding
-// thread when the machine has one, working on slices, which adds no delay.
-// Frame threads, which hold each picture back by a frame per thread, are
-// only worth it beyond 1920 x 1080, where one thread may not keep up.
-// Smaller pictures decode on the stream's own thread and leave the cores to
-// the many small streams of a grid.
-constexpr int kThreadedArea = 704 * 576;
+// Up to 1920 x 1088 a picture decodes on the calling thread alone: live
+// streams run on the shared draw pool, whose threads already keep every
+// core busy with other streams, so threads of the decoder's own would only
+// add switches (and frame threads a frame of delay each). Beyond that one
+// thread may not keep up with one stream, and the decoder gets frame and
+// slice threads up to the core count.
 constexpr int kFrameThreadedArea = 1920 * 1088;
 // A decoder that keeps many packets without giving pictures back is broken;
 // the tag table must not grow with it.
@@ -53,11 +52,10 @@ bool VideoDecoder::open(int format, int widthHint, int heightHint) {
   }
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const int64_t area = static_cast<int64_t>(widthHint) * heightHint;
-  threads_ = area > kThreadedArea && !singleThreaded_ ? std::min(cores, 2) : 1;
+  threads_ = area > kFrameThreadedArea && !singleThreaded_ ? std::min(cores, 4) : 1;
   context_->thread_count = threads_;
-  context_->thread_type = threads_ == 1 ? 0 : area > kFrameThreadedArea ? FF_THREAD_FRAME | FF_THREAD_SLICE
-                                                                        : FF_THREAD_SLICE;
-  if (!(context_->thread_type & FF_THREAD_FRAME)) context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  context_->thread_type = threads_ == 1 ? 0 : FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (threads_ == 1) context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
   // The decoder sizes its buffers from the stream's parameter sets: a
   // device that declares a giant picture is refused before they exist.
   context_->max_pixels = kMaxPictureArea;
@@ -132,8 +130,8 @@ bool VideoDecoder::drain(const PictureFn& onPicture) {
       return false;
     }
     Tag tag;
-    const int64_t pts = picture_->best_effort_timestamp != AV_NOPTS_VALUE ? picture_->best_effort_timestamp
-                                                                           : picture_->pts;
+    const int64_t pts =
+        picture_->best_effort_timestamp != AV_NOPTS_VALUE ? picture_->best_effort_timestamp : picture_->pts;
     if (auto it = tags_.find(pts); it != tags_.end()) {
       tag = it->second;
       tags_.erase(tags_.begin(), std::next(it));

@@ -57,6 +57,8 @@ bool isWindowVisible(HWND hwnd) {
   return info && info->visible;
 }
 
+bool isWindowExposed(HWND hwnd) { return ws() && ws()->isExposed(hwnd); }
+
 bool isIconic(HWND hwnd) {
   auto info = getDesktopWindowInfo(hwnd);
   return info && info->minimized;

@@ -55,6 +55,10 @@ bool isWindow(HWND hwnd);  // this process's or a foreign window
 
 // Visibility and geometry.
 bool isWindowVisible(HWND hwnd);
+// Visible and not wholly under a visible sibling above it (or above one of
+// its ancestors) among this process's windows: whether drawing into it can
+// show. Cheap enough to ask for every video picture.
+bool isWindowExposed(HWND hwnd);
 bool isIconic(HWND hwnd);
 bool isZoomed(HWND hwnd);
 // Answers whether the window was visible before.

@@ -1,5 +1,6 @@
 #pragma once
 // One of this process's windows as the window system keeps it (internal).
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,7 +43,7 @@ struct WindowData {
   Rect rect;        // the parent's client coordinates; screen coordinates for top-level windows
   Rect normalRect;  // the restored rectangle while minimised or maximised
   HFONT font = 0;
-  Rect invalid;     // client coordinates
+  Rect invalid;  // client coordinates
   bool eraseNeeded = false;
   bool finalSuppressed = false;  // creation failed: no onFinalMessage
 
@@ -50,6 +51,12 @@ struct WindowData {
   // device context on its own window).
   std::recursive_mutex imageMutex;
   cairo_surface_t* image = nullptr;  // client size, Cairo RGB24
+  // The memory under image when the window system owns it: a window that
+  // shrinks, or grows back within it, keeps it, so a layout pass that
+  // resizes by a few pixels neither allocates nor copies.
+  std::unique_ptr<uint32_t[]> imageBuffer;
+  int bufferStride = 0;  // bytes per row of imageBuffer
+  int bufferRows = 0;
 };
 
 }  // namespace ui

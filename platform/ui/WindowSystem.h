@@ -110,6 +110,8 @@ class WindowSystem : private MessageDispatcher {
   std::vector<HWND> children(HWND hwnd);
   // This process's top-level windows, hidden ones too, in Z order.
   std::vector<HWND> ownTopLevels();
+  // See isWindowExposed().
+  bool isExposed(HWND hwnd);
   Rect windowRectScreen(HWND hwnd);
   // The restored rectangle (the parent's client coordinates).
   Rect normalRect(HWND hwnd);

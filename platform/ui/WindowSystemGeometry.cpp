@@ -1,11 +1,10 @@
 // WindowSystem: showing, moving, sizing, restacking and re-linking windows.
-#include "platform/ui/WindowSystem.h"
-
 #include <algorithm>
 
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/WindowApi.h"
 #include "platform/ui/WindowData.h"
+#include "platform/ui/WindowSystem.h"
 
 namespace ui {
 
@@ -90,9 +89,8 @@ bool WindowSystem::setWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int c
         setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
       });
     }
-    return runOnWindowThread(hwnd, [=, this] {
-             return LRESULT{setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags)};
-           }) != 0;
+    return runOnWindowThread(
+               hwnd, [=, this] { return LRESULT{setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags)}; }) != 0;
   }
   return setWindowPosOwned(hwnd, insertAfter, x, y, cx, cy, flags & ~SWP_ASYNCWINDOWPOS);
 }
@@ -151,11 +149,14 @@ bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, 
   if (sized) resizeImage(*data, now.width(), now.height());
   backend_->surfaceChanged(desc);
   if (restacked) backend_->surfaceRestacked(hwnd, wp.hwndInsertAfter);
-  if (sized || shown) {
+  const bool repaints = !(flags & SWP_NOREDRAW) && (sized || (flags & SWP_FRAMECHANGED));
+  if (shown || (sized && !repaints)) {
     // The backend's copy must match the new size and show current pixels.
+    // A resized window that is repainted anyway is shown by that paint,
+    // once, instead of here and again there.
     present(hwnd, nullptr);
   }
-  if (!(flags & SWP_NOREDRAW) && (sized || (flags & SWP_FRAMECHANGED))) invalidate(hwnd, nullptr, true);
+  if (repaints) invalidate(hwnd, nullptr, true);
   if (shown) {
     // Windows below a hidden ancestor never got painted; paint the subtree.
     std::vector<HWND> stack{hwnd};
@@ -172,6 +173,26 @@ bool WindowSystem::setWindowPosOwned(HWND hwnd, HWND insertAfter, int x, int y, 
   wp.cy = now.height();
   wp.flags = flags | (moved ? 0 : SWP_NOCLIENTMOVE) | (sized ? 0 : SWP_NOCLIENTSIZE);
   dispatch(hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&wp));
+  return true;
+}
+
+bool WindowSystem::isExposed(HWND hwnd) {
+  std::lock_guard lock(mutex_);
+  if (!tree_.contains(hwnd) || !tree_.isVisible(hwnd)) return false;
+  // Each level up: a visible sibling above the window that holds all of it
+  // hides it, and with it everything inside. Top-level windows stack with
+  // foreign ones in the backend, which is not asked.
+  for (HWND h = hwnd; tree_.parent(h) != 0; h = tree_.parent(h)) {
+    auto it = windows_.find(h);
+    if (it == windows_.end()) return false;
+    const Rect r = it->second->rect;
+    for (HWND sibling : tree_.children(tree_.parent(h))) {
+      if (sibling == h) break;  // the ones after it lie below
+      auto s = windows_.find(sibling);
+      if (s == windows_.end() || !(s->second->style & WS_VISIBLE)) continue;
+      if (s->second->rect.intersect(r) == r) return false;
+    }
+  }
   return true;
 }
 

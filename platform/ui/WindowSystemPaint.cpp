@@ -1,41 +1,113 @@
 // WindowSystem: invalid areas, WM_PAINT, backing images and presenting them.
-#include "platform/ui/WindowSystem.h"
-
 #include <cairo.h>
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "platform/ui/ThreadQueue.h"
 #include "platform/ui/WindowData.h"
+#include "platform/ui/WindowSystem.h"
 
 namespace ui {
 
 // ---------------------------------------------------------------- backing images
 
+namespace {
+
+// Fills x in [left, right), y in [top, bottom) of a 32-bit image.
+void fillPixels(uint8_t* data, int stride, int left, int top, int right, int bottom, uint32_t rgb) {
+  for (int y = top; y < bottom; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
+    std::fill(row + left, row + right, rgb);
+  }
+}
+
+}  // namespace
+
 void WindowSystem::resizeImage(WindowData& w, int cx, int cy) {
   cx = clampExtent(cx);
   cy = clampExtent(cy);
-  std::lock_guard imageLock(w.imageMutex);
-  if (w.image && cairo_image_surface_get_width(w.image) == cx && cairo_image_surface_get_height(w.image) == cy) {
-    return;
-  }
-  cairo_surface_t* fresh = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
-  cairo_t* cr = cairo_create(fresh);
   COLORREF bg = RGB(255, 255, 255);
   {
     std::lock_guard lock(mutex_);
     if (w.hasBackground) bg = w.background;
   }
-  cairo_set_source_rgb(cr, GetRValue(bg) / 255.0, GetGValue(bg) / 255.0, GetBValue(bg) / 255.0);
-  cairo_paint(cr);
-  if (w.image) {
-    // Keep what was drawn so a grown window does not flash until repainted.
-    cairo_set_source_surface(cr, w.image, 0, 0);
-    cairo_paint(cr);
-    cairo_surface_destroy(w.image);
+  const uint32_t fill =
+      (static_cast<uint32_t>(GetRValue(bg)) << 16) | (static_cast<uint32_t>(GetGValue(bg)) << 8) | GetBValue(bg);
+  std::lock_guard imageLock(w.imageMutex);
+  const int oldWidth = w.image ? cairo_image_surface_get_width(w.image) : 0;
+  const int oldHeight = w.image ? cairo_image_surface_get_height(w.image) : 0;
+  if (w.image && oldWidth == cx && oldHeight == cy) return;
+  if (cx == 0 || cy == 0) {
+    // Nothing to draw on; Cairo keeps an empty image of its own.
+    if (w.image) cairo_surface_destroy(w.image);
+    w.image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
+    w.imageBuffer.reset();
+    w.bufferStride = w.bufferRows = 0;
+    return;
   }
-  cairo_destroy(cr);
+  // Rows padded to whole groups of sixteen pixels, which the video
+  // scaler's vector code writes at once.
+  const int stride = (cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, cx) + 63) & ~63;
+  const int64_t needed = static_cast<int64_t>(stride) * cy;
+  const int64_t held = static_cast<int64_t>(w.bufferStride) * w.bufferRows;
+  // The held memory serves while it is large enough and not more than four
+  // times what the new size needs (a cell grown to full screen and back to
+  // a grid cell gives the memory back).
+  const bool reuse = w.imageBuffer && stride <= w.bufferStride && cy <= w.bufferRows && held <= needed * 4;
+  if (reuse) {
+    // Same memory, same row stride: the old pixels stay where they were;
+    // only what the window gained is filled with its background.
+    auto* data = reinterpret_cast<uint8_t*>(w.imageBuffer.get());
+    cairo_surface_t* fresh = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, cx, cy, w.bufferStride);
+    if (cairo_surface_status(fresh) == CAIRO_STATUS_SUCCESS) {
+      if (w.image) {
+        cairo_surface_flush(w.image);
+        cairo_surface_destroy(w.image);
+      }
+      fillPixels(data, w.bufferStride, std::min(oldWidth, cx), 0, cx, std::min(oldHeight, cy), fill);
+      fillPixels(data, w.bufferStride, 0, std::min(oldHeight, cy), cx, cy, fill);
+      cairo_surface_mark_dirty(fresh);
+      w.image = fresh;
+      return;
+    }
+    cairo_surface_destroy(fresh);
+  }
+  std::unique_ptr<uint32_t[]> buffer(new (std::nothrow) uint32_t[static_cast<size_t>(needed) / 4]);
+  cairo_surface_t* fresh = buffer ? cairo_image_surface_create_for_data(reinterpret_cast<uint8_t*>(buffer.get()),
+                                                                        CAIRO_FORMAT_RGB24, cx, cy, stride)
+                                  : cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
+  auto* data = cairo_image_surface_get_data(fresh);
+  if (data) {
+    // Keep what was drawn so a grown window does not flash until repainted.
+    const int keepWidth = std::min(oldWidth, cx);
+    const int keepHeight = std::min(oldHeight, cy);
+    const uint8_t* old = nullptr;
+    int oldStride = 0;
+    if (w.image && keepWidth > 0 && keepHeight > 0) {
+      cairo_surface_flush(w.image);
+      old = cairo_image_surface_get_data(w.image);
+      oldStride = cairo_image_surface_get_stride(w.image);
+    }
+    const int freshStride = cairo_image_surface_get_stride(fresh);
+    if (old) {
+      for (int y = 0; y < keepHeight; ++y) {
+        std::memcpy(data + static_cast<size_t>(y) * freshStride, old + static_cast<size_t>(y) * oldStride,
+                    static_cast<size_t>(keepWidth) * 4);
+      }
+      fillPixels(data, freshStride, keepWidth, 0, cx, keepHeight, fill);
+      fillPixels(data, freshStride, 0, keepHeight, cx, cy, fill);
+    } else {
+      fillPixels(data, freshStride, 0, 0, cx, cy, fill);
+    }
+    cairo_surface_mark_dirty(fresh);
+  }
+  if (w.image) cairo_surface_destroy(w.image);
   w.image = fresh;
+  w.imageBuffer = buffer && data ? std::move(buffer) : nullptr;
+  w.bufferStride = w.imageBuffer ? stride : 0;
+  w.bufferRows = w.imageBuffer ? cy : 0;
 }
 
 // ---------------------------------------------------------------- painting

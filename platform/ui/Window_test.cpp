@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/ui/PaintScope.h"
+#include "platform/ui/WindowDC.h"
 #include "platform/ui/testing/UiTestSupport.h"
 
 namespace ui {
@@ -398,6 +400,99 @@ TEST_F(WindowTest, InvalidationsMergeIntoOnePaint) {
   pumpPendingMessages();
   EXPECT_EQ(p.paints, before + 2);
   EXPECT_EQ(desktop_->captureWindow(h).colorAt(20, 20), RGB(0, 0, 255));
+}
+
+// A window's image across size changes without repainting (SWP_NOREDRAW),
+// as a layout pass moves cells: what was drawn stays where it was, and what
+// the window gains shows its background, never pixels from before a
+// shrink; a resize that does repaint shows the new paint once.
+TEST_F(WindowTest, ResizingKeepsWhatWasDrawnAndFillsWhatWasGained) {
+  Painter p;
+  p.color = RGB(0, 0, 255);
+  const HWND h = p.create(0, {0, 0, 80, 60}, "", WS_VISIBLE | WS_POPUP);
+  pumpPendingMessages();
+  const auto drawRed = [&] {
+    WindowDC dc(h);
+    ASSERT_TRUE(dc.valid());
+    dc.dc().fillRect(getClientRect(h), RGB(255, 0, 0));
+  };
+  drawRed();
+  const COLORREF white = RGB(255, 255, 255);
+  const COLORREF red = RGB(255, 0, 0);
+  struct Step {
+    int width, height;
+    Point inside;  // drawn before: still red
+    Point gained;  // newly gained: background (or {-1, -1})
+  };
+  const Step steps[] = {
+      {79, 60, {78, 59}, {-1, -1}},      // one pixel narrower
+      {80, 60, {78, 30}, {79, 30}},      // back: the regained column is background
+      {60, 40, {59, 39}, {-1, -1}},      // smaller
+      {80, 61, {50, 30}, {70, 50}},      // taller than ever: rows and columns gained
+      {200, 150, {50, 30}, {150, 100}},  // far larger: new memory, old pixels kept
+      {20, 20, {19, 19}, {-1, -1}},      // far smaller
+      {40, 30, {10, 10}, {30, 25}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(testing::Message() << step.width << " x " << step.height);
+    ASSERT_TRUE(setWindowPos(h, 0, 0, 0, step.width, step.height, SWP_NOZORDER | SWP_NOMOVE | SWP_NOREDRAW));
+    const Image shown = desktop_->captureWindow(h);
+    ASSERT_EQ(shown.width(), step.width);
+    ASSERT_EQ(shown.height(), step.height);
+    EXPECT_EQ(shown.colorAt(0, 0), red);
+    EXPECT_EQ(shown.colorAt(step.inside.x, step.inside.y), red);
+    if (step.gained.x >= 0) EXPECT_EQ(shown.colorAt(step.gained.x, step.gained.y), white);
+  }
+  // A resize that repaints: one paint, which shows the whole new size.
+  const int paints = p.paints;
+  ASSERT_TRUE(setWindowPos(h, 0, 0, 0, 90, 70, SWP_NOZORDER | SWP_NOMOVE));
+  pumpPendingMessages();
+  EXPECT_EQ(p.paints, paints + 1);
+  const Image painted = desktop_->captureWindow(h);
+  ASSERT_EQ(painted.width(), 90);
+  EXPECT_EQ(painted.colorAt(0, 0), RGB(0, 0, 255));
+  EXPECT_EQ(painted.colorAt(89, 69), RGB(0, 0, 255));
+}
+
+// Whether drawing into a child can show: siblings above it that hold all
+// of it hide it (visible ones only), at its own level or an ancestor's; a
+// sibling below it, or one that leaves a strip of it free, does not.
+TEST_F(WindowTest, AWindowWhollyUnderAVisibleSiblingAboveItIsNotExposed) {
+  Window top;
+  const HWND parent = top.create(0, {0, 0, 400, 300}, "", WS_VISIBLE | WS_POPUP);
+  Window cellObject, overObject, panelObject, innerObject;
+  const HWND cell = cellObject.create(parent, {10, 10, 110, 110}, "", WS_VISIBLE | WS_CHILD);
+  const HWND over = overObject.create(parent, {0, 0, 400, 300}, "", WS_CHILD);
+  const HWND panel = panelObject.create(parent, {200, 0, 400, 300}, "", WS_VISIBLE | WS_CHILD);
+  const HWND inner = innerObject.create(panel, {10, 10, 50, 50}, "", WS_VISIBLE | WS_CHILD);
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    bool cellExposed;
+    bool innerExposed;
+  };
+  const Step steps[] = {
+      {"nothing above", [] {}, true, true},
+      {"a hidden sibling on top", [&] { setWindowPos(over, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }, true,
+       true},
+      {"shown on top of all", [&] { showWindow(over, SW_SHOWNA); }, false, false},
+      {"one pixel of the cell left free", [&] { setWindowPos(over, 0, 11, 0, 389, 300, SWP_NOZORDER); }, true, false},
+      {"under the others", [&] { setWindowPos(over, HWND_BOTTOM, 0, 0, 400, 300, 0); }, true, true},
+      {"the cell hidden", [&] { showWindow(cell, SW_HIDE); }, false, true},
+      {"a sibling over the panel only",
+       [&] {
+         showWindow(cell, SW_SHOWNA);
+         setWindowPos(over, HWND_TOP, 150, 0, 250, 300, 0);
+       },
+       true, false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    EXPECT_EQ(isWindowExposed(cell), step.cellExposed);
+    EXPECT_EQ(isWindowExposed(inner), step.innerExposed);
+  }
+  EXPECT_FALSE(isWindowExposed(0x7FFFFFF0));  // no such window
 }
 
 }  // namespace

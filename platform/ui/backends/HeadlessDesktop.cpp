@@ -3,10 +3,40 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/ui/backends/Backends.h"
 
 namespace ui {
+
+void HeadlessDesktop::Pixels::resize(int w, int h, uint32_t fill) {
+  w = std::max(0, w);
+  h = std::max(0, h);
+  if (w == width && h == height) return;
+  const size_t needed = static_cast<size_t>(w) * h;
+  // The memory held serves while rows fit and it is not more than four
+  // times what the new size needs.
+  if (w <= stride && static_cast<size_t>(h) * stride <= data.size() && data.size() <= std::max<size_t>(needed * 4, 1)) {
+    for (int y = 0; y < h; ++y) {
+      uint32_t* r = row(y);
+      if (y < height) {
+        if (w > width) std::fill(r + width, r + w, fill);
+      } else {
+        std::fill(r, r + w, fill);
+      }
+    }
+    width = w;
+    height = h;
+    return;
+  }
+  std::vector<uint32_t> fresh(needed, fill);
+  for (int y = 0; y < std::min(h, height); ++y)
+    std::copy_n(row(y), std::min(w, width), fresh.data() + static_cast<size_t>(y) * w);
+  data.swap(fresh);
+  width = w;
+  height = h;
+  stride = w;
+}
 
 namespace {
 
@@ -71,7 +101,7 @@ void HeadlessDesktop::surfaceCreated(const SurfaceDesc& desc) {
   n.hwnd = desc.hwnd;
   n.processId = static_cast<uint32_t>(::getpid());
   applyDesc(n, desc);
-  n.pixels = Image(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
+  n.pixels.resize(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
   if (!desc.parent) normalizeLocked();
 }
 
@@ -82,13 +112,7 @@ void HeadlessDesktop::surfaceChanged(const SurfaceDesc& desc) {
   bool bandChanged = (n->exStyle ^ desc.exStyle) & WS_EX_TOPMOST;
   bool ownerChanged = tree_.owner(desc.hwnd) != desc.owner;
   applyDesc(*n, desc);
-  if (n->pixels.width() != desc.rect.width() || n->pixels.height() != desc.rect.height()) {
-    Image resized(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
-    for (int y = 0; y < std::min(resized.height(), n->pixels.height()); ++y) {
-      std::copy_n(n->pixels.row(y), std::min(resized.width(), n->pixels.width()), resized.row(y));
-    }
-    n->pixels = std::move(resized);
-  }
+  n->pixels.resize(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
   if (!desc.parent && (bandChanged || ownerChanged)) normalizeLocked();
 }
 
@@ -111,14 +135,16 @@ void HeadlessDesktop::present(HWND hwnd, const ImageView& image, const Rect& dir
   Node* n = findLocked(hwnd);
   if (!n || n->foreign || !image.data) return;
   Rect copy = dirty;
-  if (n->pixels.width() != image.width || n->pixels.height() != image.height) {
-    n->pixels = Image(image.width, image.height);
+  if (n->pixels.width != image.width || n->pixels.height != image.height) {
+    n->pixels.resize(image.width, image.height, 0);
     copy = {0, 0, image.width, image.height};
   }
   copy = copy.intersect({0, 0, image.width, image.height});
   if (copy.isEmpty()) return;
-  const uint8_t* origin = image.data + static_cast<size_t>(copy.top) * image.stride + copy.left * 4;
-  n->pixels.blit(origin, copy.width(), copy.height(), image.stride, {copy.left, copy.top}, copy);
+  for (int y = copy.top; y < copy.bottom; ++y) {
+    const uint8_t* from = image.data + static_cast<size_t>(y) * image.stride + static_cast<size_t>(copy.left) * 4;
+    std::memcpy(n->pixels.row(y) + copy.left, from, static_cast<size_t>(copy.width()) * 4);
+  }
 }
 
 void HeadlessDesktop::setForeground(HWND hwnd) {
@@ -329,8 +355,8 @@ bool HeadlessDesktop::setForeignState(HWND hwnd, bool minimized, bool maximized)
   if (!n || !n->foreign) return false;
   n->minimized = minimized;
   n->maximized = maximized && !minimized;
-  n->style = (n->style & ~(WS_MINIMIZE | WS_MAXIMIZE)) | (n->minimized ? WS_MINIMIZE : 0) |
-             (n->maximized ? WS_MAXIMIZE : 0);
+  n->style =
+      (n->style & ~(WS_MINIMIZE | WS_MAXIMIZE)) | (n->minimized ? WS_MINIMIZE : 0) | (n->maximized ? WS_MAXIMIZE : 0);
   return true;
 }
 
@@ -525,8 +551,8 @@ void HeadlessDesktop::drawLocked(Image& out, const Node& n, Point origin, const 
   Rect r = Rect::fromSize(origin.x, origin.y, n.rect.width(), n.rect.height());
   Rect visible = r.intersect(clip);
   if (visible.isEmpty()) return;
-  out.blit(reinterpret_cast<const uint8_t*>(n.pixels.row(0)), n.pixels.width(), n.pixels.height(),
-           n.pixels.width() * 4, {r.left, r.top}, visible);
+  out.blit(reinterpret_cast<const uint8_t*>(n.pixels.data.data()), n.pixels.width, n.pixels.height, n.pixels.stride * 4,
+           {r.left, r.top}, visible);
   // Children bottom first, so the top of the Z order lands last.
   const std::vector<HWND>& children = tree_.children(n.hwnd);
   for (auto it = children.rbegin(); it != children.rend(); ++it) {

@@ -36,7 +36,7 @@ struct ForeignWindowSpec {
   uint32_t style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
   uint32_t exStyle = 0;
   COLORREF color = RGB(200, 200, 200);  // how captures draw its client area
-  HWND parent = 0;  // a foreign window: makes this one its child (add WS_CHILD to style)
+  HWND parent = 0;                      // a foreign window: makes this one its child (add WS_CHILD to style)
   HWND owner = 0;
 };
 
@@ -117,6 +117,19 @@ class HeadlessDesktop : public Backend {
 
  private:
   // What the desktop knows of a window besides its links, which tree_ keeps.
+  // What one of our windows presented, in memory that a size change keeps
+  // while it is large enough (rows keep their stride, so nothing moves): a
+  // layout pass that resizes cells by a pixel neither allocates nor copies.
+  struct Pixels {
+    std::vector<uint32_t> data;
+    int width = 0;
+    int height = 0;
+    int stride = 0;  // pixels per row of data
+    // A new size: what fits of the old pixels stays, the rest is `fill`.
+    void resize(int w, int h, uint32_t fill);
+    uint32_t* row(int y) { return data.data() + static_cast<size_t>(y) * stride; }
+  };
+
   struct Node {
     HWND hwnd = 0;
     bool foreign = false;
@@ -125,13 +138,13 @@ class HeadlessDesktop : public Backend {
     std::string className;
     uint32_t style = 0;
     uint32_t exStyle = 0;
-    Rect rect;  // ours: the parent's client coordinates (screen when top-level); foreign: screen
+    Rect rect;         // ours: the parent's client coordinates (screen when top-level); foreign: screen
     Rect frameBounds;  // foreign, screen
     Rect client;       // foreign, screen
     bool minimized = false;
     bool maximized = false;
     COLORREF color = 0;
-    Image pixels;  // ours: what the window presented
+    Pixels pixels;  // ours: what the window presented
   };
 
   Node* findLocked(HWND hwnd);
