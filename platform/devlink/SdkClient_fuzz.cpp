@@ -10,10 +10,13 @@
 //
 // Nothing here waits for a time-out: the device always ends what it sends,
 // so every read of the SDK ends with the data or the end of the stream.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -28,33 +31,48 @@ namespace {
 struct Device {
   devlink::Socket listener;
   uint16_t port = 0;
+  int wake[2] = {-1, -1};  // a byte on wake[1] tells serve() the story is over
 };
 
 Device& device() {
   static Device* d = [] {
     auto* made = new Device;
     devlink::Socket::listenOn("127.0.0.1", 0, made->listener, made->port);
+    if (::pipe2(made->wake, O_CLOEXEC | O_NONBLOCK) != 0) made->listener.close();
     DLSDK_StartUp();
-    // Short enough that a read the device leaves open cannot stall a run.
-    DLSDK_SetAttribute(DLSDK_ATTR_COMMAND_TIMEOUT_MS, 100);
+    // The device always ends what it sends, so no read should wait this
+    // long; short enough that one that does cannot stall the run.
+    DLSDK_SetAttribute(DLSDK_ATTR_COMMAND_TIMEOUT_MS, 500);
     return made;
   }();
   return *d;
 }
 
-// Accepts the SDK's connections in order and sends each its part; keeps
-// them open (reading nothing) until the story is over, so that what the
-// SDK sends never makes the kernel reset a connection before its replies
-// are read.
-void serve(std::span<const std::span<const uint8_t>> parts, const std::atomic<bool>& done) {
+// A connection the SDK gave up on before it was accepted belongs to an
+// earlier input: dropped before the next story starts, so that this input's
+// bytes go where they belong.
+void dropStaleConnections() {
+  for (;;) {
+    pollfd p{device().listener.fd(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return;
+    if (!device().listener.accept().valid()) return;
+  }
+}
+
+void serve(std::span<const std::span<const uint8_t>> parts) {
   std::vector<devlink::Socket> open;
   size_t next = 0;
-  while (!done.load()) {
-    pollfd p{device().listener.fd(), POLLIN, 0};
-    if (next >= parts.size() || ::poll(&p, 1, 5) <= 0) {
-      if (next >= parts.size()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
+  for (;;) {
+    pollfd p[2] = {{device().wake[0], POLLIN, 0}, {device().listener.fd(), POLLIN, 0}};
+    // Once every part is out, only the end of the story is awaited.
+    if (::poll(p, next < parts.size() ? 2 : 1, -1) < 0 && errno != EINTR) return;
+    if (p[0].revents & POLLIN) {
+      uint8_t byte;
+      while (::read(device().wake[0], &byte, 1) == 1) {
+      }
+      return;
     }
+    if (!(p[1].revents & POLLIN)) continue;
     devlink::Socket s = device().listener.accept();
     if (!s.valid()) return;
     s.sendAll(parts[next].data(), parts[next].size(), 1000);
@@ -138,10 +156,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t commandBytes = std::min<size_t>(data[1] | (data[2] << 8), size - 3);
   const std::span<const uint8_t> parts[2] = {{data + 3, commandBytes},
                                              {data + 3 + commandBytes, size - 3 - commandBytes}};
-  std::atomic<bool> done{false};
-  std::thread dev([&] { serve(parts, done); });
+  dropStaleConnections();
+  std::thread dev([&] { serve(parts); });
   story(kind, d.port);
-  done = true;
+  const uint8_t over = 1;
+  while (::write(d.wake[1], &over, 1) < 0 && errno == EINTR) {
+  }
   dev.join();
   return 0;
 }
