@@ -90,19 +90,28 @@ TEST_F(DevLinkSdkTest, SdkRefusesMalformedReplies) {
     std::vector<uint8_t> reply;
     int expected;
   };
-  std::vector<uint8_t> badMagic = FakeDevice::header(wire::kLogin, 0, 1, 0);
+  std::vector<uint8_t> badMagic = FakeDevice::header(wire::kLoginChallenge, 0, 1, 0);
   badMagic[0] ^= 0xFF;
-  std::vector<uint8_t> shortBody = FakeDevice::header(wire::kLogin, 0, 1, 3);
+  std::vector<uint8_t> shortBody = FakeDevice::header(wire::kLoginChallenge, 0, 1, 3);
   shortBody.insert(shortBody.end(), {1, 2, 3});
-  std::vector<uint8_t> halfHeader = FakeDevice::header(wire::kLogin, 0, 1, 0);
+  std::vector<uint8_t> halfHeader = FakeDevice::header(wire::kLoginChallenge, 0, 1, 0);
   halfHeader.resize(7);
+  // A challenge asking for a key derivation far beyond what a client does.
+  wire::LoginChallenge dear;
+  dear.iterations = 0x7FFFFFFF;
+  const std::vector<uint8_t> dearBody = wire::encode(dear);
+  std::vector<uint8_t> tooDear =
+      FakeDevice::header(wire::kLoginChallenge, 0, 1, static_cast<uint32_t>(dearBody.size()));
+  tooDear.insert(tooDear.end(), dearBody.begin(), dearBody.end());
   const std::vector<Case> cases{
       {"bad magic", badMagic, DLSDK_ERR_PROTOCOL},
-      {"huge length", FakeDevice::header(wire::kLogin, 0, 1, 0xFFFFFFFF), DLSDK_ERR_PROTOCOL},
+      {"huge length", FakeDevice::header(wire::kLoginChallenge, 0, 1, 0xFFFFFFFF), DLSDK_ERR_PROTOCOL},
       {"unknown type", FakeDevice::header(0x7777, 0, 1, 0), DLSDK_ERR_PROTOCOL},
-      {"reply to another request", FakeDevice::header(wire::kLogin, 0, 99, 0), DLSDK_ERR_PROTOCOL},
+      {"reply to another request", FakeDevice::header(wire::kLoginChallenge, 0, 99, 0), DLSDK_ERR_PROTOCOL},
+      {"reply of another type", FakeDevice::header(wire::kLogin, 0, 1, 0), DLSDK_ERR_PROTOCOL},
       {"body of the wrong size", shortBody, DLSDK_ERR_PROTOCOL},
-      {"promised body never comes", FakeDevice::header(wire::kLogin, 0, 1, 1000), DLSDK_ERR_CONNECT},
+      {"key derivation too dear", tooDear, DLSDK_ERR_PROTOCOL},
+      {"promised body never comes", FakeDevice::header(wire::kLoginChallenge, 0, 1, 1000), DLSDK_ERR_CONNECT},
       {"half a header", halfHeader, DLSDK_ERR_CONNECT},
   };
   for (const Case& c : cases) {
@@ -122,6 +131,7 @@ TEST_F(DevLinkSdkTest, ABrokenFrameEndsOnlyItsStream) {
     wire::Message m;
     while (s.readMessage(reader, m, 3000) == 0) {
       std::vector<uint8_t> body;
+      if (m.header.type == wire::kLoginChallenge) body = wire::encode(wire::LoginChallenge{{}, {}, 1000});
       if (m.header.type == wire::kLogin) body = wire::encode(wire::LoginReply{{1, 2}, 1});
       s.sendMessage(m.header.type, 0, m.header.requestId, body, 1000);
     }

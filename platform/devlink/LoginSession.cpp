@@ -1,6 +1,7 @@
 #include "platform/devlink/LoginSession.h"
 
 #include "platform/devlink/DevLinkSdk.h"
+#include "platform/devlink/LoginProof.h"
 #include "platform/devlink/SdkContext.h"
 
 namespace devlink {
@@ -12,20 +13,33 @@ int LoginSession::open(const std::string& host, uint16_t port, const std::string
   const int rc = Socket::connectTo(host, port, sdk.commandTimeoutMs(), sdk.receiveBuffer(), sdk.sendBuffer(), socket);
   if (rc != DLSDK_OK) return rc;
   std::shared_ptr<LoginSession> session(new LoginSession(host, port, std::move(socket)));
-  wire::Message reply;
-  const int result = session->request(wire::kLogin, wire::encode(wire::LoginRequest{1, user, password}), &reply);
+  const int result = session->authenticate(user, password);
   if (result != DLSDK_OK) {
     session->close();
     return result;
   }
-  wire::LoginReply answer;
-  if (!wire::decode(reply.body, answer)) {
-    session->close();
-    return DLSDK_ERR_PROTOCOL;
-  }
-  session->token_ = answer.token;
-  session->channelCount_ = answer.channelCount;
   out = std::move(session);
+  return DLSDK_OK;
+}
+
+int LoginSession::authenticate(const std::string& user, const std::string& password) {
+  // A name that does not fit its field would be cut: no account has it.
+  if (user.empty() || user.size() >= wire::kNameFieldSize) return DLSDK_ERR_UNKNOWN_USER;
+  wire::LoginChallengeRequest hello;
+  hello.user = user;
+  if (!randomBytes(hello.clientNonce)) return DLSDK_ERR_FAILED;
+  wire::Message reply;
+  if (const int rc = request(wire::kLoginChallenge, wire::encode(hello), &reply); rc != DLSDK_OK) return rc;
+  wire::LoginChallenge challenge;
+  if (!wire::decode(reply.body, challenge)) return DLSDK_ERR_PROTOCOL;
+  LoginKey key;
+  if (!LoginKey::derive(password, challenge.salt, challenge.iterations, key)) return DLSDK_ERR_NO_MEMORY;
+  const wire::LoginRequest proof{key.proof(challenge.serverNonce, hello.clientNonce, user)};
+  if (const int rc = request(wire::kLogin, wire::encode(proof), &reply); rc != DLSDK_OK) return rc;
+  wire::LoginReply answer;
+  if (!wire::decode(reply.body, answer)) return DLSDK_ERR_PROTOCOL;
+  token_ = answer.token;
+  channelCount_ = answer.channelCount;
   return DLSDK_OK;
 }
 

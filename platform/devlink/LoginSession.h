@@ -36,12 +36,15 @@ class LoginSession : public HandleObject {
  private:
   LoginSession(std::string host, uint16_t port, Socket socket)
       : host_(std::move(host)), port_(port), socket_(std::move(socket)) {}
+  // The challenge and the proof (LoginProof); answers a DLSDK_ code and, on
+  // success, sets the token and the channel count.
+  int authenticate(const std::string& user, const std::string& password);
   int requestLocked(uint16_t type, std::span<const uint8_t> body, wire::Message* reply);
 
   const std::string host_;
   const uint16_t port_;
-  wire::SessionToken token_;  // set once at login
-  int channelCount_ = 0;      // set once at login
+  wire::SessionToken token_;  // set once at login, before the session is shared
+  int channelCount_ = 0;      // set once at login, before the session is shared
 
   std::mutex mutex_;
   Socket socket_;              // guarded by mutex_ (shutdownBoth() also without it)

@@ -61,6 +61,14 @@ void putToken(uint8_t* p, const SessionToken& t) {
 SessionToken getToken(const uint8_t* p) { return SessionToken{get32(p), get64(p + 4)}; }
 constexpr size_t kTokenSize = 12;
 
+// The most key-derivation work a challenge may ask for. Fuzz builds take
+// far less, so that the fuzzer spends its time on parsing, not on hashing.
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+constexpr uint32_t kAcceptedKeyIterations = 2 * kMinKeyIterations;
+#else
+constexpr uint32_t kAcceptedKeyIterations = kMaxKeyIterations;
+#endif
+
 bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 int daysInMonth(int y, int m) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -82,6 +90,7 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
 uint32_t maxBodyFor(uint16_t type) {
   switch (type) {
     case kLogin:
+    case kLoginChallenge:
     case kLogout:
     case kForceKeyFrame:
     case kTalkOpen:
@@ -187,17 +196,44 @@ WireTime timeFromCalendarSeconds(int64_t seconds) {
                   static_cast<uint16_t>(tm.tm_min),         static_cast<uint16_t>(tm.tm_sec)};
 }
 
-std::vector<uint8_t> encode(const LoginRequest& m) {
-  std::vector<uint8_t> b(2 + 2 * kNameFieldSize);
+// LoginChallengeRequest: u16 version, u16 0, char user[32], u8 client nonce[16].
+std::vector<uint8_t> encode(const LoginChallengeRequest& m) {
+  std::vector<uint8_t> b(4 + kNameFieldSize + kClientNonceSize);
   put16(b.data(), m.version);
-  putName(b.data() + 2, m.user);
-  putName(b.data() + 2 + kNameFieldSize, m.password);
+  putName(b.data() + 4, m.user);
+  std::memcpy(b.data() + 4 + kNameFieldSize, m.clientNonce.data(), kClientNonceSize);
   return b;
 }
-bool decode(std::span<const uint8_t> b, LoginRequest& m) {
-  if (b.size() != 2 + 2 * kNameFieldSize) return false;
+bool decode(std::span<const uint8_t> b, LoginChallengeRequest& m) {
+  if (b.size() != 4 + kNameFieldSize + kClientNonceSize) return false;
   m.version = get16(b.data());
-  return getName(b.data() + 2, m.user) && getName(b.data() + 2 + kNameFieldSize, m.password);
+  if (get16(b.data() + 2) != 0 || !getName(b.data() + 4, m.user) || m.user.empty()) return false;
+  std::memcpy(m.clientNonce.data(), b.data() + 4 + kNameFieldSize, kClientNonceSize);
+  return true;
+}
+
+// LoginChallenge: u8 server nonce[32], u8 salt[16], u32 iterations.
+std::vector<uint8_t> encode(const LoginChallenge& m) {
+  std::vector<uint8_t> b(kServerNonceSize + kSaltSize + 4);
+  std::memcpy(b.data(), m.serverNonce.data(), kServerNonceSize);
+  std::memcpy(b.data() + kServerNonceSize, m.salt.data(), kSaltSize);
+  put32(b.data() + kServerNonceSize + kSaltSize, m.iterations);
+  return b;
+}
+bool decode(std::span<const uint8_t> b, LoginChallenge& m) {
+  if (b.size() != kServerNonceSize + kSaltSize + 4) return false;
+  std::memcpy(m.serverNonce.data(), b.data(), kServerNonceSize);
+  std::memcpy(m.salt.data(), b.data() + kServerNonceSize, kSaltSize);
+  m.iterations = get32(b.data() + kServerNonceSize + kSaltSize);
+  return m.iterations >= kMinKeyIterations && m.iterations <= kAcceptedKeyIterations;
+}
+
+// LoginRequest: u8 proof[32].
+std::vector<uint8_t> encode(const LoginRequest& m) { return std::vector<uint8_t>(m.proof.begin(), m.proof.end()); }
+bool decode(std::span<const uint8_t> b, LoginRequest& m) {
+  if (b.size() != kProofSize) return false;
+  std::memcpy(m.proof.data(), b.data(), kProofSize);
+  return true;
 }
 
 std::vector<uint8_t> encode(const LoginReply& m) {

@@ -17,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!reader.feed(all.subspan(at, std::min(chunk, all.size() - at)))) break;
     Message m;
     while (reader.next(m) == ParseStatus::kOk) {
+      LoginChallengeRequest opening;
+      LoginChallenge challenge;
+      decode(m.body, opening);
+      decode(m.body, challenge);
       LoginRequest a;
       LoginReply b;
       ForceKeyFrameRequest c;

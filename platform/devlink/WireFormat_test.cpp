@@ -10,8 +10,10 @@ using namespace devlink::wire;
 
 TEST(WireFormat, MessagesSurviveAnyChunkingOfTheStream) {
   std::vector<uint8_t> stream;
-  const auto login = encode(LoginRequest{1, "admin", "secret"});
-  const auto first = buildMessage(kLogin, 0, 7, login);
+  LoginChallengeRequest opening;
+  opening.user = "admin";
+  opening.clientNonce.fill(0xC3);
+  const auto first = buildMessage(kLoginChallenge, 0, 7, encode(opening));
   const auto second = buildMessage(kLogout, 21, 8);
   stream.insert(stream.end(), first.begin(), first.end());
   stream.insert(stream.end(), second.begin(), second.end());
@@ -26,10 +28,11 @@ TEST(WireFormat, MessagesSurviveAnyChunkingOfTheStream) {
     }
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].header.requestId, 7u);
-    LoginRequest back;
+    LoginChallengeRequest back;
     ASSERT_TRUE(decode(got[0].body, back));
+    EXPECT_EQ(back.version, kLoginVersion);
     EXPECT_EQ(back.user, "admin");
-    EXPECT_EQ(back.password, "secret");
+    EXPECT_EQ(back.clientNonce, opening.clientNonce);
     EXPECT_EQ(got[1].header.type, kLogout);
     EXPECT_EQ(got[1].header.result, 21);
     EXPECT_EQ(reader.buffered(), 0u);
@@ -90,11 +93,32 @@ TEST(WireFormat, BodiesRoundTripAndRejectWrongSizesAndValues) {
   c.time = t;
   EXPECT_FALSE(decode(encode(c), cb));
 
-  // Names fill their whole field without a terminator: refused.
-  auto login = encode(LoginRequest{1, "admin", "pw"});
-  std::memset(login.data() + 2, 'x', kNameFieldSize);
-  LoginRequest lb;
+  // Names fill their whole field without a terminator, or are empty: refused.
+  LoginChallengeRequest opening;
+  opening.user = "admin";
+  auto login = encode(opening);
+  std::memset(login.data() + 4, 'x', kNameFieldSize);
+  LoginChallengeRequest lb;
   EXPECT_FALSE(decode(login, lb));
+  opening.user.clear();
+  EXPECT_FALSE(decode(encode(opening), lb));
+
+  // A device may not ask for a key derivation outside the bounds a client
+  // accepts: too cheap to protect the password, or so dear it stalls a login.
+  for (uint32_t iterations : {0u, kMinKeyIterations - 1, kMaxKeyIterations + 1, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(iterations);
+    LoginChallenge challenge;
+    challenge.iterations = iterations;
+    EXPECT_FALSE(decode(encode(challenge), challenge));
+  }
+  LoginChallenge challenge;
+  challenge.salt.fill(7);
+  challenge.iterations = kMinKeyIterations;
+  LoginChallenge decoded;
+  ASSERT_TRUE(decode(encode(challenge), decoded));
+  EXPECT_EQ(decoded.salt, challenge.salt);
+  LoginRequest proof;
+  EXPECT_FALSE(decode(std::vector<uint8_t>(kProofSize - 1), proof));
 }
 
 TEST(WireFormat, CalendarSecondsMatchTheCLibrary) {

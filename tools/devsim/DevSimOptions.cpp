@@ -35,6 +35,8 @@ const char* devSimUsage() {
          "  --loop-seconds N     length of the encoded picture loop, 1-10 (default 2)\n"
          "  --content KIND       pattern (the test picture, default) or scene (camera-like\n"
          "                       pictures at a camera's bit rate, for benchmarks)\n"
+         "  --hostile MODE       misbehave on purpose: stall-login, close-login, slow-replies, trickle,\n"
+         "                       stall-stream, drop-mid-frame, huge-picture, close-stream, close-download\n"
          "  --print-ports        print 'devsim command=PORT media=PORT' once listening\n"
          "  --verbose            log connections to stderr\n";
 }
@@ -126,6 +128,10 @@ std::optional<DevSimOptions> parseDevSimArgs(int argc, const char* const* argv, 
         o.content = Content::kScene;
       else
         return fail("bad content: " + v);
+    } else if (opt == "--hostile") {
+      const auto mode = hostileModeNamed(v);
+      if (!mode) return fail("bad hostile mode: " + v + " (" + hostileModeList() + ")");
+      o.hostile = *mode;
     } else if (opt == "--loop-seconds") {
       if (!toInt(v, 1, 10, n)) return fail("bad loop length: " + v);
       o.loopSeconds = static_cast<int>(n);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/devsim/EncodedLoop.h"
+#include "tools/devsim/HostileMode.h"
 #include "tools/devsim/RecordingSchedule.h"
 
 namespace devsim {
@@ -29,6 +30,7 @@ struct DevSimOptions {
   int maxStreams = 64;
   int loopSeconds = 2;
   Content content = Content::kPattern;  // what the pictures show
+  HostileMode hostile = HostileMode::kNone;  // misbehaves on purpose, for tests
   bool printPorts = false;
   bool verbose = false;
 

@@ -11,6 +11,14 @@ DeviceState::DeviceState(DevSimOptions options)
       tone_(options_.audioFormat),
       forceCounters_(new std::atomic<uint32_t>[options_.channels]) {
   for (int i = 0; i < options_.channels; ++i) forceCounters_[i] = 0;
+  accountKeys_.resize(options_.accounts.size());
+  for (size_t i = 0; i < accountKeys_.size(); ++i) {
+    AccountKey& k = accountKeys_[i];
+    // Without randomness the salt stays zero: logins still work, only a
+    // guess made for one device then fits others as well.
+    devlink::randomBytes(k.salt);
+    devlink::LoginKey::derive(options_.accounts[i].password, k.salt, kKeyIterations, k.key);
+  }
 }
 
 std::shared_ptr<const EncodedLoop> DeviceState::loopFor(int channel, int streamType) {

@@ -7,6 +7,7 @@
 // settings and the sound are read-only; the session table and the loop
 // cache lock themselves; the kept talk audio has its own lock; everything
 // else here is atomic.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -15,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/devlink/LoginProof.h"
+#include "platform/devlink/WireFormat.h"
 #include "tools/devsim/AudioTone.h"
 #include "tools/devsim/DevSimOptions.h"
 #include "tools/devsim/EncodedLoop.h"
@@ -32,7 +35,18 @@ class DeviceState {
   DeviceState(const DeviceState&) = delete;
   DeviceState& operator=(const DeviceState&) = delete;
 
+  // Work factor of the key derivation the accounts' keys were made with.
+  static constexpr uint32_t kKeyIterations = 10000;
+  // What the device keeps to check a login to an account: a salt of its own
+  // and the key derived from the password with it (LoginProof).
+  struct AccountKey {
+    std::array<uint8_t, devlink::wire::kSaltSize> salt{};
+    devlink::LoginKey key;
+  };
+
   const DevSimOptions& options() const { return options_; }
+  // The key of options().accounts[index].
+  const AccountKey& accountKey(size_t index) const { return accountKeys_[index]; }
   SessionTable& sessions() { return sessions_; }
   const SessionTable& sessions() const { return sessions_; }
   const AudioTone& tone() const { return tone_; }
@@ -71,6 +85,7 @@ class DeviceState {
 
  private:
   const DevSimOptions options_;
+  std::vector<AccountKey> accountKeys_;  // one per account, made once by the constructor
   SessionTable sessions_;
   LoopCache loops_;
   const AudioTone tone_;

@@ -19,7 +19,8 @@ void MediaConnection::serve(devlink::Socket& socket) {
   wire::MessageReader reader;
   wire::Message open;
   if (socket.readMessage(reader, open, DeviceState::kHelloTimeoutMs) != DLSDK_OK) return;
-  RequestReply reply(socket, open);
+  const HostileMode hostile = device_.options().hostile;
+  RequestReply reply(socket, open, hostile);
 
   std::unique_ptr<MediaSource> source;
   int rc = DLSDK_OK;
@@ -68,9 +69,16 @@ void MediaConnection::pump(devlink::Socket& socket, wire::MessageReader& reader,
                            StreamOutput& out) {
   uint8_t chunk[wire::MessageReader::kMaxFeed];
   wire::Message m;
+  const HostileMode hostile = device_.options().hostile;
+  bool asFastAsRead = false;  // a history stream started for a download
   while (!stopping_) {
     source.produce(MediaSource::Clock::now(), out);
     if (!out.flush(socket.fd())) return;
+    if (out.framesAdded() >= static_cast<uint32_t>(kFramesBeforeHostile)) {
+      if (hostile == HostileMode::kStallStream) return stall(socket);
+      if (hostile == HostileMode::kCloseStream && out.size() == 0) return;
+      if (hostile == HostileMode::kCloseDownload && asFastAsRead && out.size() == 0) return;
+    }
 
     const int timeout = source.pollTimeout(out.size());
     pollfd p{socket.fd(), static_cast<short>(POLLIN | (out.size() > 0 ? POLLOUT : 0)), 0};
@@ -96,9 +104,22 @@ void MediaConnection::pump(devlink::Socket& socket, wire::MessageReader& reader,
         out.flush(socket.fd());
         return;
       }
+      if (c.op == wire::kStart && c.arg == 1) asFastAsRead = true;
       const int result = source.control(c);
       out.addReply(wire::kControl, static_cast<uint16_t>(result), m.header.requestId);
     }
+  }
+}
+
+void MediaConnection::stall(devlink::Socket& socket) {
+  uint8_t chunk[4096];
+  while (!stopping_) {
+    pollfd p{socket.fd(), POLLIN, 0};
+    const int n = ::poll(&p, 1, 100);
+    if (n < 0 && errno != EINTR) return;
+    if (n <= 0) continue;
+    const ssize_t got = ::recv(socket.fd(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) return;
   }
 }
 

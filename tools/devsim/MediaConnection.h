@@ -28,6 +28,9 @@ class MediaConnection {
 
  private:
   void pump(devlink::Socket& socket, devlink::wire::MessageReader& reader, MediaSource& source, StreamOutput& out);
+  // A stalled stream: reads and drops whatever the client sends, answers
+  // nothing, until the client goes or the device stops.
+  void stall(devlink::Socket& socket);
 
   DeviceState& device_;
   const std::atomic<bool>& stopping_;

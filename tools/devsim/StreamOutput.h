@@ -2,6 +2,10 @@
 // The bytes a media connection has yet to send. Frames are built straight
 // into one buffer, numbered in the order they are added; the consumed front
 // is dropped now and then. Belongs to its connection's thread alone.
+//
+// A hostile device (HostileMode) sends from here one byte at a time, cuts
+// the stream in the middle of a frame, or declares a huge picture in its
+// key frames.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,8 +37,12 @@ class StreamOutput {
   // A reply without a body.
   void addReply(uint16_t type, uint16_t result, uint32_t requestId);
 
-  // Sends what the socket takes now. False when the connection is gone.
+  // Sends what the socket takes now. False when the connection is gone, or
+  // when a device that drops streams mid-frame has sent its half frame.
   bool flush(int fd);
+
+  // Frames added so far.
+  uint32_t framesAdded() const { return sequence_; }
 
  private:
   void appendFrame(const devlink::wire::FrameHeader& header, std::span<const uint8_t> payload);
@@ -42,10 +50,13 @@ class StreamOutput {
   DeviceState& device_;
   const EncodedLoop& loop_;
   const uint8_t audioFormat_;
+  const HostileMode hostile_;
   devlink::wire::FrameHeader base_;  // the fields every frame of the stream shares
   uint32_t sequence_ = 0;
   std::vector<uint8_t> buffer_;
   size_t offset_ = 0;  // bytes of buffer_ already sent
+  // Where a stream dropped mid-frame ends (an index into buffer_); 0 while no cut is set.
+  size_t cutAt_ = 0;
 };
 
 }  // namespace devsim
