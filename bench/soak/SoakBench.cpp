@@ -187,8 +187,12 @@ int main() {
   int starvedIntervals = 0;
   int churns = 0;
   for (auto next = start + kChurnEvery; next <= start + std::chrono::seconds(seconds); next += kChurnEvery) {
-    ui::pumpMessagesUntil([] { return false; },
-                          std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()));
+    // The pump may return a little before its time; the sample is taken at
+    // `next`, never before, so that it falls on the right side of the warm-up.
+    while (Clock::now() < next)
+      ui::pumpMessagesUntil(
+          [] { return false; },
+          std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()) + std::chrono::milliseconds(1));
     soak::ProcessSample sample = soak::sampleThisProcess(since(start));
     const uint64_t pictures = picturesSent(slots);
     const double rate = (pictures - picturesBefore) / std::max(0.001, sample.seconds - lastSample);
