@@ -115,6 +115,11 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
       return 0;
     case ui::WM_TIMER:
       if (wParam == BitrateTimer::kId) onTimer();
+      if (wParam == kSilenceTimerId && phase_ == Phase::kLive && isOpen() &&
+          stream_->silentMs() > kSilenceLimitMs) {
+        stream_->markBroken();
+        onStreamBroken();
+      }
       if (wParam == kReconnectTimerId) {
         ui::killTimer(hwnd(), kReconnectTimerId);
         if (phase_ == Phase::kReconnecting && stream_ && !stream_->connecting()) startAttempt(streamType_, false);
@@ -203,6 +208,7 @@ void CPreviewer::onDestroy() {
   // An attempt under way is given up; whoever waits for it hears so.
   if (stream_) stream_->close();
   ui::killTimer(hwnd(), kReconnectTimerId);
+  ui::killTimer(hwnd(), kSilenceTimerId);
   phase_ = Phase::kClosed;
   completeWaiters(KS_E_NOT_READY);
   closePlayback();
@@ -424,6 +430,7 @@ void CPreviewer::onStreamBroken() {
   stream_->close();
   phase_ = Phase::kReconnecting;
   BitrateTimer::stop(hwnd());
+  ui::killTimer(hwnd(), kSilenceTimerId);
   // The last picture is not shown as if it were live.
   ui::invalidateRect(surface_.hwnd());
   showCaption();
@@ -439,6 +446,7 @@ void CPreviewer::becomeLive(int streamType) {
   phase_ = Phase::kLive;
   backoff_.reset();
   BitrateTimer::start(hwnd());
+  ui::setTimer(hwnd(), kSilenceTimerId, kSilenceCheckMs);
   streamType_ = streamType;
   stream_->forceKeyFrame();
   stream_->setDrawHook(&CPreviewer::drawHook, this);
@@ -448,6 +456,7 @@ void CPreviewer::becomeLive(int streamType) {
 
 void CPreviewer::clearAfterClose() {
   BitrateTimer::stop(hwnd());
+  ui::killTimer(hwnd(), kSilenceTimerId);
   ui::invalidateRect(surface_.hwnd());
   soundOn_ = false;
   showBitrate_ = false;
@@ -517,6 +526,7 @@ int CPreviewer::doSwitchStream(int streamType, bool announce) {
     return MapSdkResult(rc);
   }
   phase_ = Phase::kLive;
+  ui::setTimer(hwnd(), kSilenceTimerId, kSilenceCheckMs);
   streamType_ = streamType;
   showCaption();
   completeWaiters(KS_OK);

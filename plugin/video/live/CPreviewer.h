@@ -69,6 +69,11 @@ class CPreviewer : public ui::Window {
   static constexpr std::u16string_view kConnectingCaption = u"connecting";
   static constexpr std::u16string_view kReconnectingCaption = u"reconnecting";
   static constexpr uint32_t kReconnectTimerId = 10001;
+  // A live stream without a frame for this long counts as broken, even
+  // when its connection stays up (a device that hangs, a cable pulled).
+  static constexpr int64_t kSilenceLimitMs = 10000;
+  static constexpr uint32_t kSilenceTimerId = 10002;
+  static constexpr uint32_t kSilenceCheckMs = 1000;
   // How long a command thread waits for an open at most: a login and a
   // connection, each tried twice, within the SDK's time-outs.
   static constexpr std::chrono::milliseconds kOpenWaitLimit{120000};

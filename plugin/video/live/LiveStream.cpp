@@ -1,5 +1,6 @@
 #include "plugin/video/live/LiveStream.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -21,6 +22,11 @@ namespace {
 // Attempt numbers are unique in the process, so an answer can never be taken
 // for another stream's or an older attempt.
 std::atomic<uint64_t> gNextAttempt{1};
+
+int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
@@ -163,6 +169,7 @@ int LiveStream::attach(int32_t handle, ui::HWND window) {
   }
   window_ = window;
   broken_.store(false, std::memory_order_release);
+  lastFrameMs_.store(steadyMs(), std::memory_order_release);
   handle_.store(handle, std::memory_order_release);
   DLSDK_StreamMediaCB(handle, &LiveStream::mediaCallback, this);
   // A stream that ended before its end callback was in place is broken too.
@@ -188,6 +195,8 @@ int LiveStream::close() {
   window_ = 0;
   return 0;
 }
+
+int64_t LiveStream::silentMs() const { return steadyMs() - lastFrameMs_.load(std::memory_order_acquire); }
 
 void LiveStream::endCallback(int32_t streamHandle, int32_t, void* context) {
   auto* self = static_cast<LiveStream*>(context);
@@ -281,6 +290,7 @@ void LiveStream::notePictureSize(int width, int height) {
 int LiveStream::mediaCallback(int32_t streamHandle, const DLSDK_MediaFrame* frame, void* context) {
   auto* self = static_cast<LiveStream*>(context);
   if (self == nullptr || frame == nullptr) return 1;
+  self->lastFrameMs_.store(steadyMs(), std::memory_order_release);
   const int type = frame->frameType;
   if (type == DLSDK_FRAME_KEY || type == DLSDK_FRAME_RECORDED_KEY || type == DLSDK_FRAME_FORCED_KEY) {
     int width = 0, height = 0;

@@ -73,6 +73,11 @@ class LiveStream {
   bool isOpen() const { return handle_.load(std::memory_order_acquire) != -1; }
   // The open stream's connection broke (it stays open until closed).
   bool broken() const { return broken_.load(std::memory_order_acquire); }
+  // Marks the open stream broken without telling the notice: for a
+  // connection that stays up but has carried no frame for too long.
+  void markBroken() { broken_.store(true, std::memory_order_release); }
+  // Milliseconds since the open stream's last frame (or since it opened).
+  int64_t silentMs() const;
   // Runs on the SDK's thread when the connection of the open stream breaks.
   // Set while the stream is closed.
   void setBrokenNotice(std::function<void()> notice) { brokenNotice_ = std::move(notice); }
@@ -140,6 +145,7 @@ class LiveStream {
 
   const std::shared_ptr<Attempt> attempt_ = std::make_shared<Attempt>();  // never replaced
   std::atomic<bool> broken_{false};
+  std::atomic<int64_t> lastFrameMs_{0};  // steady clock; written by attach() and the media callback
   std::function<void()> brokenNotice_;  // written while closed; read by the end callback
   std::atomic<int32_t> handle_{-1};
   WebPlug_NCL::CDVSDevice* device_ = nullptr;  // not owned; detached before it goes away
