@@ -2,7 +2,9 @@
 // The threads that connect live streams away from the user-interface
 // thread: a queue of jobs and at most kWorkers threads taking them, so a
 // dock of 36 cells connects its streams side by side while a device that
-// never answers holds at most the threads its own jobs took.
+// never answers holds at most the threads its own jobs took (the cells of a
+// device wait for one login, each on its thread, until it answers or times
+// out).
 //
 // One pool serves the process. Its threads start with the first jobs that
 // find no idle thread and then wait for more; they are never joined, so a
@@ -19,7 +21,7 @@ namespace ksplugs {
 
 class ConnectPool {
  public:
-  static constexpr int kWorkers = 8;
+  static constexpr int kWorkers = 16;
 
   // The process's pool (made on first use, never destroyed).
   static ConnectPool& shared();
