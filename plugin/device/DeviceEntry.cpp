@@ -145,8 +145,8 @@ void DeviceEntry::teardown() {
   // Streams outlive a logout, so the live cells close theirs before it; the
   // dock windows themselves close later on their own thread.
   if (session_ && liveWindow()) {
-    // Without a login no cell has a stream open but the settings cell may.
-    liveDock_->closeAllStreams(loggedIn() ? session_->channelCount() : 0);
+    // Cells may be connecting (and logging in) even without a login yet.
+    liveDock_->closeAllStreams(session_->channelCount());
   }
   // No command thread holds the device any more, so no start is half-way;
   // a running download is interrupted and its worker ends.
@@ -226,8 +226,11 @@ int DeviceEntry::livePreview(LiveControlParam& param) {
     // The shell creates the dock on its user-interface thread and asks again.
     return previewTitle(preview).empty() ? KS_E_INVALID : KS_E_CREATE_DOCK;
   }
-  const bool opening = preview.openMode == OPEN_MODE_OPEN_ALL || (preview.openMode == OPEN_MODE_CHANNEL && preview.open != 0);
-  if (!loggedIn()) {
+  const bool opening =
+      preview.openMode == OPEN_MODE_OPEN_ALL || (preview.openMode == OPEN_MODE_CHANNEL && preview.open != 0);
+  // Opening cells log in themselves, away from the window's thread and
+  // while they show that they are connecting; a failed login is their answer.
+  if (!opening && !loggedIn()) {
     const int result = session_->login();
     if (result != KS_OK) return result;
   }
@@ -238,13 +241,13 @@ int DeviceEntry::livePreview(LiveControlParam& param) {
     const bool all = preview.openMode != OPEN_MODE_CHANNEL;
     const int first = all ? 0 : param.channel;
     const int last = all ? session_->channelCount() - 1 : param.channel;
-    int result = KS_OK;
+    std::vector<CPreviewManager::ChannelOpen> channels;
     for (int channel = first; channel <= last; ++channel) {
       // A slot without text leaves the caption as it is.
-      const std::u16string name = opening ? caption(preview.channelName, all ? channel : 0) : std::u16string();
-      result = liveDock_->openChannel(channel, stream, opening, name, param.channel);
+      channels.push_back({channel, opening ? caption(preview.channelName, all ? channel : 0) : std::u16string()});
     }
-    return result;
+    // The answer is the last channel's, as when they were opened one by one.
+    return liveDock_->openChannels(channels, stream, opening, param.channel);
   }
 
   // The settings view: one cell over the whole dock instead of the layout.

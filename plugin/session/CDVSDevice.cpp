@@ -49,6 +49,7 @@ void CDVSDevice::copyFrom(DeviceCreateParam& record) {
   }
   cert_ = fieldText(record.cert);
   role_ = fieldText(record.role);
+  keeper_ = std::make_shared<LoginKeeper>(LoginKeeper::Account{address_, commandPort_, user_, password_});
   // Taken last: nothing after it can throw, so a copy that fails part-way
   // leaves the block with the caller, who frees it.
   streams_.reset(record.stream);
@@ -80,40 +81,19 @@ void CDVSDevice::updateOwner(uint32_t connection) {
   if (connection != 0) ownerConnection_.store(connection, std::memory_order_release);
 }
 
-int CDVSDevice::login() {
-  std::lock_guard lock(handleLock_);
-  if (loginHandle_.load() != -1) return KS_OK;
-  DLSDK_LoginInfo info;
-  std::memset(&info, 0, sizeof info);
-  sys::copyUtf8Bounded(info.address, sizeof info.address, address_);
-  info.commandPort = commandPort_;
-  sys::copyUtf8Bounded(info.user, sizeof info.user, user_);
-  sys::copyUtf8Bounded(info.password, sizeof info.password, password_);
-  int32_t handle = -1;
-  const int code = DLSDK_UserLogin(&handle, &info);
-  if (code != DLSDK_OK || handle < 0) {
-    // A login that fails for no specific reason is reported as a failed
-    // login, which the page shows as such; specific causes (bad password,
-    // unreachable device) keep their own codes.
-    const int mapped = code == DLSDK_OK ? KS_E_SDK : ksplugs::MapSdkResult(code);
-    return mapped == KS_E_SDK ? KS_E_LOGIN : mapped;
-  }
-  loginHandle_.store(handle, std::memory_order_release);
-  return KS_OK;
-}
+int CDVSDevice::login() { return keeper_->login(); }
 
 int CDVSDevice::logout() {
   std::lock_guard lock(handleLock_);
   // Talk needs the login.
   talkStopLocked();
-  const int32_t handle = loginHandle_.exchange(-1);
-  if (handle != -1) DLSDK_UserLogout(handle);
+  keeper_->logout();
   return KS_OK;
 }
 
 int CDVSDevice::talkStart(int32_t codec) {
   std::lock_guard lock(handleLock_);
-  const int32_t login = loginHandle_.load();
+  const int32_t login = loginHandle();
   if (login == -1) return KS_E_INVALID;
   if (talkHandle_.load() != -1) return KS_OK;
   DLSDK_TalkRequest request;

@@ -8,10 +8,12 @@
 //
 // Threads: the copied data is written once by copyFrom() before the session
 // is shared and only read afterwards. The owner connection changes with any
-// command that names one, so it is atomic. The login and talk handles are
-// read without a lock (atomics) and changed only under handleLock_, so that
-// two commands on the same device cannot both log in or both open a talk
-// channel; the microphone lives under handleLock_ too.
+// command that names one, so it is atomic. The login lives in a LoginKeeper
+// (made anew by copyFrom() only) that the work connecting live streams
+// shares, so that work may outlive the session. The talk handle is read
+// without a lock (atomic) and changed only under handleLock_, so that two
+// commands on the same device cannot both open a talk channel; the
+// microphone lives under handleLock_ too.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -19,6 +21,7 @@
 #include <string>
 
 #include "plugin/api/ksplugs.h"
+#include "plugin/session/LoginKeeper.h"
 #include "plugin/session/TalkMicrophone.h"
 
 namespace WebPlug_NCL {
@@ -80,7 +83,9 @@ class CDVSDevice {
   const std::string& address() const { return address_; }
   int channelCount() const { return channelCount_; }
   // -1 while not logged in.
-  int32_t loginHandle() const { return loginHandle_.load(std::memory_order_acquire); }
+  int32_t loginHandle() const { return keeper_->handle(); }
+  // The login, for work that may outlive the session.
+  std::shared_ptr<LoginKeeper> loginKeeper() const { return keeper_; }
   bool talkActive() const { return talkHandle() != -1; }
   bool multilens() const { return multilens_; }
 
@@ -106,10 +111,12 @@ class CDVSDevice {
   std::string role_;
 
   std::atomic<uint32_t> ownerConnection_{0};
+  // Replaced by copyFrom() only; before it, a login with the defaults above.
+  std::shared_ptr<LoginKeeper> keeper_ =
+      std::make_shared<LoginKeeper>(LoginKeeper::Account{address_, commandPort_, user_, password_});
 
   std::mutex handleLock_;
-  std::atomic<int32_t> loginHandle_{-1};  // changed only under handleLock_
-  std::atomic<int32_t> talkHandle_{-1};   // changed only under handleLock_
+  std::atomic<int32_t> talkHandle_{-1};                  // changed only under handleLock_
   std::unique_ptr<ksplugs::TalkMicrophone> microphone_;  // guarded by handleLock_
 
   void talkStopLocked();

@@ -1,7 +1,9 @@
 #include "plugin/video/live/CPreviewManager.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "platform/ui/DeviceContext.h"
@@ -96,13 +98,33 @@ CPreviewer* CPreviewManager::findCellHere(int channel, bool settings) const {
 
 int CPreviewManager::openChannel(int channel, int streamType, bool open, const std::u16string& caption,
                                  int lensChannel) {
-  return withCell(channel, false, [&](CPreviewer& cell) {
-    // An empty caption leaves the cell's title as it is.
-    if (open && !caption.empty()) cell.setTitle(caption.c_str());
+  return openChannels({ChannelOpen{channel, caption}}, streamType, open, lensChannel);
+}
+
+int CPreviewManager::openChannels(const std::vector<ChannelOpen>& channels, int streamType, bool open,
+                                  int lensChannel) {
+  if (channels.empty()) return KS_OK;
+  const std::thread::id caller = std::this_thread::get_id();
+  std::vector<int> results(channels.size(), static_cast<int>(KS_E_CHANNEL));
+  std::vector<std::shared_ptr<OpenWaiter>> waiters(channels.size());
+  onWindowThread(0, [&] {
+    // On the window's own thread there is nobody else to wait: the cells
+    // connect in place, one after the other.
+    const bool inPlace = std::this_thread::get_id() == caller;
     const WebPlug_NCL::CDVSDevice* device = session();
-    if (device != nullptr && device->multilens()) cell.setChannel(lensChannel);
-    return cell.open(streamType, open);
+    for (size_t i = 0; i < channels.size(); ++i) {
+      CPreviewer* cell = findCellHere(channels[i].channel, false);
+      if (cell == nullptr) continue;
+      // An empty caption leaves the cell's title as it is.
+      if (open && !channels[i].caption.empty()) cell->setTitle(channels[i].caption.c_str());
+      if (device != nullptr && device->multilens()) cell->setChannel(lensChannel);
+      results[i] = !open || inPlace ? cell->open(streamType, open) : cell->startOpen(streamType, waiters[i]);
+    }
+    return 0;
   });
+  for (size_t i = 0; i < channels.size(); ++i)
+    if (waiters[i]) results[i] = waiters[i]->wait(CPreviewer::kOpenWaitLimit);
+  return results.back();
 }
 
 int CPreviewManager::openSettings(int channel, int streamType, bool open) {
@@ -125,14 +147,19 @@ int CPreviewManager::setKeepAspect(int channel, bool on) {
 }
 
 int CPreviewManager::switchStream(int channel, int streamType, const std::u16string& caption) {
-  return withCell(channel, false, [&](CPreviewer& cell) {
-    // The page asked for it, so the cell does not announce the switch back.
-    const int result = cell.switchStream(streamType, false);
-    const WebPlug_NCL::CDVSDevice* device = session();
-    if (result == KS_OK && !caption.empty() && (device == nullptr || !device->multilens()))
-      cell.setTitle(caption.c_str());
-    return result;
+  const std::thread::id caller = std::this_thread::get_id();
+  std::shared_ptr<OpenWaiter> waiter;
+  // The page asked for it, so the cell does not announce the switch back.
+  int result = withCell(channel, false, [&](CPreviewer& cell) {
+    return std::this_thread::get_id() == caller ? cell.switchStream(streamType, false)
+                                                : cell.startSwitch(streamType, false, waiter);
   });
+  if (waiter) result = waiter->wait(CPreviewer::kOpenWaitLimit);
+  const WebPlug_NCL::CDVSDevice* device = session();
+  if (result == KS_OK && !caption.empty() && (device == nullptr || !device->multilens())) {
+    withCell(channel, false, [&](CPreviewer& cell) { return cell.setTitle(caption.c_str()); });
+  }
+  return result;
 }
 
 int CPreviewManager::setBitrates(int channel, int kbpsMain, int kbpsSub, int kbpsThird) {

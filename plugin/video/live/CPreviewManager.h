@@ -56,6 +56,16 @@ class CPreviewManager : public DockWindow {
   // Opens (with the caption when it is not empty) or closes the live cell of
   // `channel`. On a multi-lens device the one cell takes `lensChannel`.
   int openChannel(int channel, int streamType, bool open, const std::u16string& caption, int lensChannel);
+  // One cell's part of openChannels().
+  struct ChannelOpen {
+    int channel = 0;
+    std::u16string caption;
+  };
+  // Opens or closes the cells of `channels` as openChannel() does each, and
+  // answers what openChannel() answers for the last of them. Called from a
+  // thread other than the window's, the cells connect side by side and the
+  // caller waits for all of them without holding the window's thread.
+  int openChannels(const std::vector<ChannelOpen>& channels, int streamType, bool open, int lensChannel);
   // Opens or closes the settings cell on `channel`.
   int openSettings(int channel, int streamType, bool open);
   int setMute(int channel, bool mute);

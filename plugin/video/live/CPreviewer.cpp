@@ -59,6 +59,9 @@ ui::HWND CPreviewer::createCell(ui::HWND parent, bool visible) {
 void CPreviewer::setDevice(CDVSDevice* device) {
   device_ = device;
   stream_ = std::make_unique<LiveStream>(device, channel_, services_->recording);
+  // Runs on the SDK's thread while the stream is open, so the cell is alive;
+  // the task itself is dropped if the window is gone by then.
+  stream_->setBrokenNotice([this] { ui::postTask(hwnd(), [this] { onStreamBroken(); }); });
 }
 
 void CPreviewer::setChannel(int channel) {
@@ -112,6 +115,15 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
       return 0;
     case ui::WM_TIMER:
       if (wParam == BitrateTimer::kId) onTimer();
+      if (wParam == kSilenceTimerId && phase_ == Phase::kLive && isOpen() &&
+          stream_->silentMs() > kSilenceLimitMs) {
+        stream_->markBroken();
+        onStreamBroken();
+      }
+      if (wParam == kReconnectTimerId) {
+        ui::killTimer(hwnd(), kReconnectTimerId);
+        if (phase_ == Phase::kReconnecting && stream_ && !stream_->connecting()) startAttempt(streamType_, false);
+      }
       return 0;
     case ui::WM_CTLCOLORSTATIC: {
       auto* dc = reinterpret_cast<ui::DeviceContext*>(wParam);
@@ -152,6 +164,7 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
 }
 
 ui::LRESULT CPreviewer::onCreate() {
+  windowThread_.store(std::this_thread::get_id());
   if (settings_) overlay_ = services_->makeOverlay();
   if (surface_.create(hwnd(), ui::Rect{}, std::string_view(), kChildVisible, 0, "CPlayerWnd") == 0) return -1;
   if (isLiveCell()) {
@@ -192,6 +205,12 @@ void CPreviewer::onDestroy() {
     soundOn_ = false;
     stream_->close();
   }
+  // An attempt under way is given up; whoever waits for it hears so.
+  if (stream_) stream_->close();
+  ui::killTimer(hwnd(), kReconnectTimerId);
+  ui::killTimer(hwnd(), kSilenceTimerId);
+  phase_ = Phase::kClosed;
+  completeWaiters(KS_E_NOT_READY);
   closePlayback();
   BitrateTimer::stop(hwnd());
 }
@@ -209,7 +228,7 @@ void CPreviewer::onSize() {
   if (!isLiveCell()) {
     ui::moveWindow(surface_.hwnd(), 0, 0, W, H, true);
   } else {
-    ui::showWindow(titleLabel_.hwnd(), titleShown() ? ui::SW_SHOWNA : ui::SW_HIDE);
+    ui::showWindow(titleLabel_.hwnd(), titleShown() || waitingForDevice() ? ui::SW_SHOWNA : ui::SW_HIDE);
     ui::showWindow(bitrateLabel_.hwnd(), showBitrate_ ? ui::SW_SHOWNA : ui::SW_HIDE);
     ui::moveWindow(titleLabel_.hwnd(), 0, 0, W, kLabelHeight, false);
     ui::moveWindow(bitrateLabel_.hwnd(), W / 2 - 20, 0, W, kLabelHeight, false);
@@ -275,18 +294,30 @@ void CPreviewer::raise(int type, int32_t first, int32_t second, const char* url)
 
 int CPreviewer::open(int streamType, bool open) {
   if (hwnd() == 0) return KS_E_WINDOW;
-  return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return doOpen(streamType, open); });
+  if (!open || onOwnThread())
+    return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return doOpen(streamType, open); });
+  std::shared_ptr<OpenWaiter> waiter;
+  const int started = startOpen(streamType, waiter);
+  return waiter ? waiter->wait(kOpenWaitLimit) : started;
+}
+
+int CPreviewer::startOpen(int streamType, std::shared_ptr<OpenWaiter>& waiter) {
+  waiter.reset();
+  if (hwnd() == 0) return KS_E_WINDOW;
+  return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return beginOpen(streamType, &waiter); });
 }
 
 int CPreviewer::doOpen(int streamType, bool open) {
   if (!stream_) return KS_E_NOT_READY;
-  if (open && stream_->isOpen()) {
+  if (open && stream_->isOpen() && !stream_->broken()) {
     if (!settings_) return 0;
     // The settings cell reopens, so a new channel or stream takes effect.
     if (soundOn_ && stream_->setSound(false) == 0) soundOn_ = false;
     stream_->close();
   }
-  if (!open && !stream_->isOpen()) return 0;
+  if (!open && phase_ == Phase::kClosed && !stream_->isOpen()) return 0;
+  // Whatever happens here replaces an attempt under way or a pending retry.
+  ui::killTimer(hwnd(), kReconnectTimerId);
   int rc = 0;
   if (!open) {
     if (recording_) {
@@ -297,33 +328,174 @@ int CPreviewer::doOpen(int streamType, bool open) {
     stream_->close();
     zoomOn_ = false;
   } else {
+    if (recording_) {
+      // A broken stream is opened again: its recording ends with its file.
+      recording_ = false;
+      services_->recording->stop(stream_->handle(), true);
+    }
+    stream_->close();
     stream_->setChannel(channel_);
     rc = stream_->open(streamType, surface_.hwnd());
     if (rc == 0) {
-      BitrateTimer::start(hwnd());
-      streamType_ = streamType;
-      stream_->forceKeyFrame();
-      stream_->setDrawHook(&CPreviewer::drawHook, this);
-      ui::postMessage(hwnd(), ui::WM_SIZE, 0, 0);
+      becomeLive(streamType);
+      completeWaiters(KS_OK);
       return 0;
     }
   }
+  phase_ = Phase::kClosed;
+  clearAfterClose();
+  const int result = MapSdkResult(rc);
+  completeWaiters(open ? result : static_cast<int>(KS_E_NOT_READY));
+  return result;
+}
+
+int CPreviewer::beginOpen(int streamType, std::shared_ptr<OpenWaiter>* waiter) {
+  if (!stream_) return KS_E_NOT_READY;
+  if (device_ == nullptr) return MapSdkResult(DLSDK_ERR_INVALID_PARAMETER);
+  if (phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken()) {
+    if (!settings_) return 0;
+    // The settings cell reopens, so a new channel or stream takes effect.
+    if (soundOn_ && stream_->setSound(false) == 0) soundOn_ = false;
+    stream_->close();
+    phase_ = Phase::kClosed;
+  }
+  if (phase_ == Phase::kLive) onStreamBroken();  // broken before its notice arrived
+  if (waiter != nullptr) {
+    *waiter = std::make_shared<OpenWaiter>();
+    waiters_.push_back(*waiter);
+  }
+  // A second open joins the attempt under way.
+  if (phase_ == Phase::kConnecting) return KS_OK;
+  if (phase_ == Phase::kReconnecting) {
+    // Asked again by the page: try now rather than after the wait.
+    ui::killTimer(hwnd(), kReconnectTimerId);
+    startAttempt(streamType, false);
+    return KS_OK;
+  }
+  stream_->setChannel(channel_);
+  phase_ = Phase::kConnecting;
+  startAttempt(streamType, false);
+  return KS_OK;
+}
+
+void CPreviewer::startAttempt(int streamType, bool announce) {
+  attemptType_ = streamType;
+  announceAttempt_ = announce;
+  const ui::HWND self = hwnd();
+  const uint64_t attempt = stream_->connectAsync(streamType, [self, this](uint64_t finished) {
+    // The task is dropped when the window is gone, and with it the cell.
+    ui::postTask(self, [this, finished] { onConnected(finished); });
+  });
+  showCaption();
+  ui::postMessage(hwnd(), ui::WM_SIZE, 0, 0);
+  if (attempt == 0) {
+    // No device to connect to.
+    phase_ = Phase::kClosed;
+    clearAfterClose();
+    completeWaiters(MapSdkResult(DLSDK_ERR_INVALID_PARAMETER));
+  }
+}
+
+void CPreviewer::onConnected(uint64_t attempt) {
+  if (!stream_) return;
+  const int rc = stream_->finishConnect(attempt, surface_.hwnd());
+  if (rc == LiveStream::kStale) return;
+  if (rc == KS_OK) {
+    const bool reconnected = phase_ == Phase::kReconnecting;
+    becomeLive(attemptType_);
+    if (reconnected && soundOn_ && stream_->setSound(true) != 0) soundOn_ = false;
+    if (zoomOn_) stream_->setDisplayRegion(&region_);
+    if (announceAttempt_) raise(NOTIFY_STREAM_SWITCHED, attemptType_, 0);
+    completeWaiters(KS_OK);
+    return;
+  }
+  if (phase_ == Phase::kReconnecting) {
+    completeWaiters(rc);
+    scheduleReconnect();
+    return;
+  }
+  phase_ = Phase::kClosed;
+  clearAfterClose();
+  completeWaiters(rc);
+}
+
+void CPreviewer::onStreamBroken() {
+  if (phase_ != Phase::kLive || !stream_ || !stream_->isOpen() || !stream_->broken()) return;
+  if (recording_) {
+    // The recording ends with the connection; its file is kept and offered.
+    services_->recording->stop(stream_->handle(), true);
+    recording_ = false;
+  }
+  // Sound stays wanted and comes back with the stream.
+  stream_->close();
+  phase_ = Phase::kReconnecting;
   BitrateTimer::stop(hwnd());
+  ui::killTimer(hwnd(), kSilenceTimerId);
+  // The last picture is not shown as if it were live.
+  ui::invalidateRect(surface_.hwnd());
+  showCaption();
+  ui::postMessage(hwnd(), ui::WM_SIZE, 0, 0);
+  scheduleReconnect();
+}
+
+void CPreviewer::scheduleReconnect() {
+  ui::setTimer(hwnd(), kReconnectTimerId, static_cast<uint32_t>(backoff_.next()));
+}
+
+void CPreviewer::becomeLive(int streamType) {
+  phase_ = Phase::kLive;
+  backoff_.reset();
+  BitrateTimer::start(hwnd());
+  ui::setTimer(hwnd(), kSilenceTimerId, kSilenceCheckMs);
+  streamType_ = streamType;
+  stream_->forceKeyFrame();
+  stream_->setDrawHook(&CPreviewer::drawHook, this);
+  showCaption();
+  ui::postMessage(hwnd(), ui::WM_SIZE, 0, 0);
+}
+
+void CPreviewer::clearAfterClose() {
+  BitrateTimer::stop(hwnd());
+  ui::killTimer(hwnd(), kSilenceTimerId);
   ui::invalidateRect(surface_.hwnd());
   soundOn_ = false;
   showBitrate_ = false;
   if (titleLabel_.hwnd() != 0) ui::setWindowText(titleLabel_.hwnd(), std::string_view());
   if (bitrateLabel_.hwnd() != 0) ui::setWindowText(bitrateLabel_.hwnd(), std::string_view());
-  return MapSdkResult(rc);
+  ui::postMessage(hwnd(), ui::WM_SIZE, 0, 0);
+}
+
+void CPreviewer::completeWaiters(int result) {
+  std::vector<std::shared_ptr<OpenWaiter>> waiters;
+  waiters.swap(waiters_);
+  for (const auto& waiter : waiters) waiter->complete(result);
+}
+
+void CPreviewer::showCaption() {
+  if (titleLabel_.hwnd() == 0) return;
+  if (phase_ == Phase::kConnecting) {
+    ui::setWindowText(titleLabel_.hwnd(), kConnectingCaption);
+  } else if (phase_ == Phase::kReconnecting) {
+    ui::setWindowText(titleLabel_.hwnd(), kReconnectingCaption);
+  } else {
+    ui::setWindowText(titleLabel_.hwnd(), std::u16string_view(title_));
+  }
 }
 
 int CPreviewer::switchStream(int streamType, bool announce) {
-  return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return doSwitchStream(streamType, announce); });
+  if (hwnd() == 0 || onOwnThread())
+    return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return doSwitchStream(streamType, announce); });
+  std::shared_ptr<OpenWaiter> waiter;
+  const int started = startSwitch(streamType, announce, waiter);
+  return waiter ? waiter->wait(kOpenWaitLimit) : started;
 }
 
-int CPreviewer::doSwitchStream(int streamType, bool announce) {
-  if (!stream_) return KS_E_NOT_READY;
-  if (stream_->isOpen() && streamType_ == streamType) return 0;
+int CPreviewer::startSwitch(int streamType, bool announce, std::shared_ptr<OpenWaiter>& waiter) {
+  waiter.reset();
+  return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return beginSwitch(streamType, announce, &waiter); });
+}
+
+void CPreviewer::leaveStreamForSwitch() {
   if (zoomOn_) {
     stream_->setDisplayRegion(nullptr);
     zoomOn_ = false;
@@ -334,19 +506,46 @@ int CPreviewer::doSwitchStream(int streamType, bool announce) {
   }
   if (device_ != nullptr) device_->talkStop();
   if (stream_->isOpen() && stream_->setSound(false) == 0) soundOn_ = false;
+  ui::killTimer(hwnd(), kReconnectTimerId);
   stream_->close();
   if (showBitrate_) toggleBitrate();
   raise(NOTIFY_BITRATE, showBitrate_ ? 1 : 0, streamType_);
   stream_->setChannel(channel_);
+}
+
+int CPreviewer::doSwitchStream(int streamType, bool announce) {
+  if (!stream_) return KS_E_NOT_READY;
+  if (phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken() && streamType_ == streamType) return 0;
+  leaveStreamForSwitch();
   const int rc = stream_->open(streamType, surface_.hwnd());
   if (rc != 0) {
+    phase_ = Phase::kClosed;
     ui::invalidateRect(surface_.hwnd());
     if (titleLabel_.hwnd() != 0) ui::setWindowText(titleLabel_.hwnd(), std::string_view());
+    completeWaiters(MapSdkResult(rc));
     return MapSdkResult(rc);
   }
+  phase_ = Phase::kLive;
+  ui::setTimer(hwnd(), kSilenceTimerId, kSilenceCheckMs);
   streamType_ = streamType;
+  showCaption();
+  completeWaiters(KS_OK);
   if (announce) raise(NOTIFY_STREAM_SWITCHED, streamType, 0);
   return 0;
+}
+
+int CPreviewer::beginSwitch(int streamType, bool announce, std::shared_ptr<OpenWaiter>* waiter) {
+  if (!stream_) return KS_E_NOT_READY;
+  if (phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken() && streamType_ == streamType) return 0;
+  if (device_ == nullptr) return MapSdkResult(DLSDK_ERR_INVALID_PARAMETER);
+  leaveStreamForSwitch();
+  if (waiter != nullptr) {
+    *waiter = std::make_shared<OpenWaiter>();
+    waiters_.push_back(*waiter);
+  }
+  phase_ = Phase::kConnecting;
+  startAttempt(streamType, announce);
+  return KS_OK;
 }
 
 int CPreviewer::setMute(bool mute) {
@@ -512,7 +711,8 @@ int CPreviewer::setTitle(const char16_t* text) {
   std::u16string title = text != nullptr ? std::u16string(text) : std::u16string();
   return onWindowThread(0, [&] {
     title_ = title;
-    if (titleLabel_.hwnd() != 0) ui::setWindowText(titleLabel_.hwnd(), std::u16string_view(title_));
+    // While the cell waits for its device the caption says so instead.
+    showCaption();
     return 0;
   });
 }
@@ -555,7 +755,8 @@ void CPreviewer::onCommand(unsigned id) {
   }
   const int type = StreamKind::deviceFromMenu(id);
   if (type == 0 || settings_) return;
-  if (doSwitchStream(type, true) == 0 && showBitrate_) raise(NOTIFY_BITRATE, 1, streamType_);
+  // The user's own choice: the window's thread does not wait for the device.
+  beginSwitch(type, true, nullptr);
 }
 
 // ---- snapshots, recording, files -----------------------------------------------
@@ -569,6 +770,9 @@ int CPreviewer::doSnapshot(bool live, int format, char* buffer) {
   const size_t given = ::strnlen(buffer, kPathBytes);
   // A path that does not fit the buffer is refused, never cut to another.
   if (given >= kPathBytes) return KS_E_INVALID;
+  // A cell waiting for its device has no picture of now: the SDK would
+  // still hand out the last one it decoded.
+  if (live && (waitingForDevice() || (stream_ && stream_->broken()))) return KS_E_WINDOW;
   if (given > 0) {
     if (!pictureOpen(live)) return KS_E_NOT_READY;
     return snapshotToPagePath(std::string(buffer, given), format, live);

@@ -10,17 +10,33 @@
 // player of a playback dock is a cell with the playback mark that plays a
 // recorded stream (plugin/video/playback/PlaybackCell.cpp).
 //
+// A live cell is closed, connecting, live, or reconnecting. Opening from a
+// command thread connects on the ConnectPool while the cell shows
+// "connecting" as its caption; the command thread waits for the answer (an
+// OpenWaiter) without holding the window's thread, so one device that does
+// not answer stalls no other cell or dock. Opening on the window's own
+// thread (its own code, tests) connects in place as before. When the
+// connection of a live stream breaks, the cell shows "reconnecting" and
+// tries again after 1, 2, 4, ... seconds, at most 30 (ReconnectBackoff),
+// for as long as it stays open; snapshots meanwhile answer 1005.
+//
 // Threads: the cell's window and every field below belong to the UI thread
 // that created the window; the public operations are sent to that thread
 // (ui::sendTask), so command threads may call them. The draw hook runs
 // on the SDK's drawing thread and reads only the drag fields, which are
-// atomics. The cell object deletes itself after its window's final message.
+// atomics. Connect jobs and the stream's end callback reach the cell only
+// through tasks posted to its window, which are dropped once the window is
+// gone (window handles are never reused). The cell object deletes itself
+// after its window's final message.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/sys/TimeText.h"
 #include "platform/ui/StaticLabel.h"
@@ -31,6 +47,8 @@
 #include "plugin/video/live/CPlayerWnd.h"
 #include "plugin/video/live/CellGeometry.h"
 #include "plugin/video/live/LiveStream.h"
+#include "plugin/video/live/OpenWaiter.h"
+#include "plugin/video/live/ReconnectBackoff.h"
 #include "plugin/video/playback/RecordedStream.h"
 
 namespace WebPlug_NCL {
@@ -47,6 +65,20 @@ class CPreviewer : public ui::Window {
   static constexpr int kLabelHeight = 20;
   // The caller's snapshot path buffer.
   static constexpr size_t kPathBytes = 260;
+  // Captions while the cell waits for its device.
+  static constexpr std::u16string_view kConnectingCaption = u"connecting";
+  static constexpr std::u16string_view kReconnectingCaption = u"reconnecting";
+  static constexpr uint32_t kReconnectTimerId = 10001;
+  // A live stream without a frame for this long counts as broken, even
+  // when its connection stays up (a device that hangs, a cable pulled).
+  static constexpr int64_t kSilenceLimitMs = 10000;
+  static constexpr uint32_t kSilenceTimerId = 10002;
+  static constexpr uint32_t kSilenceCheckMs = 1000;
+  // How long a command thread waits for an open at most: a login and a
+  // connection, each tried twice, within the SDK's time-outs.
+  static constexpr std::chrono::milliseconds kOpenWaitLimit{120000};
+
+  enum class Phase { kClosed, kConnecting, kLive, kReconnecting };
 
   // `services` are shared with the dock; null gives the cell services of
   // its own that record nothing and drop events.
@@ -69,8 +101,19 @@ class CPreviewer : public ui::Window {
   int channel() const { return channel_; }
 
   // Operations; result codes of the library, SDK codes mapped.
+  //
+  // Opening answers once the stream is drawn or failed; a second open of a
+  // cell still connecting waits for the same attempt, an open of a cell
+  // reconnecting tries at once. Closing gives up an attempt under way (its
+  // waiters hear 1009).
   int open(int streamType, bool open);
+  // The first half of an open from another thread: starts connecting and
+  // hands out the waiter of the answer (null when answered at once, with
+  // that answer). Lets a dock start many cells before waiting for any.
+  int startOpen(int streamType, std::shared_ptr<OpenWaiter>& waiter);
   int switchStream(int streamType, bool announce);
+  // The same for a switch.
+  int startSwitch(int streamType, bool announce, std::shared_ptr<OpenWaiter>& waiter);
   int setMute(bool mute);
   int zoomOn();
   int zoomOff();
@@ -119,6 +162,7 @@ class CPreviewer : public ui::Window {
 
   // State, for the dock and for tests (UI thread).
   bool isOpen() const { return stream_ && stream_->isOpen(); }
+  Phase phase() const { return phase_; }
   int streamType() const { return streamType_; }
   bool showBitrate() const { return showBitrate_; }
   bool zoomActive() const { return zoomOn_; }
@@ -156,6 +200,25 @@ class CPreviewer : public ui::Window {
   int onWindowThread(int fallback, const std::function<int()>& work);
   int doOpen(int streamType, bool open);
   int doSwitchStream(int streamType, bool announce);
+  // Opening without waiting (window thread): `waiter`, when given, gets the
+  // answer. A switch announces itself to the page on success when asked.
+  int beginOpen(int streamType, std::shared_ptr<OpenWaiter>* waiter);
+  int beginSwitch(int streamType, bool announce, std::shared_ptr<OpenWaiter>* waiter);
+  // What a switch does before it connects the new stream.
+  void leaveStreamForSwitch();
+  void startAttempt(int streamType, bool announce);
+  void onConnected(uint64_t attempt);
+  void onStreamBroken();
+  void scheduleReconnect();
+  // The stream is drawn: timers, hook, caption and layout follow.
+  void becomeLive(int streamType);
+  // An open failed or the stream closed: the labels and the surface go blank.
+  void clearAfterClose();
+  void completeWaiters(int result);
+  // The caption for the phase: the title, or why the cell waits.
+  void showCaption();
+  bool waitingForDevice() const { return phase_ == Phase::kConnecting || phase_ == Phase::kReconnecting; }
+  bool onOwnThread() const { return windowThread_.load() == std::this_thread::get_id(); }
   int doSnapshot(bool live, int format, char* path);
   // Writes the picture of the live stream or, with `live` false, of the
   // recorded stream to `path`; the SDK's code.
@@ -209,6 +272,15 @@ class CPreviewer : public ui::Window {
   int channel_ = 0;
   std::u16string title_;
   std::unique_ptr<CellOverlay> overlay_;  // settings cells; created before the stream opens
+  // UI thread only.
+  Phase phase_ = Phase::kClosed;
+  int attemptType_ = 0;           // the stream type the attempt under way connects
+  bool announceAttempt_ = false;  // the attempt is a switch the page hears of
+  ReconnectBackoff backoff_;
+  std::vector<std::shared_ptr<OpenWaiter>> waiters_;  // answered when the attempt under way ends
+  // Written once by onCreate() on the window's thread; read by callers to
+  // choose between connecting in place and waiting off the window's thread.
+  std::atomic<std::thread::id> windowThread_{};
 };
 
 }  // namespace ksplugs

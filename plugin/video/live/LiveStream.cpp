@@ -1,5 +1,6 @@
 #include "plugin/video/live/LiveStream.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -7,11 +8,27 @@
 #include "platform/h264parse/H264Parse.h"
 #include "platform/sys/Utf.h"
 #include "platform/ui/WindowApi.h"
+#include "plugin/api/SdkResult.h"
 #include "plugin/session/CDVSDevice.h"
+#include "plugin/session/LoginKeeper.h"
 #include "plugin/video/RecordingSink.h"
 #include "plugin/video/VideoMessages.h"
+#include "plugin/video/live/ConnectPool.h"
 
 namespace ksplugs {
+
+namespace {
+
+// Attempt numbers are unique in the process, so an answer can never be taken
+// for another stream's or an older attempt.
+std::atomic<uint64_t> gNextAttempt{1};
+
+int64_t steadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 LiveStream::LiveStream(WebPlug_NCL::CDVSDevice* device, int channel, std::shared_ptr<RecordingSink> recording)
     : device_(device), channel_(channel), recording_(std::move(recording)) {}
@@ -21,15 +38,127 @@ LiveStream::~LiveStream() { close(); }
 int LiveStream::open(int streamType, ui::HWND window) {
   if (isOpen()) return 0;
   if (device_ == nullptr) return DLSDK_ERR_INVALID_PARAMETER;
+  cancelAttempt();
   DLSDK_LiveStreamRequest request{};
   request.channel = channel_;
   request.reserved1 = 1;
   request.streamType = streamType;
   request.mediaPort = static_cast<uint16_t>(device_->mediaPort());
   int32_t handle = -1;
-  int rc = DLSDK_RealStreamConnect(&handle, device_->loginHandle(), &request);
+  const int rc = DLSDK_RealStreamConnect(&handle, device_->loginHandle(), &request);
   if (rc != 0) return rc;
-  rc = DLSDK_StreamOpenEx(handle, 1, 1, 0xFFFFFF, 2, 0, 0, 704, 576);
+  return attach(handle, window);
+}
+
+uint64_t LiveStream::connectAsync(int streamType, std::function<void(uint64_t)> ready) {
+  if (device_ == nullptr) return 0;
+  const uint64_t attempt = gNextAttempt.fetch_add(1);
+  int32_t left = -1;
+  {
+    std::lock_guard lock(attempt_->mutex);
+    left = attempt_->connection;
+    attempt_->wanted = attempt;
+    attempt_->answered = false;
+    attempt_->connection = -1;
+    attempt_->result = 0;
+  }
+  if (left != -1) DLSDK_RealStreamDisconnect(left);
+  // The job holds the login and the attempt record, never this object or the
+  // device: either may be gone by the time the device answers.
+  std::shared_ptr<WebPlug_NCL::LoginKeeper> keeper = device_->loginKeeper();
+  const uint64_t seenLogins = keeper->attempts();
+  const auto mediaPort = static_cast<uint16_t>(device_->mediaPort());
+  ConnectPool::shared().submit([shared = attempt_, keeper = std::move(keeper), ready = std::move(ready), attempt,
+                                seenLogins, mediaPort, channel = channel_, streamType] {
+    {
+      std::lock_guard lock(shared->mutex);
+      if (shared->wanted != attempt) return;  // cancelled before it started
+    }
+    int32_t handle = -1;
+    const int result = connectOnPool(*keeper, seenLogins, mediaPort, channel, streamType, handle);
+    bool wanted = false;
+    {
+      std::lock_guard lock(shared->mutex);
+      wanted = shared->wanted == attempt;
+      if (wanted) {
+        shared->answered = true;
+        shared->connection = handle;
+        shared->result = result;
+      }
+    }
+    if (!wanted) {
+      // Cancelled while the device was asked: nobody takes the connection.
+      if (handle != -1) DLSDK_RealStreamDisconnect(handle);
+      return;
+    }
+    if (ready) ready(attempt);
+  });
+  return attempt;
+}
+
+int LiveStream::connectOnPool(WebPlug_NCL::LoginKeeper& keeper, uint64_t seenLogins, uint16_t mediaPort, int channel,
+                              int streamType, int32_t& handle) {
+  int32_t login = keeper.handle();
+  if (login == -1) {
+    if (const int rc = keeper.loginSince(seenLogins); rc != KS_OK) return rc;
+    login = keeper.handle();
+  }
+  DLSDK_LiveStreamRequest request{};
+  request.channel = channel;
+  request.reserved1 = 1;
+  request.streamType = streamType;
+  request.mediaPort = mediaPort;
+  int rc = DLSDK_RealStreamConnect(&handle, login, &request);
+  if (rc == DLSDK_ERR_SESSION || rc == DLSDK_ERR_INVALID_HANDLE) {
+    // The device no longer knows the login (it restarted) or the login was
+    // dropped meanwhile: log in afresh once and try again.
+    if (const int renewed = keeper.renew(login); renewed != KS_OK) return renewed;
+    rc = DLSDK_RealStreamConnect(&handle, keeper.handle(), &request);
+  }
+  if (rc != DLSDK_OK) handle = -1;
+  return MapSdkResult(rc);
+}
+
+int LiveStream::finishConnect(uint64_t attempt, ui::HWND window) {
+  int32_t handle = -1;
+  int result = 0;
+  {
+    std::lock_guard lock(attempt_->mutex);
+    if (attempt == 0 || attempt_->wanted != attempt || !attempt_->answered) return kStale;
+    handle = attempt_->connection;
+    result = attempt_->result;
+    attempt_->wanted = 0;
+    attempt_->answered = false;
+    attempt_->connection = -1;
+  }
+  if (result != KS_OK) return result;
+  if (isOpen()) {
+    // Opened in place meanwhile; the extra connection is not needed.
+    DLSDK_RealStreamDisconnect(handle);
+    return KS_OK;
+  }
+  return MapSdkResult(attach(handle, window));
+}
+
+bool LiveStream::connecting() const {
+  std::lock_guard lock(attempt_->mutex);
+  return attempt_->wanted != 0;
+}
+
+void LiveStream::cancelAttempt() {
+  int32_t left = -1;
+  {
+    std::lock_guard lock(attempt_->mutex);
+    attempt_->wanted = 0;
+    attempt_->answered = false;
+    left = attempt_->connection;
+    attempt_->connection = -1;
+  }
+  if (left != -1) DLSDK_RealStreamDisconnect(left);
+}
+
+int LiveStream::attach(int32_t handle, ui::HWND window) {
+  int rc = DLSDK_StreamOpenEx(handle, 1, 1, 0xFFFFFF, 2, 0, 0, 704, 576);
   if (rc == 0) {
     DLSDK_StreamSetFrameSize(handle, 5);
     rc = DLSDK_StreamPlay(handle, window);
@@ -39,24 +168,41 @@ int LiveStream::open(int streamType, ui::HWND window) {
     return rc;
   }
   window_ = window;
+  broken_.store(false, std::memory_order_release);
+  lastFrameMs_.store(steadyMs(), std::memory_order_release);
   handle_.store(handle, std::memory_order_release);
   DLSDK_StreamMediaCB(handle, &LiveStream::mediaCallback, this);
+  // A stream that ended before its end callback was in place is broken too.
+  if (DLSDK_StreamEndCB(handle, &LiveStream::endCallback, this) != DLSDK_OK)
+    endCallback(handle, DLSDK_ERR_CONNECT, this);
   DLSDK_StreamSetVolume(handle, 0xFFFF);
   return 0;
 }
 
 int LiveStream::close() {
+  cancelAttempt();
   const int32_t handle = handle_.load(std::memory_order_acquire);
   if (handle == -1) return 0;
   // The callbacks go first: once these return, no SDK thread touches this
   // object any more.
   DLSDK_StreamMediaCB(handle, nullptr, nullptr);
+  DLSDK_StreamEndCB(handle, nullptr, nullptr);
   DLSDK_StreamResetDraw(handle, 2, nullptr, nullptr);
   DLSDK_StreamStop(handle);
   DLSDK_RealStreamDisconnect(handle);
   handle_.store(-1, std::memory_order_release);
+  broken_.store(false, std::memory_order_release);
   window_ = 0;
   return 0;
+}
+
+int64_t LiveStream::silentMs() const { return steadyMs() - lastFrameMs_.load(std::memory_order_acquire); }
+
+void LiveStream::endCallback(int32_t streamHandle, int32_t, void* context) {
+  auto* self = static_cast<LiveStream*>(context);
+  if (self == nullptr || streamHandle != self->handle()) return;
+  self->broken_.store(true, std::memory_order_release);
+  if (self->brokenNotice_) self->brokenNotice_();
 }
 
 int LiveStream::setSound(bool on) {
@@ -144,6 +290,7 @@ void LiveStream::notePictureSize(int width, int height) {
 int LiveStream::mediaCallback(int32_t streamHandle, const DLSDK_MediaFrame* frame, void* context) {
   auto* self = static_cast<LiveStream*>(context);
   if (self == nullptr || frame == nullptr) return 1;
+  self->lastFrameMs_.store(steadyMs(), std::memory_order_release);
   const int type = frame->frameType;
   if (type == DLSDK_FRAME_KEY || type == DLSDK_FRAME_RECORDED_KEY || type == DLSDK_FRAME_FORCED_KEY) {
     int width = 0, height = 0;
