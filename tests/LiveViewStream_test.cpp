@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "platform/devlink/DevLinkSdk.h"
+#include "plugin/api/ksplugs.h"
 #include "plugin/files/FileCounter.h"
 #include "plugin/video/RecordingSink.h"
 #include "plugin/video/live/LiveStream.h"
@@ -154,7 +155,7 @@ TEST_F(LiveViewStream, TheFileCounterNumbersFilesFromOne) {
 TEST_F(LiveViewStream, AClosedStreamAnswersWithoutTouchingTheDevice) {
   LiveStream stream(nullptr, 3);
   EXPECT_EQ(stream.close(), 0);
-  EXPECT_EQ(stream.open(1, 0), DLSDK_ERR_INVALID_PARAMETER);
+  EXPECT_EQ(stream.open(1, 0), KS_E_INVALID);
   EXPECT_FALSE(stream.isOpen());
   // Without a known picture size a display region changes nothing.
   const ZoomRegion region{0, 0, 5000, 5000};

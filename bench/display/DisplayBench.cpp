@@ -7,9 +7,12 @@
 // from the simulator stamping a frame to the SDK having drawn it (p50,
 // p99). The same frames, recorded from four of the streams, are then
 // decoded by bare libavcodec without drawing, for the ratio. Last, one
-// 1280 x 720 H.265 main stream into a 1280 x 720 window.
+// 1280 x 720 H.265 main stream into a 1280 x 720 window, and a sweep of
+// square grids of 1 to 36 streams for the curve of CPU per frame against
+// the number of streams, drawn and bare.
 //
 // Usage: display_bench [grid seconds, default 20] [main-stream seconds, default 10]
+//                      [seconds per sweep step, default 4; 0 skips the sweep]
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +27,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "bench/support/Figures.h"
 #include "bench/support/GridStreams.h"
 #include "bench/support/ProcessCpu.h"
 #include "platform/devlink/DevLinkSdk.h"
@@ -75,6 +79,7 @@ void report(const char* title, int streams, RunResult& r, Cells& cells) {
 int main(int argc, char** argv) {
   const int gridSeconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   const int mainSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+  const int sweepSeconds = argc > 3 ? std::max(0, std::atoi(argv[3])) : 4;
   av_log_set_level(AV_LOG_QUIET);
   ui::WindowSystem::install(ui::makeHeadlessBackend());
 
@@ -125,7 +130,11 @@ int main(int argc, char** argv) {
                 bare.recorded, kRecordedStreams, bare.decoded);
     std::printf("  CPU per frame     %8.2f ms  -> %.0f frames/s per core\n", bareMs, 1000.0 / bareMs);
     std::printf("  SDK / bare        %8.2f (drawing threads' CPU per frame over bare decoding)\n", sdkMs / bareMs);
+    benchsupport::figure("36 x D1 grid: drawing CPU per frame, x bare decoding", sdkMs / bareMs, "ratio", "<= 1.3");
   }
+  benchsupport::figure("36 x D1 grid: frames dropped undecoded", static_cast<double>(gridRun.delta.dropped), "frames",
+                       "<= 0");
+  benchsupport::figure("36 x D1 grid: latency sent->drawn p99", percentile(gridRun.latencies, 0.99), "ms", "<= 40");
   cells.clear();
   grid.windows.clear();
   grid.top.destroyWindow();
@@ -145,10 +154,38 @@ int main(int argc, char** argv) {
     std::lock_guard lock(mainCells[0]->framesMutex);
     const double ns = benchsupport::bareDecodeNsPerFrame(mainCells[0]->frames, mainCells[0]->format, n);
     if (n) std::printf("  bare libavcodec   %8.2f ms per frame, one thread (%zu frames)\n", ns / 1e6, n);
+    if (n && mainRun.delta.decoded) {
+      const double sdkNs = static_cast<double>(mainRun.delta.cpuNs) / mainRun.delta.decoded;
+      std::printf("  SDK / bare        %8.2f\n", sdkNs / ns);
+      benchsupport::figure("720p H.265 main stream: drawing CPU per frame, x bare decoding", sdkNs / ns, "ratio",
+                           "<= 1.3");
+    }
     std::printf("  decoder threads   %8d\n", mainCells[0]->renderer->stats().decoderThreads);
   }
   mainCells.clear();
   big.destroyWindow();
+
+  // The sweep: k x k grids, k = 1 .. 6, each measured alone.
+  if (sweepSeconds > 0) std::printf("\nsweep: CPU per frame against the number of streams\n");
+  for (int k = 1; sweepSeconds > 0 && k <= kGrid; ++k) {
+    benchsupport::Grid step;
+    if (!benchsupport::openGrid(step, login, server.mediaPort(), k, kGridChannels, std::min(k * k, kRecordedStreams)))
+      return 1;
+    RunResult run = benchsupport::measure(step.cells, sweepSeconds, counted);
+    benchsupport::closeCells(step.cells);
+    const benchsupport::BareDecode stepBare = benchsupport::bareDecodeRecorded(step.cells);
+    if (run.delta.decoded && stepBare.decoded) {
+      const double drawMs = run.delta.cpuNs / 1e6 / run.delta.decoded;
+      const double bareMs = stepBare.nsPerFrame / 1e6;
+      std::printf("  %2d streams: drawing %.3f ms, bare %.3f ms per frame (%.2fx)\n", k * k, drawMs, bareMs,
+                  drawMs / bareMs);
+      benchsupport::curvePoint("live drawing (decode + scale + present)", k * k, drawMs);
+      benchsupport::curvePoint("bare libavcodec, same frames", k * k, bareMs);
+    }
+    step.cells.clear();
+    step.windows.clear();
+    step.top.destroyWindow();
+  }
   DLSDK_UserLogout(login);
   DLSDK_CleanUp();
   server.stop();

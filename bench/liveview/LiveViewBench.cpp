@@ -22,6 +22,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "bench/support/Figures.h"
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/StreamRenderer.h"
@@ -184,6 +185,9 @@ int main(int argc, char** argv) {
   std::printf("  per cell fps:");
   for (size_t i = 0; i < fps.size(); ++i) std::printf("%s%.1f", i % 12 == 0 ? "\n    " : " ", fps[i]);
   std::printf("\n");
+  benchsupport::figure("live view: resident memory per D1 stream", (residentPlaying - residentBefore) / 1e6 / kChannels,
+                       "MB", "<= 8");
+  benchsupport::figure("layout pass over 36 playing cells", busyPass / 1000.0, "ms", "<= 3");
 
   dock.reset();  // the cells close their streams with their windows
   session.logout();

@@ -35,6 +35,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "bench/support/Figures.h"
 #include "bench/support/GridStreams.h"
 #include "bench/support/ProcessCpu.h"
 #include "platform/devlink/DevLinkSdk.h"
@@ -290,6 +291,8 @@ bool gridBench(int seconds, pid_t xServer) {
           bareMs, bare.recorded, kRecordedStreams, bare.decoded);
       std::printf("  ratio                       %8.2f (CPU per drawn frame over bare decoding)\n",
                   perDrawnMs / bareMs);
+      benchsupport::figure("36 x D1 grid on X11: shell + X server CPU per frame, x bare decoding", perDrawnMs / bareMs,
+                           "ratio", "<= 1.5");
     } else {
       std::fprintf(stderr, "x11_bench: nothing was drawn or nothing recorded\n");
       ok = false;

@@ -304,9 +304,10 @@ void DownloadTask::waitUntilIdle() {
 
 void DownloadTask::stop() {
   // The stream first: destroying it waits for a callback in progress, so
-  // no frame reaches the converter or the file afterwards.
+  // no frame reaches the converter or the file afterwards. Closing its
+  // connection is what ends the device's sending; a stop command before it
+  // would only wait out the reply time-out of a device that stalls.
   if (const int32_t stream = stream_.exchange(-1, std::memory_order_acq_rel); stream != -1) {
-    DLSDK_StreamMediaControl(stream, 2);
     DLSDK_HistoryStreamDestroy(stream);
   }
   // The converter writes what it holds and the trailer into the file.

@@ -18,7 +18,8 @@ int LoginKeeper::login() {
 
 int LoginKeeper::loginSince(uint64_t seenAttempts) {
   std::lock_guard lock(mutex_);
-  if (handle_.load() == -1 && attempts_ > seenAttempts && lastFailure_ != 0) return lastFailure_;
+  if (handle_.load() == -1 && attempts_.load(std::memory_order_acquire) > seenAttempts && lastFailure_ != 0)
+    return lastFailure_;
   return loginLocked();
 }
 
@@ -39,11 +40,6 @@ void LoginKeeper::logout() {
   if (handle != -1) DLSDK_UserLogout(handle);
 }
 
-uint64_t LoginKeeper::attempts() const {
-  std::lock_guard lock(mutex_);
-  return attempts_;
-}
-
 int LoginKeeper::loginLocked() {
   if (handle_.load() != -1) return KS_OK;
   DLSDK_LoginInfo info;
@@ -54,7 +50,7 @@ int LoginKeeper::loginLocked() {
   sys::copyUtf8Bounded(info.password, sizeof info.password, account_.password);
   int32_t handle = -1;
   const int code = DLSDK_UserLogin(&handle, &info);
-  ++attempts_;
+  attempts_.fetch_add(1, std::memory_order_acq_rel);
   if (code != DLSDK_OK || handle < 0) {
     // A login that fails for no specific reason is reported as a failed
     // login, which the page shows as such; specific causes (bad password,

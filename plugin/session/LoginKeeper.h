@@ -9,8 +9,10 @@
 // was queued, and an attempt finished since then answers for it. So 36 cells
 // of a device that cannot be reached cost one login time-out, not 36.
 //
-// Threads: any. handle_ is atomic so it can be read without the lock; it,
-// the attempt count and the last failure change only under mutex_.
+// Threads: any. handle_ and the attempt count are atomic so they can be
+// read without the lock (the user-interface thread reads the count when it
+// queues a connect and must not wait for a login under way); they and the
+// last failure change only under mutex_.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -46,16 +48,16 @@ class LoginKeeper {
   void logout();
 
   int32_t handle() const { return handle_.load(std::memory_order_acquire); }
-  uint64_t attempts() const;
+  uint64_t attempts() const { return attempts_.load(std::memory_order_acquire); }
 
  private:
   int loginLocked();
 
   const Account account_;  // never changed
   mutable std::mutex mutex_;
-  std::atomic<int32_t> handle_{-1};  // changed only under mutex_
-  uint64_t attempts_ = 0;            // guarded by mutex_: finished login attempts
-  int lastFailure_ = 0;              // guarded by mutex_: the code of the last attempt, 0 when it succeeded
+  std::atomic<int32_t> handle_{-1};    // changed only under mutex_
+  std::atomic<uint64_t> attempts_{0};  // changed only under mutex_: finished login attempts
+  int lastFailure_ = 0;                // guarded by mutex_: the code of the last attempt, 0 when it succeeded
 };
 
 }  // namespace WebPlug_NCL

@@ -115,8 +115,7 @@ ui::LRESULT CPreviewer::handleMessage(ui::UINT msg, ui::WPARAM wParam, ui::LPARA
       return 0;
     case ui::WM_TIMER:
       if (wParam == BitrateTimer::kId) onTimer();
-      if (wParam == kSilenceTimerId && phase_ == Phase::kLive && isOpen() &&
-          stream_->silentMs() > kSilenceLimitMs) {
+      if (wParam == kSilenceTimerId && phase_ == Phase::kLive && isOpen() && stream_->silentMs() > kSilenceLimitMs) {
         stream_->markBroken();
         onStreamBroken();
       }
@@ -344,9 +343,8 @@ int CPreviewer::doOpen(int streamType, bool open) {
   }
   phase_ = Phase::kClosed;
   clearAfterClose();
-  const int result = MapSdkResult(rc);
-  completeWaiters(open ? result : static_cast<int>(KS_E_NOT_READY));
-  return result;
+  completeWaiters(open ? rc : static_cast<int>(KS_E_NOT_READY));
+  return rc;
 }
 
 int CPreviewer::beginOpen(int streamType, std::shared_ptr<OpenWaiter>* waiter) {
@@ -522,8 +520,8 @@ int CPreviewer::doSwitchStream(int streamType, bool announce) {
     phase_ = Phase::kClosed;
     ui::invalidateRect(surface_.hwnd());
     if (titleLabel_.hwnd() != 0) ui::setWindowText(titleLabel_.hwnd(), std::string_view());
-    completeWaiters(MapSdkResult(rc));
-    return MapSdkResult(rc);
+    completeWaiters(rc);
+    return rc;
   }
   phase_ = Phase::kLive;
   ui::setTimer(hwnd(), kSilenceTimerId, kSilenceCheckMs);

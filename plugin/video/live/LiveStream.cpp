@@ -36,18 +36,17 @@ LiveStream::LiveStream(WebPlug_NCL::CDVSDevice* device, int channel, std::shared
 LiveStream::~LiveStream() { close(); }
 
 int LiveStream::open(int streamType, ui::HWND window) {
-  if (isOpen()) return 0;
-  if (device_ == nullptr) return DLSDK_ERR_INVALID_PARAMETER;
+  if (isOpen()) return KS_OK;
+  if (device_ == nullptr) return MapSdkResult(DLSDK_ERR_INVALID_PARAMETER);
   cancelAttempt();
-  DLSDK_LiveStreamRequest request{};
-  request.channel = channel_;
-  request.reserved1 = 1;
-  request.streamType = streamType;
-  request.mediaPort = static_cast<uint16_t>(device_->mediaPort());
+  // The same steps as a pool job, in place: a device without a login (not
+  // logged in yet, or its login was lost) logs in first.
+  WebPlug_NCL::LoginKeeper& keeper = *device_->loginKeeper();
   int32_t handle = -1;
-  const int rc = DLSDK_RealStreamConnect(&handle, device_->loginHandle(), &request);
-  if (rc != 0) return rc;
-  return attach(handle, window);
+  const int rc = connectOnPool(keeper, keeper.attempts(), static_cast<uint16_t>(device_->mediaPort()), channel_,
+                               streamType, handle);
+  if (rc != KS_OK) return rc;
+  return MapSdkResult(attach(handle, window));
 }
 
 uint64_t LiveStream::connectAsync(int streamType, std::function<void(uint64_t)> ready) {

@@ -52,8 +52,10 @@ class LiveStream {
   LiveStream& operator=(const LiveStream&) = delete;
 
   // Connects the channel's stream of `streamType` (1 main, 4 sub, 5 third)
-  // and draws it into `window`. 0 when already open; otherwise 0 or the SDK
-  // code of the step that failed (a connected stream is disconnected first).
+  // and draws it into `window`, logging in first when the device has no
+  // login, and waits for the device. 0 when already open; otherwise 0 or the
+  // library's code of the step that failed (a connected stream is
+  // disconnected first).
   int open(int streamType, ui::HWND window);
   // Starts connecting the channel's stream of `streamType` on the pool,
   // logging in first when the device has no login, and answers the attempt's
