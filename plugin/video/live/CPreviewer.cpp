@@ -429,8 +429,10 @@ void CPreviewer::onStreamBroken() {
   phase_ = Phase::kReconnecting;
   BitrateTimer::stop(hwnd());
   ui::killTimer(hwnd(), kSilenceTimerId);
-  // The last picture is not shown as if it were live.
+  // The last picture is not shown as if it were live: painted over now,
+  // not when the window's queue next runs dry.
   ui::invalidateRect(surface_.hwnd());
+  ui::updateWindow(surface_.hwnd());
   showCaption();
   ui::postMessage(hwnd(), ui::WM_SIZE, 0, 0);
   scheduleReconnect();
