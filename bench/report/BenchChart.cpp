@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   const double yTop = std::ceil((maxY > 0 ? maxY * 1.1 : 1) / yStep) * yStep;
 
   constexpr int kWidth = 900, kHeight = 560;
-  constexpr double kLeft = 80, kRight = 220, kTop = 50, kBottom = 70;
+  constexpr double kLeft = 80, kRight = 30, kTop = 50, kBottom = 70;
   const double plotW = kWidth - kLeft - kRight, plotH = kHeight - kTop - kBottom;
   const auto px = [&](double x) { return kLeft + x / xTop * plotW; };
   const auto py = [&](double y) { return kTop + plotH - y / yTop * plotH; };
@@ -135,6 +135,15 @@ int main(int argc, char** argv) {
   // The curves, each with its points marked, and the legend.
   static const double kColors[][3] = {{0.12, 0.47, 0.71}, {0.89, 0.35, 0.13}, {0.17, 0.63, 0.17},
                                       {0.58, 0.40, 0.74}, {0.55, 0.34, 0.29}, {0.84, 0.15, 0.16}};
+  // The legend sits in the plot's top right corner, as wide as its longest name.
+  cairo_set_font_size(cr, 13);
+  double legendText = 0;
+  for (const auto& curve : curves) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, curve.first.c_str(), &extents);
+    legendText = std::max(legendText, extents.x_advance);
+  }
+  const double legendX = kLeft + plotW - legendText - 40;
   int index = 0;
   for (const auto& [name, points] : curves) {
     const double* color = kColors[index % 6];
@@ -152,11 +161,11 @@ int main(int argc, char** argv) {
       cairo_fill(cr);
     }
     const double ly = kTop + 20 + index * 24;
-    cairo_rectangle(cr, kLeft + plotW + 16, ly - 9, 18, 10);
+    cairo_rectangle(cr, legendX, ly - 9, 18, 10);
     cairo_fill(cr);
     cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
     cairo_set_font_size(cr, 13);
-    cairo_move_to(cr, kLeft + plotW + 40, ly);
+    cairo_move_to(cr, legendX + 24, ly);
     cairo_show_text(cr, name.c_str());
     ++index;
   }
