@@ -1,5 +1,7 @@
 #include "plugin/device/DeviceRegistry.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <exception>
 #include <string>
@@ -240,6 +242,10 @@ void DeviceRegistry::release(DeviceEntry* entry) {
   entry->teardown();
   delete entry;
   WorkFolders::deleteTree(folder);
+  // A device's streams held decoders, pictures and queues on many threads'
+  // heaps; the freed pages go back to the system, so a shell that serves
+  // pages for days does not keep the high-water mark of every device it had.
+  ::malloc_trim(0);
 }
 
 int DeviceRegistry::countAliveLocked() const {
