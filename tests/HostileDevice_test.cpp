@@ -42,15 +42,9 @@ class HostileDeviceTest : public ::testing::Test {
   void TearDown() override { page_.stop(); }
 
   static std::unique_ptr<devsim::DevSimServer> simulator(HostileMode mode) {
-    devsim::DevSimOptions options;
-    options.commandPort = 0;
-    options.mediaPort = 0;
-    options.channels = 2;
-    options.loopSeconds = 1;
-    options.hostile = mode;
-    auto device = std::make_unique<devsim::DevSimServer>(options);
     std::string error;
-    EXPECT_TRUE(device->start(&error)) << error;
+    auto device = LivePageHarness::startSimulator(2, &error, mode);
+    EXPECT_TRUE(device) << error;
     return device;
   }
 

@@ -220,14 +220,16 @@ class LivePageHarness {
   }
 
   // A started device simulator of `channels` channels on free ports, with a
-  // one-second picture loop; null, and the reason in *error, when it cannot
-  // listen.
-  static std::unique_ptr<devsim::DevSimServer> startSimulator(int channels, std::string* error) {
+  // one-second picture loop and misbehaving as `hostile` says; null, and the
+  // reason in *error, when it cannot listen.
+  static std::unique_ptr<devsim::DevSimServer> startSimulator(
+      int channels, std::string* error, devsim::HostileMode hostile = devsim::HostileMode::kNone) {
     devsim::DevSimOptions options;
     options.commandPort = 0;
     options.mediaPort = 0;
     options.channels = channels;
     options.loopSeconds = 1;
+    options.hostile = hostile;
     auto device = std::make_unique<devsim::DevSimServer>(options);
     if (!device->start(error)) return nullptr;
     return device;

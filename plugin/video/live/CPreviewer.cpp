@@ -306,13 +306,19 @@ int CPreviewer::startOpen(int streamType, std::shared_ptr<OpenWaiter>& waiter) {
   return onWindowThread(static_cast<int>(KS_E_WINDOW), [&] { return beginOpen(streamType, &waiter); });
 }
 
+bool CPreviewer::playing() const { return phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken(); }
+
+void CPreviewer::closeForReopen() {
+  // The settings cell reopens, so a new channel or stream takes effect.
+  if (soundOn_ && stream_->setSound(false) == 0) soundOn_ = false;
+  stream_->close();
+}
+
 int CPreviewer::doOpen(int streamType, bool open) {
   if (!stream_) return KS_E_NOT_READY;
   if (open && stream_->isOpen() && !stream_->broken()) {
     if (!settings_) return 0;
-    // The settings cell reopens, so a new channel or stream takes effect.
-    if (soundOn_ && stream_->setSound(false) == 0) soundOn_ = false;
-    stream_->close();
+    closeForReopen();
   }
   if (!open && phase_ == Phase::kClosed && !stream_->isOpen()) return 0;
   // Whatever happens here replaces an attempt under way or a pending retry.
@@ -350,11 +356,9 @@ int CPreviewer::doOpen(int streamType, bool open) {
 int CPreviewer::beginOpen(int streamType, std::shared_ptr<OpenWaiter>* waiter) {
   if (!stream_) return KS_E_NOT_READY;
   if (device_ == nullptr) return MapSdkResult(DLSDK_ERR_INVALID_PARAMETER);
-  if (phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken()) {
+  if (playing()) {
     if (!settings_) return 0;
-    // The settings cell reopens, so a new channel or stream takes effect.
-    if (soundOn_ && stream_->setSound(false) == 0) soundOn_ = false;
-    stream_->close();
+    closeForReopen();
     phase_ = Phase::kClosed;
   }
   if (phase_ == Phase::kLive) onStreamBroken();  // broken before its notice arrived
@@ -515,7 +519,7 @@ void CPreviewer::leaveStreamForSwitch() {
 
 int CPreviewer::doSwitchStream(int streamType, bool announce) {
   if (!stream_) return KS_E_NOT_READY;
-  if (phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken() && streamType_ == streamType) return 0;
+  if (playing() && streamType_ == streamType) return 0;
   leaveStreamForSwitch();
   const int rc = stream_->open(streamType, surface_.hwnd());
   if (rc != 0) {
@@ -536,7 +540,7 @@ int CPreviewer::doSwitchStream(int streamType, bool announce) {
 
 int CPreviewer::beginSwitch(int streamType, bool announce, std::shared_ptr<OpenWaiter>* waiter) {
   if (!stream_) return KS_E_NOT_READY;
-  if (phase_ == Phase::kLive && stream_->isOpen() && !stream_->broken() && streamType_ == streamType) return 0;
+  if (playing() && streamType_ == streamType) return 0;
   if (device_ == nullptr) return MapSdkResult(DLSDK_ERR_INVALID_PARAMETER);
   leaveStreamForSwitch();
   if (waiter != nullptr) {

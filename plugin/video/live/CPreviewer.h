@@ -206,6 +206,10 @@ class CPreviewer : public ui::Window {
   int beginSwitch(int streamType, bool announce, std::shared_ptr<OpenWaiter>* waiter);
   // What a switch does before it connects the new stream.
   void leaveStreamForSwitch();
+  // The stream is open, live and not broken.
+  bool playing() const;
+  // Closes the settings cell's stream (its sound first) before it opens again.
+  void closeForReopen();
   void startAttempt(int streamType, bool announce);
   void onConnected(uint64_t attempt);
   void onStreamBroken();
