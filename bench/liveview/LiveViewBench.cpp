@@ -8,7 +8,6 @@
 //
 // Usage: liveview_bench [seconds of playback, default 20]
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +22,7 @@ extern "C" {
 }
 
 #include "bench/support/Figures.h"
+#include "bench/support/ProcessSample.h"
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/devlink/DisplayTable.h"
 #include "platform/devlink/StreamRenderer.h"
@@ -48,15 +48,7 @@ double cpuSeconds() {
 }
 
 // Resident memory of this process in bytes (0 when /proc cannot tell).
-double residentBytes() {
-  long pages = 0;
-  long resident = 0;
-  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
-}
+double residentBytes() { return benchsupport::sampleThisProcess(0).rssKb * 1024.0; }
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 

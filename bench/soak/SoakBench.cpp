@@ -26,8 +26,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "bench/soak/ProcessSample.h"
 #include "bench/soak/SoakVerdict.h"
+#include "bench/support/ProcessSample.h"
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/ui/WindowApi.h"
 #include "tests/support/LivePageHarness.h"
@@ -122,7 +122,7 @@ uint64_t picturesSent(const std::vector<Slot>& slots) {
   return total;
 }
 
-void printRow(const soak::ProcessSample& s, double picturesPerSecond, const char* note) {
+void printRow(const benchsupport::ProcessSample& s, double picturesPerSecond, const char* note) {
   std::printf("%7.0f %10.1f %8d %8d %12.0f  %s\n", s.seconds, s.rssKb / 1024.0, s.threads, s.descriptors,
               picturesPerSecond, note);
   std::fflush(stdout);
@@ -179,8 +179,8 @@ int main() {
   std::printf("%7s %10s %8s %8s %12s\n", "seconds", "RSS MiB", "threads", "fds", "pictures/s");
 
   const auto start = Clock::now();
-  std::vector<soak::ProcessSample> samples;
-  samples.push_back(soak::sampleThisProcess(0));
+  std::vector<benchsupport::ProcessSample> samples;
+  samples.push_back(benchsupport::sampleThisProcess(0));
   printRow(samples.back(), 0, "start");
   uint64_t picturesBefore = picturesSent(slots);
   double lastSample = 0;
@@ -193,7 +193,7 @@ int main() {
       ui::pumpMessagesUntil(
           [] { return false; },
           std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()) + std::chrono::milliseconds(1));
-    soak::ProcessSample sample = soak::sampleThisProcess(since(start));
+    benchsupport::ProcessSample sample = benchsupport::sampleThisProcess(since(start));
     const uint64_t pictures = picturesSent(slots);
     const double rate = (pictures - picturesBefore) / std::max(0.001, sample.seconds - lastSample);
     if (pictures == picturesBefore) ++starvedIntervals;
@@ -213,15 +213,15 @@ int main() {
   size_t baseline = 0;
   while (baseline < samples.size() && samples[baseline].seconds < limits.warmupSeconds) ++baseline;
   if (baseline < samples.size()) {
-    const soak::ProcessSample reference = samples[baseline];
+    const benchsupport::ProcessSample reference = samples[baseline];
     ui::pumpMessagesUntil(
         [&] {
-          const soak::ProcessSample now = soak::sampleThisProcess(0);
+          const benchsupport::ProcessSample now = benchsupport::sampleThisProcess(0);
           return now.threads <= reference.threads && now.descriptors <= reference.descriptors;
         },
         std::chrono::seconds(15));
   }
-  samples.push_back(soak::sampleThisProcess(since(start)));
+  samples.push_back(benchsupport::sampleThisProcess(since(start)));
   printRow(samples.back(), 0, "settled");
 
   soak::SoakVerdict verdict = soak::judgeSoak(samples, limits);

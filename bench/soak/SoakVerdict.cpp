@@ -14,7 +14,7 @@ std::string format(const char* pattern, double a, double b) {
 
 }  // namespace
 
-SoakVerdict judgeSoak(const std::vector<ProcessSample>& samples, const SoakLimits& limits) {
+SoakVerdict judgeSoak(const std::vector<benchsupport::ProcessSample>& samples, const SoakLimits& limits) {
   SoakVerdict verdict;
   size_t baseline = 0;
   while (baseline < samples.size() && samples[baseline].seconds < limits.warmupSeconds) ++baseline;
@@ -24,15 +24,15 @@ SoakVerdict judgeSoak(const std::vector<ProcessSample>& samples, const SoakLimit
     verdict.failures.push_back("no sample after the warm-up: the run was too short");
     return verdict;
   }
-  for (const ProcessSample& sample : samples) {
+  for (const benchsupport::ProcessSample& sample : samples) {
     if (sample.rssKb <= 0 || sample.threads <= 0 || sample.descriptors <= 0) {
       verdict.failures.push_back(format("the sample at %.0f s (of %.0f taken) could not be read from /proc",
                                         sample.seconds, static_cast<double>(samples.size())));
       return verdict;
     }
   }
-  const ProcessSample& first = samples[baseline];
-  const ProcessSample& end = samples.back();
+  const benchsupport::ProcessSample& first = samples[baseline];
+  const benchsupport::ProcessSample& end = samples.back();
   verdict.baseline = baseline;
   verdict.last = samples.size() - 1;
   verdict.rssGrowthPercent = 100.0 * static_cast<double>(end.rssKb - first.rssKb) / static_cast<double>(first.rssKb);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/soak/ProcessSample.h"
+#include "bench/support/ProcessSample.h"
 
 namespace soak {
 
@@ -27,6 +27,6 @@ struct SoakVerdict {
   std::vector<std::string> failures;  // one line each, empty when pass
 };
 
-SoakVerdict judgeSoak(const std::vector<ProcessSample>& samples, const SoakLimits& limits);
+SoakVerdict judgeSoak(const std::vector<benchsupport::ProcessSample>& samples, const SoakLimits& limits);
 
 }  // namespace soak

@@ -7,7 +7,7 @@ namespace {
 
 struct Case {
   const char* name;
-  std::vector<ProcessSample> samples;
+  std::vector<benchsupport::ProcessSample> samples;
   bool pass;
   size_t failures;
 };
@@ -47,7 +47,7 @@ TEST(JudgeSoak, GrowthAfterTheWarmUpFailsAndGrowthDuringItDoesNot) {
 }
 
 TEST(JudgeSoak, ReportsTheFiguresBetweenBaselineAndEnd) {
-  const std::vector<ProcessSample> samples = {{10, 500, 5, 5}, {70, 8000, 40, 60}, {130, 9000, 38, 64}};
+  const std::vector<benchsupport::ProcessSample> samples = {{10, 500, 5, 5}, {70, 8000, 40, 60}, {130, 9000, 38, 64}};
   const SoakVerdict verdict = judgeSoak(samples, SoakLimits{60, 5});
   EXPECT_EQ(verdict.baseline, 1u);
   EXPECT_EQ(verdict.last, 2u);

@@ -1,11 +1,11 @@
-#include "bench/soak/ProcessSample.h"
+#include "bench/support/ProcessSample.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <thread>
 
-namespace soak {
+namespace benchsupport {
 namespace {
 
 TEST(StatusField, ReadsNamedNumbersAndRefusesAnythingElse) {
@@ -56,4 +56,4 @@ TEST(SampleThisProcess, CountsThreadsAndDescriptorsAsTheyComeAndGo) {
 }
 
 }  // namespace
-}  // namespace soak
+}  // namespace benchsupport

@@ -1,4 +1,4 @@
-#include "bench/soak/ProcessSample.h"
+#include "bench/support/ProcessSample.h"
 
 #include <dirent.h>
 
@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-namespace soak {
+namespace benchsupport {
 
 std::optional<long> statusField(std::string_view status, std::string_view name) {
   size_t at = 0;
@@ -58,4 +58,4 @@ ProcessSample sampleThisProcess(double seconds) {
   return sample;
 }
 
-}  // namespace soak
+}  // namespace benchsupport

@@ -1,10 +1,10 @@
 #pragma once
-// What the soak run watches of its own process: resident memory, threads
+// What a benchmark can watch of its own process: resident memory, threads
 // and open descriptors, read from /proc.
 #include <optional>
 #include <string_view>
 
-namespace soak {
+namespace benchsupport {
 
 struct ProcessSample {
   double seconds = 0;   // since the run started
@@ -21,4 +21,4 @@ std::optional<long> statusField(std::string_view status, std::string_view name);
 // read.
 ProcessSample sampleThisProcess(double seconds);
 
-}  // namespace soak
+}  // namespace benchsupport
