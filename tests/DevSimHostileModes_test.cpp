@@ -17,6 +17,7 @@ extern "C" {
 
 #include "platform/devlink/DevLinkSdk.h"
 #include "platform/h264parse/H264Parse.h"
+#include "tests/support/Settle.h"
 #include "tests/support/Watchdog.h"
 #include "tools/devsim/DevSimServer.h"
 #include "tools/devsim/HostileMode.h"
@@ -50,16 +51,6 @@ struct Received {
     return frames;
   }
 };
-
-template <class Predicate>
-bool waitFor(Predicate done, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
 
 class DevSimHostileModes : public ::testing::Test {
  protected:
@@ -109,13 +100,13 @@ TEST_F(DevSimHostileModes, LiveStreamsEndOrStallAsTheModeSays) {
 
     if (mode == HostileMode::kCloseStream || mode == HostileMode::kDropMidFrame) {
       // The stream ends as a lost connection, after the whole frames only.
-      EXPECT_TRUE(waitFor([&] { return got.endReason >= 0; }, 10s));
+      EXPECT_TRUE(kstest::eventually([&] { return got.endReason >= 0; }, 10s));
       EXPECT_EQ(got.endReason.load(), DLSDK_ERR_CONNECT);
       EXPECT_LE(got.count(), devsim::kFramesBeforeHostile + 2);
       if (mode == HostileMode::kDropMidFrame) EXPECT_GE(got.count(), devsim::kFramesBeforeHostile);
     } else if (mode == HostileMode::kStallStream) {
       // Frames stop; a control request gets no reply and times out.
-      EXPECT_TRUE(waitFor([&] { return got.count() >= devsim::kFramesBeforeHostile; }, 10s));
+      EXPECT_TRUE(kstest::eventually([&] { return got.count() >= devsim::kFramesBeforeHostile; }, 10s));
       const auto begin = Clock::now();
       EXPECT_EQ(DLSDK_StreamMediaControl(stream, 2), DLSDK_ERR_TIMEOUT);
       EXPECT_LT(Clock::now() - begin, std::chrono::milliseconds(kCommandTimeoutMs) + 2s);
@@ -123,7 +114,7 @@ TEST_F(DevSimHostileModes, LiveStreamsEndOrStallAsTheModeSays) {
     } else {
       // The key frame declares a picture of 16384 x 16384, in its header
       // and in the parameter set the parser finds.
-      EXPECT_TRUE(waitFor(
+      EXPECT_TRUE(kstest::eventually(
           [&] {
             std::lock_guard lock(got.mutex);
             return !got.firstKey.empty();

@@ -31,6 +31,7 @@ extern "C" {
 #include "platform/sys/G711.h"
 #include "platform/ui/Window.h"
 #include "platform/ui/testing/UiTestSupport.h"
+#include "tests/support/Settle.h"
 #include "tools/devsim/EncodedLoop.h"
 
 namespace {
@@ -110,17 +111,9 @@ class RendererTest : public ui::test::HeadlessTest {
     auto f = makeFrame(payload, kind, DLSDK_FORMAT_H264, 1000 + i / 25, static_cast<uint16_t>(i % 25 * 40));
     renderer_->onFrame(f.frame);
   }
-  bool waitUntil(const std::function<bool()>& cond) {
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!cond()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(2ms);
-    }
-    return true;
-  }
   // Waits until everything fed so far went through the decoder.
   bool settle() {
-    return waitUntil([&] { return renderer_->stats().queueLength == 0 && idle(); });
+    return kstest::eventually([&] { return renderer_->stats().queueLength == 0 && idle(); });
   }
   bool idle() {
     const uint64_t a = renderer_->stats().framesDecoded;
@@ -137,7 +130,7 @@ class RendererTest : public ui::test::HeadlessTest {
 
 TEST_F(RendererTest, DamagedFramesSkipToTheNextKeyFrame) {
   for (int i = 0; i < 10; ++i) feed(i);
-  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= 10; }));
+  ASSERT_TRUE(kstest::eventually([&] { return renderer_->stats().framesDrawn >= 10; }));
 
   // A delta frame with its slice data overwritten, then noise that claims
   // to be a key frame, then the rest of the second.
@@ -158,7 +151,7 @@ TEST_F(RendererTest, DamagedFramesSkipToTheNextKeyFrame) {
 
   // The next key frame brings the picture back, every frame of it.
   for (int i = 25; i < 50; ++i) feed(i);
-  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= damagedStats.framesDrawn + 25; }));
+  ASSERT_TRUE(kstest::eventually([&] { return renderer_->stats().framesDrawn >= damagedStats.framesDrawn + 25; }));
 }
 
 TEST_F(RendererTest, HostileFramesAreIgnored) {
@@ -183,7 +176,7 @@ TEST_F(RendererTest, HostileFramesAreIgnored) {
   big.frame.height = 65535;
   renderer_->onFrame(big.frame);
   feed(1);  // a decoder with more threads gives its first picture back with the next frame
-  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= 1; }));
+  ASSERT_TRUE(kstest::eventually([&] { return renderer_->stats().framesDrawn >= 1; }));
   EXPECT_EQ(renderer_->stats().width, 352);
   // Delta frames before any key frame cannot be decoded and are not shown.
   renderer_->shutdown();
@@ -220,14 +213,14 @@ TEST_F(RendererTest, APictureWiderThanAnyCameraIsRefused) {
   EXPECT_EQ(renderer_->stats().framesDrawn, 0u);
   EXPECT_GE(renderer_->stats().decodeErrors, 1u);
   for (int i = 25; i < 35; ++i) feed(i);
-  ASSERT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= 10; }));
+  ASSERT_TRUE(kstest::eventually([&] { return renderer_->stats().framesDrawn >= 10; }));
 }
 
 TEST_F(RendererTest, AStalledWindowDropsOldWorkAndRecoversAtAKeyFrame) {
   Gate gate;
   renderer_->setDrawHook(&Gate::hook, &gate);
   feed(0);
-  ASSERT_TRUE(waitUntil([&] { return gate.entered.load(); }));
+  ASSERT_TRUE(kstest::eventually([&] { return gate.entered.load(); }));
   // The drawing thread is stuck; ten seconds of video arrive meanwhile.
   for (int i = 1; i < 250; ++i) feed(i);
   const auto stalled = renderer_->stats();
@@ -240,7 +233,7 @@ TEST_F(RendererTest, AStalledWindowDropsOldWorkAndRecoversAtAKeyFrame) {
   const auto after = renderer_->stats();
   EXPECT_EQ(after.decodeErrors, 0u);  // decoding went on from key frames only
   for (int i = 250; i < 275; ++i) feed(i);
-  EXPECT_TRUE(waitUntil([&] { return renderer_->stats().framesDrawn >= after.framesDrawn + 25; }));
+  EXPECT_TRUE(kstest::eventually([&] { return renderer_->stats().framesDrawn >= after.framesDrawn + 25; }));
 }
 
 TEST_F(RendererTest, AudioReachesTheSinkOnlyWhileSoundIsOn) {

@@ -196,15 +196,6 @@ class DisplayTest : public ui::test::HeadlessTest {
     return r ? r->stats() : StreamRenderer::Stats{};
   }
 
-  // Polls (the drawing happens on the SDK's thread) until cond holds.
-  static bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!cond()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
-  }
   // True once no picture has been drawn for a while (a stream at 25 frames
   // per second draws every 40 ms while it draws at all).
   static bool drawingStops(int32_t s) {
@@ -212,7 +203,7 @@ class DisplayTest : public ui::test::HeadlessTest {
   }
   static bool waitDrawn(int32_t s, uint64_t more = 1) {
     const uint64_t target = stats(s).framesDrawn + more;
-    return waitUntil([&] { return stats(s).framesDrawn >= target; });
+    return kstest::eventually([&] { return stats(s).framesDrawn >= target; });
   }
 
   // A capture taken when no picture is half-way drawn: the window's image
@@ -262,14 +253,14 @@ TEST_F(DisplayTest, DisplayRegionShowsTheTopLeftQuarterScaledUp) {
   ASSERT_TRUE(drawingStops(s));
   uint64_t redraws = stats(s).redraws;
   ASSERT_EQ(DLSDK_StreamRefreshPlay(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).redraws > redraws; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).redraws > redraws; }));
   const ui::Image whole = capture(w);
 
   const DLSDK_Rect quarter{0, 0, 176, 144};
   ASSERT_EQ(DLSDK_SoftSetDisplayRegion(s, 0, &quarter, 0, 1), DLSDK_OK);
   redraws = stats(s).redraws;
   ASSERT_EQ(DLSDK_StreamRefreshPlay(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).redraws > redraws; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).redraws > redraws; }));
   const ui::Image zoomed = capture(w);
 
   const double matching = meanDifference(zoomed, whole, [](int x, int y) { return ui::Point{x / 2, y / 2}; });
@@ -281,7 +272,7 @@ TEST_F(DisplayTest, DisplayRegionShowsTheTopLeftQuarterScaledUp) {
   ASSERT_EQ(DLSDK_SoftSetDisplayRegion(s, 0, nullptr, 0, 0), DLSDK_OK);
   redraws = stats(s).redraws;
   ASSERT_EQ(DLSDK_StreamRefreshPlay(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).redraws > redraws; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).redraws > redraws; }));
   EXPECT_LT(meanDifference(capture(w), whole, [](int x, int y) { return ui::Point{x, y}; }), 1.0);
 
   // A rectangle that is no rectangle is refused and changes nothing.
@@ -312,7 +303,7 @@ TEST_F(DisplayTest, DrawHookRunsOncePerDrawnFrameAndItsDrawingIsPresented) {
   HookLog log;
   EXPECT_EQ(DLSDK_StreamResetDraw(s, 1, &greenLine, &log), DLSDK_ERR_INVALID_PARAMETER);
   ASSERT_EQ(DLSDK_StreamResetDraw(s, 2, &greenLine, &log), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return log.calls >= 5; }));
+  ASSERT_TRUE(kstest::eventually([&] { return log.calls >= 5; }));
   const ui::Image shot = capture(w);
   EXPECT_EQ(shareUnlike(shot, {0, 20, 352, 21}, 0x00FF00), 0.0);
   EXPECT_GT(shareUnlike(shot, {0, 22, 352, 30}, 0x00FF00), 0.9);
@@ -375,7 +366,7 @@ TEST_F(DisplayTest, PauseHoldsThePictureRefreshRedrawsItAndResumeMovesOn) {
   const uint64_t drawn = stats(s).framesDrawn;
   const uint64_t decoded = stats(s).framesDecoded;
   // A live stream keeps decoding, and nothing more is drawn meanwhile.
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= decoded + 5; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDecoded >= decoded + 5; }));
   EXPECT_EQ(stats(s).framesDrawn, drawn);
   EXPECT_LT(meanDifference(capture(w), held, [](int x, int y) { return ui::Point{x, y}; }), 0.01);
 
@@ -387,7 +378,7 @@ TEST_F(DisplayTest, PauseHoldsThePictureRefreshRedrawsItAndResumeMovesOn) {
   EXPECT_EQ(shareUnlike(capture(w), {0, 0, 352, 288}, 0xFF0000), 0.0);
   const uint64_t redraws = stats(s).redraws;
   ASSERT_EQ(DLSDK_StreamRefreshPlay(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).redraws > redraws; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).redraws > redraws; }));
   EXPECT_LT(meanDifference(capture(w), held, [](int x, int y) { return ui::Point{x, y}; }), 0.01);
 
   EXPECT_EQ(DLSDK_StreamPause(s, 2), DLSDK_ERR_INVALID_PARAMETER);
@@ -403,7 +394,7 @@ TEST_F(DisplayTest, HiddenWindowKeepsDecodingWithoutDrawing) {
   ui::showWindow(w, SW_HIDE);
   ASSERT_TRUE(drawingStops(s));
   const auto before = stats(s);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
   EXPECT_EQ(stats(s).framesDrawn, before.framesDrawn);
   ui::showWindow(w, SW_SHOW);
   EXPECT_TRUE(waitDrawn(s, 2));
@@ -422,9 +413,9 @@ TEST_F(DisplayTest, CoveredWindowKeepsDecodingWithoutDrawing) {
   ASSERT_FALSE(ui::isWindowExposed(video));
   // Two pictures on, one that was being drawn as the cover came is done.
   const uint64_t covered = stats(s).framesDecoded;
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= covered + 2; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDecoded >= covered + 2; }));
   const auto before = stats(s);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDecoded >= before.framesDecoded + 4; }));
   EXPECT_EQ(stats(s).framesDrawn, before.framesDrawn);
   ui::showWindow(cover, SW_HIDE);
   EXPECT_TRUE(waitDrawn(s, 2));
@@ -443,13 +434,13 @@ TEST_F(DisplayTest, SoundOnAndOffReachTheSinkAndRepeatsAnswer10201) {
   EXPECT_TRUE(sink->playing());
   EXPECT_EQ(sink->sampleRate(), 8000);
   // A second of sound holds the device's half-second beep, at full scale.
-  ASSERT_TRUE(waitUntil([&] { return sink->samples() >= 8000; }));
+  ASSERT_TRUE(kstest::eventually([&] { return sink->samples() >= 8000; }));
   EXPECT_GT(sink->takePeak(), 6000);
 
   ASSERT_EQ(DLSDK_StreamSetVolume(s, 0), DLSDK_OK);
   sink->takePeak();
   const uint64_t mark = sink->samples();
-  ASSERT_TRUE(waitUntil([&] { return sink->samples() >= mark + 8000; }));
+  ASSERT_TRUE(kstest::eventually([&] { return sink->samples() >= mark + 8000; }));
   EXPECT_EQ(sink->takePeak(), 0);
   EXPECT_EQ(DLSDK_StreamSetVolume(s, 0x10000), DLSDK_ERR_INVALID_PARAMETER);
   EXPECT_EQ(DLSDK_StreamSetVolume(s, -1), DLSDK_ERR_INVALID_PARAMETER);
@@ -503,11 +494,11 @@ TEST_F(DisplayTest, StepsShowOneFrameEachWhilePaused) {
   const auto paused = stats(s);
 
   ASSERT_EQ(DLSDK_HistoryStreamOneByOne(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDrawn == paused.framesDrawn + 1; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDrawn == paused.framesDrawn + 1; }));
   // Back: the frames from the key frame on are decoded, only the target is shown.
   const auto stepped = stats(s);
   ASSERT_EQ(DLSDK_HistoryStreamOneByOneBack(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDrawn == stepped.framesDrawn + 1; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDrawn == stepped.framesDrawn + 1; }));
   std::this_thread::sleep_for(200ms);
   const auto back = stats(s);
   EXPECT_EQ(back.framesDrawn, stepped.framesDrawn + 1);
@@ -533,7 +524,7 @@ TEST_F(DisplayTest, DisplayCallsRefuseWhatTheyCannotDo) {
   EXPECT_EQ(DLSDK_HistoryStreamFast(s), DLSDK_ERR_NOT_AVAILABLE);  // live
   // Decoding without a window, then into one.
   ASSERT_EQ(DLSDK_StreamPlay(s, 0), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return stats(s).framesDecoded >= 3; }));
+  ASSERT_TRUE(kstest::eventually([&] { return stats(s).framesDecoded >= 3; }));
   EXPECT_EQ(stats(s).framesDrawn, 0u);
   ASSERT_EQ(DLSDK_StreamPlay(s, w), DLSDK_OK);
   EXPECT_TRUE(waitDrawn(s, 2));

@@ -29,6 +29,7 @@
 #include "plugin/files/testing/ScopedTempDir.h"
 #include "plugin/session/CDVSDevice.h"
 #include "plugin/session/testing/CreateRecord.h"
+#include "tests/support/Settle.h"
 #include "tools/devsim/DevSimServer.h"
 
 namespace {
@@ -38,15 +39,6 @@ using audio::testing::PulseDaemon;
 using audio::testing::PulseRecorder;
 using audio::testing::TonePlayer;
 using devlink::DisplayTable;
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 std::vector<int16_t> decodeTalk(const std::vector<uint8_t>& bytes, uint32_t codec) {
   std::vector<int16_t> pcm(bytes.size());
@@ -153,9 +145,9 @@ TEST_F(SoundTest, TheDevicesBeepPlaysThroughTheSpeaker) {
   EXPECT_EQ(daemon_->count("sink-inputs"), 0);  // sound starts off
 
   ASSERT_EQ(DLSDK_StreamPlaySound(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return daemon_->count("sink-inputs") == 1; }));
+  ASSERT_TRUE(kstest::eventually([&] { return daemon_->count("sink-inputs") == 1; }));
   const size_t from = speaker.sampleCount();
-  ASSERT_TRUE(waitUntil([&] { return speaker.sampleCount() >= from + 3 * 8000; }));
+  ASSERT_TRUE(kstest::eventually([&] { return speaker.sampleCount() >= from + 3 * 8000; }));
   const std::vector<int16_t> all = speaker.samples();
   // The last two seconds: the device beeps at 400 Hz for half of each second.
   const std::span<const int16_t> heard(all.data() + all.size() - 2 * 8000, 2 * 8000);
@@ -175,13 +167,13 @@ TEST_F(SoundTest, TheDevicesBeepPlaysThroughTheSpeaker) {
   // The cell's volume is honoured: at 0 the speaker is silent.
   ASSERT_EQ(DLSDK_StreamSetVolume(s, 0), DLSDK_OK);
   const size_t muted = speaker.sampleCount();
-  ASSERT_TRUE(waitUntil([&] { return speaker.sampleCount() >= muted + 8000 + 2400; }));
+  ASSERT_TRUE(kstest::eventually([&] { return speaker.sampleCount() >= muted + 8000 + 2400; }));
   const std::vector<int16_t> after = speaker.samples();
   // Allowing 300 ms for what was buffered before the change.
   EXPECT_LT(audio::testing::rms(std::span<const int16_t>(after).subspan(muted + 2400)), 50);
 
   ASSERT_EQ(DLSDK_StreamStopSound(s), DLSDK_OK);
-  EXPECT_TRUE(waitUntil([&] { return daemon_->count("sink-inputs") == 0; }));
+  EXPECT_TRUE(kstest::eventually([&] { return daemon_->count("sink-inputs") == 0; }));
 }
 
 TEST_F(SoundTest, TheMicrophoneReachesTheDeviceAsTalkInEitherLaw) {
@@ -196,10 +188,10 @@ TEST_F(SoundTest, TheMicrophoneReachesTheDeviceAsTalkInEitherLaw) {
     ASSERT_TRUE(tone.ok()) << tone.why();
     ASSERT_EQ(device().talkStart(c.codec), KS_OK);
     EXPECT_TRUE(device().talkHearsMicrophone());
-    ASSERT_TRUE(waitUntil([&] { return daemon_->count("source-outputs") == 1; }));
+    ASSERT_TRUE(kstest::eventually([&] { return daemon_->count("source-outputs") == 1; }));
     // A second of talk whose latest half second carries the tone.
     std::vector<int16_t> talk;
-    const bool heard = waitUntil([&] {
+    const bool heard = kstest::eventually([&] {
       uint32_t codec = 0;
       talk = decodeTalk(server_->keptTalk(&codec), codec);
       if (codec != static_cast<uint32_t>(c.codec) || talk.size() < 8000) return false;
@@ -212,24 +204,24 @@ TEST_F(SoundTest, TheMicrophoneReachesTheDeviceAsTalkInEitherLaw) {
 
     ASSERT_EQ(device().talkStop(), KS_OK);
     EXPECT_FALSE(device().talkHearsMicrophone());
-    EXPECT_TRUE(waitUntil([&] { return daemon_->count("source-outputs") == 0; }));
+    EXPECT_TRUE(kstest::eventually([&] { return daemon_->count("source-outputs") == 0; }));
   }
 }
 
 TEST_F(SoundTest, ALostDeviceOrALogoutEndsTheCapture) {
   start(true);
   ASSERT_EQ(device().talkStart(DLSDK_TALK_G711U), KS_OK);
-  ASSERT_TRUE(waitUntil([&] { return daemon_->count("source-outputs") == 1; }));
+  ASSERT_TRUE(kstest::eventually([&] { return daemon_->count("source-outputs") == 1; }));
   ASSERT_EQ(device().logout(), KS_OK);
   EXPECT_FALSE(device().talkActive());
-  EXPECT_TRUE(waitUntil([&] { return daemon_->count("source-outputs") == 0; }));
+  EXPECT_TRUE(kstest::eventually([&] { return daemon_->count("source-outputs") == 0; }));
 
   ASSERT_EQ(device().login(), KS_OK);
   ASSERT_EQ(device().talkStart(DLSDK_TALK_G711A), KS_OK);
-  ASSERT_TRUE(waitUntil([&] { return daemon_->count("source-outputs") == 1; }));
+  ASSERT_TRUE(kstest::eventually([&] { return daemon_->count("source-outputs") == 1; }));
   server_->stop();  // the device loses power
-  EXPECT_TRUE(waitUntil([&] { return !device().talkHearsMicrophone(); }));
-  EXPECT_TRUE(waitUntil([&] { return daemon_->count("source-outputs") == 0; }));
+  EXPECT_TRUE(kstest::eventually([&] { return !device().talkHearsMicrophone(); }));
+  EXPECT_TRUE(kstest::eventually([&] { return daemon_->count("source-outputs") == 0; }));
   EXPECT_EQ(device().talkStop(), KS_OK);
 }
 
@@ -238,13 +230,11 @@ TEST_F(SoundTest, StoppingTheLibraryEndsSoundAndTalkAndTakesTheFactoryBack) {
   const int32_t s = openLive();
   ASSERT_EQ(DLSDK_StreamPlaySound(s), DLSDK_OK);
   ASSERT_EQ(device().talkStart(DLSDK_TALK_G711U), KS_OK);
-  ASSERT_TRUE(waitUntil([&] {
-    return daemon_->count("sink-inputs") == 1 && daemon_->count("source-outputs") == 1;
-  }));
+  ASSERT_TRUE(
+      kstest::eventually([&] { return daemon_->count("sink-inputs") == 1 && daemon_->count("source-outputs") == 1; }));
   context_->stop();
-  EXPECT_TRUE(waitUntil([&] {
-    return daemon_->count("sink-inputs") == 0 && daemon_->count("source-outputs") == 0;
-  }));
+  EXPECT_TRUE(
+      kstest::eventually([&] { return daemon_->count("sink-inputs") == 0 && daemon_->count("source-outputs") == 0; }));
   EXPECT_TRUE(std::dynamic_pointer_cast<devlink::NullAudioSink>(DisplayTable::instance().makeSink()));
   EXPECT_EQ(device().talkStop(), KS_OK);
 }
@@ -256,12 +246,12 @@ TEST_F(SoundTest, WithoutAServerStreamsPlayIntoTheNullSinkAndTalkSendsSilence) {
   auto sink = std::dynamic_pointer_cast<devlink::NullAudioSink>(DisplayTable::instance().find(s)->audioSink());
   ASSERT_TRUE(sink);
   ASSERT_EQ(DLSDK_StreamPlaySound(s), DLSDK_OK);
-  ASSERT_TRUE(waitUntil([&] { return sink->samples() >= 8000; }));
+  ASSERT_TRUE(kstest::eventually([&] { return sink->samples() >= 8000; }));
   EXPECT_GT(sink->takePeak(), 6000);
 
   ASSERT_EQ(device().talkStart(DLSDK_TALK_G711U), KS_OK);
   EXPECT_FALSE(device().talkHearsMicrophone());
-  ASSERT_TRUE(waitUntil([&] { return server_->talkBytes() >= 1600; }));
+  ASSERT_TRUE(kstest::eventually([&] { return server_->talkBytes() >= 1600; }));
   for (const uint8_t b : server_->keptTalk()) ASSERT_EQ(b, 0xFF);  // μ-law silence
   EXPECT_EQ(device().talkStop(), KS_OK);
 }

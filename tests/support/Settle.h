@@ -1,9 +1,22 @@
 #pragma once
-// Waiting for activity to end: a value that has stopped changing.
+// Polling real state with a deadline: a condition that comes true, and a
+// value that has stopped changing.
 #include <chrono>
 #include <thread>
 
 namespace kstest {
+
+// Polls `condition` until it holds; false when it still did not at `limit`.
+// For state another thread changes without telling this one.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 // Polls value() until it has kept one value for `quiet`; false when it was
 // still changing at `limit`. For checks that something has stopped (no more
