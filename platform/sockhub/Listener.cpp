@@ -16,7 +16,12 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
 Listener::Listener(net::io_context& ioc, SharedState& state, std::shared_ptr<const HandshakePolicy> policy)
-    : ioc_(ioc), state_(state), policy_(std::move(policy)), acceptor_(ioc), retryTimer_(ioc) {}
+    : ioc_(ioc),
+      strand_(net::make_strand(ioc)),
+      state_(state),
+      policy_(std::move(policy)),
+      acceptor_(strand_),
+      retryTimer_(strand_) {}
 
 beast::error_code Listener::open(uint16_t port) {
   const tcp::endpoint endpoint(net::ip::make_address_v4("127.0.0.1"), port);
@@ -43,11 +48,11 @@ uint16_t Listener::port() const {
 }
 
 void Listener::run() {
-  net::post(ioc_, [self = shared_from_this()] { self->doAccept(); });
+  net::post(strand_, [self = shared_from_this()] { self->doAccept(); });
 }
 
 void Listener::close() {
-  net::post(ioc_, [self = shared_from_this()] {
+  net::post(strand_, [self = shared_from_this()] {
     beast::error_code ignored;
     self->acceptor_.close(ignored);
     self->retryTimer_.cancel();

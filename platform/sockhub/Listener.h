@@ -5,8 +5,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/beast/core/error.hpp>
-
 #include <cstdint>
 #include <memory>
 
@@ -32,10 +32,13 @@ class Listener : public std::enable_shared_from_this<Listener> {
   void onAccept(boost::beast::error_code ec, boost::asio::ip::tcp::socket socket);
 
   boost::asio::io_context& ioc_;
+  // The acceptor and its retry timer live on a strand of their own: the
+  // I/O context runs on more than one thread.
+  boost::asio::strand<boost::asio::io_context::executor_type> strand_;
   SharedState& state_;
   const std::shared_ptr<const HandshakePolicy> policy_;
-  boost::asio::ip::tcp::acceptor acceptor_;  // I/O thread only, after open()
-  boost::asio::steady_timer retryTimer_;     // I/O thread only
+  boost::asio::ip::tcp::acceptor acceptor_;  // strand_ only, after open()
+  boost::asio::steady_timer retryTimer_;     // strand_ only
 };
 
 }  // namespace sockhub

@@ -3,9 +3,9 @@
 #include <string>
 #include <system_error>
 
-#include "platform/sockhub/ConnectionWorker.h"
 #include "platform/sockhub/HttpSession.h"
 #include "platform/sockhub/Listener.h"
+#include "platform/sockhub/RunnerPool.h"
 
 namespace sockhub {
 namespace net = boost::asio;
@@ -30,26 +30,30 @@ int Server::start(uint16_t port, HandshakePolicy policy, std::shared_ptr<const S
   std::lock_guard lock(lifecycleMutex_);
   if (ioc_) return SOCKHUB_ERR_ALREADY_STARTED;
   try {
-    auto ioc = std::make_unique<net::io_context>(1);
+    // More than one runner may serve the context (see RunnerPool).
+    auto ioc = std::make_unique<net::io_context>();
     auto rules = std::make_shared<HandshakePolicy>(std::move(policy));
     auto listener = std::make_shared<Listener>(*ioc, state_, rules);
     if (listener->open(port)) return SOCKHUB_ERR_BIND;
     // Before the first connection: the server's own pages' origin.
     rules->setOwnPort(listener->port());
     state_.setSite(std::move(site));
+    state_.setIoContext(ioc.get());
     state_.open();
+    auto runners = std::make_unique<RunnerPool>(*ioc);
     ioc_ = std::move(ioc);
     listener_ = std::move(listener);
     listener_->run();
-    try {
-      ioThread_ = std::thread([this] { runIo(); });
-    } catch (const std::system_error&) {
+    if (!runners->start()) {
+      runners->join();
       state_.beginStop();
       state_.closeRegistry();
+      state_.setIoContext(nullptr);
       listener_.reset();
       ioc_.reset();
       return SOCKHUB_ERR_RESOURCES;
     }
+    runners_ = std::move(runners);
     boundPort_.store(listener_->port());
     return SOCKHUB_OK;
   } catch (...) {
@@ -57,21 +61,9 @@ int Server::start(uint16_t port, HandshakePolicy policy, std::shared_ptr<const S
   }
 }
 
-void Server::runIo() {
-  // A handler that throws (only on exhausted memory) must not end the
-  // thread that serves every connection.
-  while (true) {
-    try {
-      ioc_->run();
-      return;
-    } catch (...) {
-    }
-  }
-}
-
 int Server::stop() {
-  // A callback runs on a worker thread that stop() would have to join.
-  if (ConnectionWorker::onWorkerThread()) return SOCKHUB_ERR_BUSY;
+  // A callback runs on a runner that stop() would have to join.
+  if (RunnerPool::inCallback()) return SOCKHUB_ERR_BUSY;
   std::lock_guard lock(lifecycleMutex_);
   if (!ioc_) return SOCKHUB_ERR_NOT_STARTED;
   // Held messages are dropped and no connection is admitted any more.
@@ -83,12 +75,15 @@ int Server::stop() {
   state_.waitNoSessions(state_.options().stopGrace);
   state_.closeRegistry();
   ioc_->stop();
-  if (ioThread_.joinable()) ioThread_.join();
+  // Callbacks still running (blocked on something) are waited for.
+  runners_->join();
+  runners_.reset();
+  state_.setIoContext(nullptr);
   // Destroying the context destroys the handlers still pending and with them
-  // the remaining sessions, whose workers are then told of their end.
+  // the remaining sessions; their ends are reported here.
   listener_.reset();
   ioc_.reset();
-  state_.joinAllWorkers();
+  state_.endAllWorkers();
   boundPort_.store(0);
   return SOCKHUB_OK;
 }

@@ -1,15 +1,15 @@
 #pragma once
 // The WebSocket server behind the SockHub_* functions.
 //
-// Threads: one I/O thread runs every socket (each connection on its own
-// strand), and every connection has a ConnectionWorker thread for its
-// callbacks. start() and stop() are for one controlling thread; send() and
+// Threads: the runners (RunnerPool) run every socket, each connection on its
+// own strand, and the connections' callbacks, each connection's in order
+// (ConnectionWorker); normally one runner does it all, and more are called in
+// while callbacks block. start() and stop() are for one controlling thread; send() and
 // the callback setters may be called from any thread, callbacks included.
-// stop() closes every connection, waits for the workers to run their last
-// callbacks and joins every thread; the server can be started again.
-#include <boost/asio/io_context.hpp>
-
+// stop() closes every connection, waits for the callbacks in progress, runs
+// the ends not yet reported and joins every thread; the server can be started again.
 #include <atomic>
+#include <boost/asio/io_context.hpp>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,6 +22,7 @@
 namespace sockhub {
 
 class Listener;
+class RunnerPool;
 class StaticSite;
 
 class Server {
@@ -51,13 +52,11 @@ class Server {
   int answerOrigin(int32_t questionId, bool allow);
 
  private:
-  void runIo();
-
   SharedState state_;
-  mutable std::mutex lifecycleMutex_;          // serialises start() and stop()
+  mutable std::mutex lifecycleMutex_;             // serialises start() and stop()
   std::unique_ptr<boost::asio::io_context> ioc_;  // guarded by lifecycleMutex_
-  std::shared_ptr<Listener> listener_;         // guarded by lifecycleMutex_
-  std::thread ioThread_;                       // guarded by lifecycleMutex_
+  std::shared_ptr<Listener> listener_;            // guarded by lifecycleMutex_
+  std::unique_ptr<RunnerPool> runners_;           // guarded by lifecycleMutex_
   std::atomic<uint16_t> boundPort_{0};
 };
 

@@ -10,7 +10,7 @@ namespace sockhub {
 
 SharedState::SharedState(const ServerOptions& options) : options_(options) {}
 
-SharedState::~SharedState() { joinAllWorkers(); }
+SharedState::~SharedState() { endAllWorkers(); }
 
 void SharedState::setReceiver(SockHubReceiveFn fn) {
   {
@@ -132,29 +132,18 @@ bool SharedState::waitNoSessions(std::chrono::milliseconds timeout) {
 }
 
 void SharedState::adoptWorker(std::shared_ptr<ConnectionWorker> worker) {
-  std::vector<std::shared_ptr<ConnectionWorker>> finished;
-  {
-    std::lock_guard lock(workersMutex_);
-    for (auto it = workers_.begin(); it != workers_.end();) {
-      if ((*it)->done()) {
-        finished.push_back(std::move(*it));
-        it = workers_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    workers_.push_back(std::move(worker));
-  }
-  for (const auto& done : finished) done->join();
+  std::lock_guard lock(workersMutex_);
+  std::erase_if(workers_, [](const auto& w) { return w->done(); });
+  workers_.push_back(std::move(worker));
 }
 
-void SharedState::joinAllWorkers() {
+void SharedState::endAllWorkers() {
   std::vector<std::shared_ptr<ConnectionWorker>> all;
   {
     std::lock_guard lock(workersMutex_);
     all.swap(workers_);
   }
-  for (const auto& worker : all) worker->join();
+  for (const auto& worker : all) worker->endHere();
 }
 
 int32_t SharedState::addQuestion(const std::shared_ptr<HttpSession>& session) {

@@ -8,6 +8,7 @@
 // held while taking another lock. A session's destructor takes only lifeMutex_, so a session
 // may be released anywhere, even under registryMutex_.
 #include <atomic>
+#include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -91,16 +92,24 @@ class SharedState {
   // True when no session is left before the deadline.
   bool waitNoSessions(std::chrono::milliseconds timeout);
 
-  // Workers: kept until joined. adoptWorker also joins those that are done.
+  // The I/O context the connections' callbacks run on; set by the server
+  // before it accepts and cleared after its runners have stopped.
+  void setIoContext(boost::asio::io_context* ioc) { ioc_.store(ioc); }
+  boost::asio::io_context* ioContext() const { return ioc_.load(); }
+
+  // Workers: kept until their last callback has run. adoptWorker also
+  // forgets those that are done.
   void adoptWorker(std::shared_ptr<ConnectionWorker> worker);
-  void joinAllWorkers();
+  // Once the runners have stopped: ends every connection whose end was not
+  // reported yet, running its client-action callback on this thread.
+  void endAllWorkers();
 
  private:
   // Written by setOptions() while no thread of the server runs (the start
   // that follows orders it before them); read-only while serving.
   ServerOptions options_;
 
-  std::atomic<SockHubReceiveFn> receiver_{nullptr};            // written under callbackMutex_
+  std::atomic<SockHubReceiveFn> receiver_{nullptr};  // written under callbackMutex_
   std::atomic<SockHubClientActionFn> clientAction_{nullptr};
   std::mutex callbackMutex_;
   std::condition_variable callbackChanged_;  // receiver set or stop begun
@@ -115,7 +124,7 @@ class SharedState {
   std::shared_ptr<const StaticSite> site_;                   // guarded by questionsMutex_
 
   std::mutex registryMutex_;
-  bool open_ = false;                                          // guarded by registryMutex_
+  bool open_ = false;  // guarded by registryMutex_
   // Owning: a session whose reading is paused has no pending operation that
   // would keep it alive. The entry goes when the session stops reading.
   std::map<int32_t, std::shared_ptr<WebSocketSession>> sessions_;  // guarded by registryMutex_
@@ -123,6 +132,8 @@ class SharedState {
   std::mutex lifeMutex_;
   std::condition_variable lifeChanged_;
   size_t liveSessions_ = 0;  // guarded by lifeMutex_
+
+  std::atomic<boost::asio::io_context*> ioc_{nullptr};
 
   std::mutex workersMutex_;
   std::vector<std::shared_ptr<ConnectionWorker>> workers_;  // guarded by workersMutex_

@@ -1,7 +1,6 @@
 #include "platform/sockhub/WebSocketSession.h"
 
 #include <algorithm>
-
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/beast/core/bind_handler.hpp>
@@ -54,12 +53,10 @@ void WebSocketSession::onAccept(beast::error_code ec) {
   if (ec) return;  // a refused or broken handshake: the socket closes with the session
   connectionId_ = SharedState::allocateConnectionId();
   if (connectionId_ == 0) return;
+  boost::asio::io_context* ioc = state_.ioContext();
+  if (ioc == nullptr) return;  // the server is stopping
   try {
-    worker_ = std::make_shared<ConnectionWorker>(state_, connectionId_, clientPort_, slot_);
-    if (!worker_->start()) {
-      worker_.reset();
-      return;
-    }
+    worker_ = std::make_shared<ConnectionWorker>(state_, *ioc, connectionId_, clientPort_, slot_);
     state_.adoptWorker(worker_);
   } catch (...) {
     if (worker_) worker_->finish();
@@ -156,9 +153,8 @@ int WebSocketSession::send(std::string message) {
     }
     return SOCKHUB_ERR_NO_CONNECTION;
   }
-  net::post(ws_.get_executor(), [self = shared_from_this(), m = std::move(message)]() mutable {
-    self->queueWrite(std::move(m));
-  });
+  net::post(ws_.get_executor(),
+            [self = shared_from_this(), m = std::move(message)]() mutable { self->queueWrite(std::move(m)); });
   return SOCKHUB_OK;
 }
 
@@ -193,8 +189,7 @@ void WebSocketSession::onWrite(beast::error_code ec, size_t) {
 }
 
 void WebSocketSession::close() {
-  net::post(ws_.get_executor(),
-            [self = shared_from_this()] { self->doClose(websocket::close_code::going_away); });
+  net::post(ws_.get_executor(), [self = shared_from_this()] { self->doClose(websocket::close_code::going_away); });
 }
 
 void WebSocketSession::doClose(websocket::close_code code) {
