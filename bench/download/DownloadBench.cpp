@@ -8,7 +8,6 @@
 //
 // Usage: download_bench [range hours, 1-9, default 2]
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,70 +24,22 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/DevsimProcess.h"
 #include "bench/support/ProcessCpu.h"
 #include "platform/devlink/DevLinkSdk.h"
 #include "plugin/device/DeviceEntry.h"
 #include "plugin/download/DownloadTask.h"
 #include "plugin/session/testing/CreateRecord.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string besideThisProgram(const char* name) {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return name;
-  path[n] = 0;
-  std::string dir(path);
-  return dir.substr(0, dir.rfind('/') + 1) + name;
+// devsim with one channel, with or without sound.
+bool startDevsim(benchsupport::DevsimProcess& devsim, bool audio) {
+  return devsim.start({"--channels", "1", "--audio", audio ? "ulaw" : "none"});
 }
-
-// A devsim child process on free ports.
-struct Devsim {
-  pid_t pid = 0;
-  unsigned commandPort = 0;
-  unsigned mediaPort = 0;
-
-  bool start(bool audio) {
-    int out[2];
-    if (pipe(out) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string path = besideThisProgram("devsim");
-    std::vector<std::string> args{path,         "--port", "0",       "--media-port",          "0",
-                                  "--channels", "1",      "--audio", audio ? "ulaw" : "none", "--print-ports"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const bool spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (!spawned) {
-      close(out[0]);
-      std::fprintf(stderr, "cannot start %s\n", path.c_str());
-      return false;
-    }
-    FILE* text = fdopen(out[0], "r");
-    char line[256] = {};
-    const bool ok = fgets(line, sizeof line, text) != nullptr &&
-                    std::sscanf(line, "devsim command=%u media=%u", &commandPort, &mediaPort) == 2;
-    fclose(text);
-    if (!ok) std::fprintf(stderr, "devsim did not report its ports\n");
-    return ok;
-  }
-  ~Devsim() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 SystemTime at(int hour, int minute, int second) {
   SystemTime t{};
@@ -126,10 +77,11 @@ struct Result {
   std::vector<double> pollMicros;
 };
 
-Result download(const Devsim& device, int format, int hours, const fs::path& file, bool timePolls) {
+Result download(const benchsupport::DevsimProcess& device, int format, int hours, const fs::path& file,
+                bool timePolls) {
   Result result;
-  ksplugs::testing::CreateRecord record("00:11:22:33:44:77", static_cast<uint16_t>(device.commandPort),
-                                        static_cast<uint16_t>(device.mediaPort), 1);
+  ksplugs::testing::CreateRecord record("00:11:22:33:44:77", static_cast<uint16_t>(device.commandPort()),
+                                        static_cast<uint16_t>(device.mediaPort()), 1);
   ksplugs::DeviceEntry entry;
   if (entry.initialise(1, record.param) != KS_OK) return result;
   std::array<char, 260> path{};
@@ -185,8 +137,8 @@ int main(int argc, char** argv) {
   if (mkdtemp(pattern) == nullptr) return 1;
   const fs::path folder = pattern;
 
-  Devsim withSound, withoutSound;
-  if (!withSound.start(true)) return 1;
+  benchsupport::DevsimProcess withSound, withoutSound;
+  if (!startDevsim(withSound, true)) return 1;
   DLSDK_StartUp();
   DLSDK_SetAttribute(DLSDK_ATTR_COMMAND_TIMEOUT_MS, 15000);
 
@@ -199,7 +151,7 @@ int main(int argc, char** argv) {
   std::vector<Mode> modes{{"device frames (raw)", 2, true, ".prv"}};
   modes.push_back({"MP4, video only", 1, false, ".mp4"});
   modes.push_back({"MP4, video + AAC", 1, true, ".mp4"});
-  if (!withoutSound.start(false)) return 1;
+  if (!startDevsim(withoutSound, false)) return 1;
 
   const double recorded = hours * 3600.0;
   std::printf("Download of %d recorded hour(s), sub stream 704x576 25 fps, devsim over loopback\n", hours);
@@ -207,7 +159,7 @@ int main(int argc, char** argv) {
   int status = 0;
   std::vector<double> polls;
   for (const Mode& mode : modes) {
-    const Devsim& device = mode.sound ? withSound : withoutSound;
+    const benchsupport::DevsimProcess& device = mode.sound ? withSound : withoutSound;
     const bool timePolls = mode.format != 1;
     Result r = download(device, mode.format, hours, folder / (std::string("range") + mode.extension), timePolls);
     if (!r.ok) {
