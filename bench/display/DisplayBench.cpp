@@ -111,15 +111,38 @@ int main(int argc, char** argv) {
   std::printf("display_bench: %u cores, grid %d s, main stream %d s\n", std::thread::hardware_concurrency(),
               gridSeconds, mainSeconds);
 
-  // The 6 x 6 grid: a full-screen window with 36 cells of 320 x 180.
+  // The 36 cells opened at once: every stream's key frame falls in the same
+  // 40 ms each second. Shown for what it does to the latency only.
+  int alignedP99 = -1;
+  {
+    benchsupport::Grid aligned;
+    if (!benchsupport::openGrid(aligned, login, server.mediaPort(), kGrid, kGridChannels, 0)) return 1;
+    RunResult run = benchsupport::measure(aligned.cells, std::max(4, gridSeconds / 3));
+    benchsupport::closeCells(aligned.cells);
+    benchsupport::collectLatencies(aligned.cells, run);
+    alignedP99 = percentile(run.latencies, 0.99);
+    std::printf(
+        "\n6 x 6 grid, cells opened at once (all key frames in the same 40 ms): latency sent->drawn p50 %d ms, "
+        "p99 %d ms (%zu drawn frames, %.1f s)\n",
+        percentile(run.latencies, 0.5), alignedP99, run.latencies.size(), run.seconds);
+    aligned.cells.clear();
+    aligned.windows.clear();
+    aligned.top.destroyWindow();
+  }
+
+  // The 6 x 6 grid: a full-screen window with 36 cells of 320 x 180, opened
+  // over one second so that their key frames are spread as 36 cameras' are.
   benchsupport::Grid grid;
-  if (!benchsupport::openGrid(grid, login, server.mediaPort(), kGrid, kGridChannels, kRecordedStreams)) return 1;
+  if (!benchsupport::openGrid(grid, login, server.mediaPort(), kGrid, kGridChannels, kRecordedStreams,
+                              std::chrono::seconds(1)))
+    return 1;
   Cells& cells = grid.cells;
   benchsupport::MeasureOptions counted;
   counted.server = &server;
   RunResult gridRun = benchsupport::measure(cells, gridSeconds, counted);
   benchsupport::closeCells(cells);
-  report("6 x 6 grid of sub streams (704 x 576 H.264 into 320 x 180 cells)", kGrid * kGrid, gridRun, cells);
+  report("6 x 6 grid of sub streams (704 x 576 H.264 into 320 x 180 cells, opened over 1 s)", kGrid * kGrid, gridRun,
+         cells);
 
   // The same frames, decoded bare.
   const benchsupport::BareDecode bare = benchsupport::bareDecodeRecorded(cells);
@@ -134,7 +157,9 @@ int main(int argc, char** argv) {
   }
   benchsupport::figure("36 x D1 grid: frames dropped undecoded", static_cast<double>(gridRun.delta.dropped), "frames",
                        "<= 0");
-  benchsupport::figure("36 x D1 grid: latency sent->drawn p99", percentile(gridRun.latencies, 0.99), "ms", "<= 40");
+  benchsupport::figure("36 x D1 grid: latency sent->drawn p99 (cells opened over 1 s)",
+                       percentile(gridRun.latencies, 0.99), "ms", "<= 40");
+  benchsupport::figure("36 x D1 grid: latency sent->drawn p99 (cells opened at once)", alignedP99, "ms", "<= 40");
   cells.clear();
   grid.windows.clear();
   grid.top.destroyWindow();

@@ -108,7 +108,8 @@ int32_t startSdkAndLogin(uint16_t commandPort) {
   return DLSDK_UserLogin(&login, &info) == DLSDK_OK ? login : -1;
 }
 
-bool openGrid(Grid& grid, int32_t login, uint16_t mediaPort, int n, int channels, int recorded) {
+bool openGrid(Grid& grid, int32_t login, uint16_t mediaPort, int n, int channels, int recorded,
+              std::chrono::milliseconds spread) {
   grid.top.setClassBackground(ui::RGB(0x48, 0x4D, 0x5A));
   const ui::HWND top = grid.top.create(0, {0, 0, 1920, 1080}, "grid", ui::WS_VISIBLE | ui::WS_POPUP);
   const int cw = 1920 / n, ch = 1080 / n;
@@ -124,6 +125,7 @@ bool openGrid(Grid& grid, int32_t login, uint16_t mediaPort, int n, int channels
     }
     grid.cells.push_back(std::move(cell));
     grid.windows.push_back(std::move(w));
+    if (spread.count() > 0) ui::pumpMessagesUntil([] { return false; }, spread / (n * n));
   }
   return true;
 }

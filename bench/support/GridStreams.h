@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -66,17 +67,23 @@ struct Grid {
   Cells cells;
 };
 // False, with a line on stderr, when a stream does not open.
-bool openGrid(Grid& grid, int32_t login, uint16_t mediaPort, int n, int channels, int recorded);
+// `spread`: the cells open evenly over this time. The simulator starts each
+// stream at a key frame, so cells opened at once get their key frames in the
+// same 40 ms every second; 36 cameras' encoders run on their own clocks, and
+// cells opened over one key-frame interval (1 s) see key frames spread as
+// theirs are.
+bool openGrid(Grid& grid, int32_t login, uint16_t mediaPort, int n, int channels, int recorded,
+              std::chrono::milliseconds spread = std::chrono::milliseconds(0));
 
 // What a measured stretch saw.
 struct RunResult {
   Totals delta;
   double seconds = 0;
-  double processCpu = 0;                // this process's CPU seconds
-  double companionCpu = 0;              // the companion process's, when one was given
-  uint64_t picturesSent = 0;            // video frames the simulator sent, when it was given
-  std::vector<uint64_t> drawnPerCell;   // frames each cell drew
-  std::vector<int32_t> latencies;       // filled by collectLatencies
+  double processCpu = 0;               // this process's CPU seconds
+  double companionCpu = 0;             // the companion process's, when one was given
+  uint64_t picturesSent = 0;           // video frames the simulator sent, when it was given
+  std::vector<uint64_t> drawnPerCell;  // frames each cell drew
+  std::vector<int32_t> latencies;      // filled by collectLatencies
 };
 
 // What measure() reads besides the cells: the simulator's counter of

@@ -251,8 +251,9 @@ bool gridBench(int seconds, pid_t xServer) {
   if (!ok) std::fprintf(stderr, "x11_bench: login to the simulator failed\n");
   benchsupport::Grid grid;
   if (ok)
+    // Opened over one second: key frames spread as 36 cameras' are.
     ok = benchsupport::openGrid(grid, login, static_cast<uint16_t>(devsim.mediaPort()), kGrid, kGridChannels,
-                                kRecordedStreams);
+                                kRecordedStreams, std::chrono::seconds(1));
   // The simulator encodes its picture loops when the first streams open;
   // measuring starts once every cell has drawn.
   if (ok && !ui::pumpMessagesUntil(
