@@ -36,12 +36,14 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/ui/Backend.h"
@@ -112,6 +114,9 @@ class X11Desktop : public Backend {
   void deliverKey(xcb_keycode_t code, bool down);
   // Re-reads the desktop's dots per inch and tells the sink when it changed.
   void checkDpi();
+  // The dots per inch of the monitor holding the window's centre, asked of
+  // the server.
+  UINT lookUpDpi(HWND hwnd);
   // Ends the confining pointer grab, if any.
   void releaseConfinement();
 
@@ -132,10 +137,10 @@ class X11Desktop : public Backend {
   // Private, input only, below every window: the pointer grab of a clip
   // rectangle confines the pointer to it.
   xcb_window_t confineWindow_ = 0;
-  uint8_t xinputOpcode_ = 0;     // XInput 2's major opcode, 0 when the server lacks it
+  uint8_t xinputOpcode_ = 0;  // XInput 2's major opcode, 0 when the server lacks it
   std::atomic<bool> keyHookActive_{false};
-  uint8_t randrEventBase_ = 0;   // RandR's first event code, 0 when the server lacks it
-  UINT dpi_ = 96;                // the event thread's alone after the constructor
+  uint8_t randrEventBase_ = 0;  // RandR's first event code, 0 when the server lacks it
+  UINT dpi_ = 96;               // the event thread's alone after the constructor
   std::thread eventThread_;
 
   std::mutex sinkMutex_;
@@ -150,6 +155,18 @@ class X11Desktop : public Backend {
   std::map<CursorShape, uint32_t> cursors_;
   CursorShape cursorShape_ = CursorShape::Arrow;
   std::shared_ptr<X11PopupMenu> menu_;  // the open popup menu, at most one
+
+  // Answers of dpiForWindow, valid while the generation stands (raised when
+  // a window appears, moves or goes and when the monitors or resources
+  // change) and for a second at most.
+  struct DpiEntry {
+    uint64_t generation = 0;
+    std::chrono::steady_clock::time_point at;
+    UINT dpi = 96;
+  };
+  std::atomic<uint64_t> dpiGeneration_{0};
+  std::mutex dpiMutex_;
+  std::unordered_map<HWND, DpiEntry> dpiCache_;  // guarded by dpiMutex_
 };
 
 }  // namespace ui

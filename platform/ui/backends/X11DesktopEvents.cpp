@@ -189,6 +189,7 @@ void X11Desktop::deliverMouse(xcb_window_t w, Point screen, Point local, MouseAc
 }
 
 void X11Desktop::checkDpi() {
+  dpiGeneration_.fetch_add(1);
   const UINT dpi = dpiForWindow(0);
   if (dpi == dpi_) return;
   dpi_ = dpi;

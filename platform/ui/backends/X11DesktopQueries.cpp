@@ -5,6 +5,7 @@
 #include <xcb/randr.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -239,6 +240,27 @@ std::vector<MonitorInfo> X11Desktop::monitors() {
 }
 
 UINT X11Desktop::dpiForWindow(HWND hwnd) {
+  // Every drawing of a window asks (a video cell 25 times a second), and the
+  // answer costs several round trips to the server: it is kept until a
+  // window appears, moves or goes, the monitors or the resources change, or
+  // a second passes (a window manager may move a window unasked).
+  const uint64_t generation = dpiGeneration_.load();
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(dpiMutex_);
+    const auto it = dpiCache_.find(hwnd);
+    if (it != dpiCache_.end() && it->second.generation == generation && now - it->second.at < std::chrono::seconds(1))
+      return it->second.dpi;
+  }
+  const UINT dpi = lookUpDpi(hwnd);
+  std::lock_guard lock(dpiMutex_);
+  // Entries of windows long gone are dropped wholesale.
+  if (dpiCache_.size() >= 4096) dpiCache_.clear();
+  dpiCache_[hwnd] = {generation, now, dpi};
+  return dpi;
+}
+
+UINT X11Desktop::lookUpDpi(HWND hwnd) {
   std::vector<MonitorInfo> all = monitors();
   std::optional<DesktopWindowInfo> info = windowInfo(hwnd);
   Point centre{};
