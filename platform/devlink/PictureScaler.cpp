@@ -18,8 +18,30 @@ constexpr int kMaxExtent = 16384;
 }  // namespace
 
 PictureScaler::~PictureScaler() {
-  sws_freeContext(context_);
-  sws_freeContext(shrink_);
+  sws_freeContext(context_.context);
+  sws_freeContext(shrink_.context);
+}
+
+SwsContext* PictureScaler::contextFor(Conversion& conversion, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
+                                      int dstHeight, int dstFormat, int flags) {
+  Conversion& c = conversion;
+  if (c.context && c.srcWidth == srcWidth && c.srcHeight == srcHeight && c.srcFormat == srcFormat &&
+      c.dstWidth == dstWidth && c.dstHeight == dstHeight && c.dstFormat == dstFormat && c.flags == flags) {
+    return c.context;
+  }
+  sws_freeContext(c.context);
+  c = Conversion{};
+  c.context = sws_getContext(srcWidth, srcHeight, static_cast<AVPixelFormat>(srcFormat), dstWidth, dstHeight,
+                             static_cast<AVPixelFormat>(dstFormat), flags, nullptr, nullptr, nullptr);
+  if (!c.context) return nullptr;
+  c.srcWidth = srcWidth;
+  c.srcHeight = srcHeight;
+  c.srcFormat = srcFormat;
+  c.dstWidth = dstWidth;
+  c.dstHeight = dstHeight;
+  c.dstFormat = dstFormat;
+  c.flags = flags;
+  return c.context;
 }
 
 PictureScaler::Crop PictureScaler::clampCrop(const AVFrame* picture, Crop crop) {
@@ -79,11 +101,10 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
   // target), and takes the one-step way.
   const bool roomForGroups = stride >= ((width + 15) & ~15) * 4;
   if (shrinking && threePlanes8 && roomForGroups) {
-    shrink_ = sws_getCachedContext(shrink_, c.width, c.height, format, width, height, format, SWS_FAST_BILINEAR,
-                                   nullptr, nullptr, nullptr);
-    context_ = sws_getCachedContext(context_, width, height, format, width, height, AV_PIX_FMT_BGR0, SWS_FAST_BILINEAR,
-                                    nullptr, nullptr, nullptr);
-    if (!shrink_ || !context_) return false;
+    SwsContext* shrink = contextFor(shrink_, c.width, c.height, format, width, height, format, SWS_FAST_BILINEAR);
+    SwsContext* convert =
+        contextFor(context_, width, height, format, width, height, AV_PIX_FMT_BGR0, SWS_FAST_BILINEAR);
+    if (!shrink || !convert) return false;
     // Rows padded to 32 bytes for the scaler's vector code.
     const int chromaWidth = -((-width) >> desc->log2_chroma_w);
     const int chromaHeight = -((-height) >> desc->log2_chroma_h);
@@ -95,14 +116,14 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
     uint8_t* base = small_.data();
     uint8_t* smallPlanes[4] = {base, base + lumaBytes, base + lumaBytes + chromaBytes, nullptr};
     int smallStrides[4] = {lumaStride, chromaStride, chromaStride, 0};
-    if (sws_scale(shrink_, planes, strides, 0, c.height, smallPlanes, smallStrides) <= 0) return false;
+    if (sws_scale(shrink, planes, strides, 0, c.height, smallPlanes, smallStrides) <= 0) return false;
     const uint8_t* const* fromSmall = smallPlanes;
-    return sws_scale(context_, fromSmall, smallStrides, 0, height, out, outStrides) > 0;
+    return sws_scale(convert, fromSmall, smallStrides, 0, height, out, outStrides) > 0;
   }
-  context_ = sws_getCachedContext(context_, c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
-                                  shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!context_) return false;
-  return sws_scale(context_, planes, strides, 0, c.height, out, outStrides) > 0;
+  SwsContext* convert = contextFor(context_, c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
+                                   shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR);
+  if (!convert) return false;
+  return sws_scale(convert, planes, strides, 0, c.height, out, outStrides) > 0;
 }
 
 }  // namespace devlink

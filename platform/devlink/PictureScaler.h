@@ -1,8 +1,10 @@
 #pragma once
 // Scales a decoded picture, or a rectangle of it, into a 32-bit
 // 0x00RRGGBB image (a window's backing image) with libswscale. The
-// conversion contexts are cached and rebuilt only when a size or format
-// changes.
+// conversion contexts are cached and rebuilt only when a size, format or
+// filter asked for changes. (The library's own cached lookup compares with
+// the settings a context ends up with, which initialisation may adjust, and
+// then rebuilds the context, with the code it generates, at every picture.)
 //
 // Shrinking (a picture into a grid cell) runs in two steps: the planes are
 // shrunk in their own format, then the small picture is converted to RGB.
@@ -41,8 +43,20 @@ class PictureScaler {
   bool scale(const AVFrame* picture, const Crop& crop, uint8_t* target, int width, int height, int stride);
 
  private:
-  SwsContext* context_ = nullptr;  // to RGB (the whole way, or the second step)
-  SwsContext* shrink_ = nullptr;   // first step of a shrink: planes to planes
+  // One conversion context and the settings it was made for.
+  struct Conversion {
+    SwsContext* context = nullptr;
+    int srcWidth = 0, srcHeight = 0, srcFormat = -1;
+    int dstWidth = 0, dstHeight = 0, dstFormat = -1;
+    int flags = 0;
+  };
+  // The context for these settings: the held one when they match, else a
+  // new one (null when libswscale refuses them).
+  static SwsContext* contextFor(Conversion& conversion, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
+                                int dstHeight, int dstFormat, int flags);
+
+  Conversion context_;  // to RGB (the whole way, or the second step)
+  Conversion shrink_;   // first step of a shrink: planes to planes
   // The shrunk planes between the two steps.
   std::vector<uint8_t> small_;
 };
