@@ -373,8 +373,12 @@ TEST(PictureScalerTest, EveryWayOfScalingKeepsTheQuadrantsAndStaysInsideTheTarge
       for (int y = 0; y < c.height + 2; ++y) {
         for (int x = 0; x < strideWords; ++x) {
           const uint32_t px = out[static_cast<size_t>(y) * strideWords + x];
-          if (y >= c.height) ASSERT_EQ(px, kGuard) << "written below the target at " << x << "," << y;
-          if (y < c.height && x < c.width) ASSERT_NE(px, kGuard) << "not written at " << x << "," << y;
+          if (y >= c.height) {
+            ASSERT_EQ(px, kGuard) << "written below the target at " << x << "," << y;
+          }
+          if (y < c.height && x < c.width) {
+            ASSERT_NE(px, kGuard) << "not written at " << x << "," << y;
+          }
         }
       }
       // The middle of each quadrant (well away from the edges the filters blend).
