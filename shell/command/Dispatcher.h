@@ -34,10 +34,12 @@ class Dispatcher {
   // not fail where the reply it replaces did (short of memory for a few
   // dozen bytes, when it throws std::bad_alloc).
   static std::string unsendableReply(uint32_t msgId);
+  // {"code": code, "msgId": n} in the styled writer's layout.
+  static std::string standardReply(int code, uint32_t msgId);
 
   // The command names in the order they are compared.
   static constexpr std::string_view kCommandNames[] = {
-      "createDev", "destroy", "live", "snapshot", "record",
+      "createDev",   "destroy",  "live",     "snapshot", "record",
       "recordQuery", "playback", "download", "settings", "globalCtrl",
   };
 

@@ -18,14 +18,19 @@ TEST_F(DispatcherTest, NamesCompareWithoutCase) {
   EXPECT_EQ(plugin.calls[0], "destroyObject");
 }
 
-// The stand-in for a reply that cannot be sent is written without the JSON
-// writer, yet reads exactly as the writer's standard reply would.
-TEST_F(DispatcherTest, TheUnsendableReplyIsTheStandardReplyWith1003) {
-  for (const uint32_t msgId : {0u, 77u, 4294967295u}) {
-    Json::Value standard(Json::objectValue);
-    standard["code"] = 1003;
-    standard["msgId"] = msgId;
-    EXPECT_EQ(Dispatcher::unsendableReply(msgId), writeStyled(standard)) << msgId;
+// The standard reply, and the stand-in for a reply that cannot be sent,
+// are written without the JSON writer, yet read exactly as the writer's.
+TEST_F(DispatcherTest, TheStandardRepliesReadAsTheWritersDo) {
+  for (const int code : {200, 1000, 1003, 1009, -1}) {
+    for (const uint32_t msgId : {0u, 77u, 4294967295u}) {
+      Json::Value standard(Json::objectValue);
+      standard["code"] = code;
+      standard["msgId"] = msgId;
+      EXPECT_EQ(Dispatcher::standardReply(code, msgId), writeStyled(standard)) << code << " " << msgId;
+      if (code == 1003) {
+        EXPECT_EQ(Dispatcher::unsendableReply(msgId), writeStyled(standard)) << msgId;
+      }
+    }
   }
 }
 
@@ -52,8 +57,7 @@ TEST_F(DispatcherTest, PermissiveReaderAcceptsComments) {
 TEST_F(DispatcherTest, MsgIdThatIsNotUnsignedEchoesZero) {
   EXPECT_EQ(send(R"({"msgId": -3, "Fountion": "destroy", "DestroyObject": {"type": 1, "Device": {}}})"),
             standardReply(200, 0));
-  EXPECT_EQ(send(R"({"msgId": "12", "Fountion": "destroy", "DestroyObject": {"type": 3}})"),
-            standardReply(1000, 0));
+  EXPECT_EQ(send(R"({"msgId": "12", "Fountion": "destroy", "DestroyObject": {"type": 3}})"), standardReply(1000, 0));
   EXPECT_EQ(send(R"({"msgId": 4294967295, "Fountion": "nothing"})"), standardReply(1000, 4294967295u));
 }
 
