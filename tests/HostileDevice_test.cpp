@@ -65,8 +65,9 @@ class HostileDeviceTest : public ::testing::Test {
   }
 
   std::string createText(const devsim::DevSimServer& device) {
-    return R"({"msgId": )" + std::to_string(++msgId_) +
-           R"(, "Fountion": "createDev", "Device": {"MAC": "00-11-22-33-66-)" + std::to_string(10 + msgId_ % 80) +
+    const auto id = ++msgId_;
+    return R"({"msgId": )" + std::to_string(id) +
+           R"(, "Fountion": "createDev", "Device": {"MAC": "00-11-22-33-66-)" + std::to_string(10 + id % 80) +
            R"(", "totalChannel": 2, "cmdPort": )" + std::to_string(device.commandPort()) + R"(, "mediaPort": )" +
            std::to_string(device.mediaPort()) +
            R"(, "stream": [2, 2], "resShowBitrate": "Bitrate", "resMainStream": "Main", "resSubStream": "Sub",)"
