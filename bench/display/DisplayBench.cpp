@@ -153,6 +153,12 @@ int main(int argc, char** argv) {
                 bare.recorded, kRecordedStreams, bare.decoded);
     std::printf("  CPU per frame     %8.2f ms  -> %.0f frames/s per core\n", bareMs, 1000.0 / bareMs);
     std::printf("  SDK / bare        %8.2f (drawing threads' CPU per frame over bare decoding)\n", sdkMs / bareMs);
+    size_t interleaved = 0;
+    const double interleavedMs = benchsupport::bareDecodeInterleavedNsPerFrame(cells, interleaved) / 1e6;
+    std::printf(
+        "  interleaved       %8.2f ms per frame, the same frames a stream at a time in turn (%zu decoded; "
+        "shown, not the baseline)\n",
+        interleavedMs, interleaved);
     benchsupport::figure("36 x D1 grid: drawing CPU per frame, x bare decoding", sdkMs / bareMs, "ratio", "<= 1.3");
   }
   benchsupport::figure("36 x D1 grid: frames dropped undecoded", static_cast<double>(gridRun.delta.dropped), "frames",
