@@ -22,26 +22,15 @@ PictureScaler::~PictureScaler() {
   sws_freeContext(shrink_.context);
 }
 
-SwsContext* PictureScaler::contextFor(Conversion& conversion, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
-                                      int dstHeight, int dstFormat, int flags) {
-  Conversion& c = conversion;
-  if (c.context && c.srcWidth == srcWidth && c.srcHeight == srcHeight && c.srcFormat == srcFormat &&
-      c.dstWidth == dstWidth && c.dstHeight == dstHeight && c.dstFormat == dstFormat && c.flags == flags) {
-    return c.context;
-  }
-  sws_freeContext(c.context);
-  c = Conversion{};
-  c.context = sws_getContext(srcWidth, srcHeight, static_cast<AVPixelFormat>(srcFormat), dstWidth, dstHeight,
-                             static_cast<AVPixelFormat>(dstFormat), flags, nullptr, nullptr, nullptr);
-  if (!c.context) return nullptr;
-  c.srcWidth = srcWidth;
-  c.srcHeight = srcHeight;
-  c.srcFormat = srcFormat;
-  c.dstWidth = dstWidth;
-  c.dstHeight = dstHeight;
-  c.dstFormat = dstFormat;
-  c.flags = flags;
-  return c.context;
+SwsContext* PictureScaler::contextFor(Conversion& conversion, const Settings& settings) {
+  if (conversion.context && conversion.settings == settings) return conversion.context;
+  sws_freeContext(conversion.context);
+  const Settings& s = settings;
+  conversion.context =
+      sws_getContext(s.srcWidth, s.srcHeight, static_cast<AVPixelFormat>(s.srcFormat), s.dstWidth, s.dstHeight,
+                     static_cast<AVPixelFormat>(s.dstFormat), s.flags, nullptr, nullptr, nullptr);
+  conversion.settings = settings;
+  return conversion.context;
 }
 
 PictureScaler::Crop PictureScaler::clampCrop(const AVFrame* picture, Crop crop) {
@@ -101,9 +90,9 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
   // target), and takes the one-step way.
   const bool roomForGroups = stride >= ((width + 15) & ~15) * 4;
   if (shrinking && threePlanes8 && roomForGroups) {
-    SwsContext* shrink = contextFor(shrink_, c.width, c.height, format, width, height, format, SWS_FAST_BILINEAR);
+    SwsContext* shrink = contextFor(shrink_, {c.width, c.height, format, width, height, format, SWS_FAST_BILINEAR});
     SwsContext* convert =
-        contextFor(context_, width, height, format, width, height, AV_PIX_FMT_BGR0, SWS_FAST_BILINEAR);
+        contextFor(context_, {width, height, format, width, height, AV_PIX_FMT_BGR0, SWS_FAST_BILINEAR});
     if (!shrink || !convert) return false;
     // Rows padded to 32 bytes for the scaler's vector code.
     const int chromaWidth = -((-width) >> desc->log2_chroma_w);
@@ -120,8 +109,8 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
     const uint8_t* const* fromSmall = smallPlanes;
     return sws_scale(convert, fromSmall, smallStrides, 0, height, out, outStrides) > 0;
   }
-  SwsContext* convert = contextFor(context_, c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
-                                   shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR);
+  SwsContext* convert = contextFor(context_, {c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
+                                              shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR});
   if (!convert) return false;
   return sws_scale(convert, planes, strides, 0, c.height, out, outStrides) > 0;
 }

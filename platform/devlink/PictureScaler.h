@@ -43,17 +43,21 @@ class PictureScaler {
   bool scale(const AVFrame* picture, const Crop& crop, uint8_t* target, int width, int height, int stride);
 
  private:
-  // One conversion context and the settings it was made for.
-  struct Conversion {
-    SwsContext* context = nullptr;
+  // What a conversion context is asked for.
+  struct Settings {
     int srcWidth = 0, srcHeight = 0, srcFormat = -1;
     int dstWidth = 0, dstHeight = 0, dstFormat = -1;
     int flags = 0;
+    bool operator==(const Settings&) const = default;
+  };
+  // One conversion context and the settings it was made for.
+  struct Conversion {
+    SwsContext* context = nullptr;
+    Settings settings;
   };
   // The context for these settings: the held one when they match, else a
   // new one (null when libswscale refuses them).
-  static SwsContext* contextFor(Conversion& conversion, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
-                                int dstHeight, int dstFormat, int flags);
+  static SwsContext* contextFor(Conversion& conversion, const Settings& settings);
 
   Conversion context_;  // to RGB (the whole way, or the second step)
   Conversion shrink_;   // first step of a shrink: planes to planes
