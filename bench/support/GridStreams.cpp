@@ -167,30 +167,57 @@ void collectLatencies(Cells& cells, RunResult& r) {
   }
 }
 
-double bareDecodeNsPerFrame(const std::vector<std::vector<uint8_t>>& frames, int format, size_t& decoded) {
+namespace {
+
+// A bare decoder as the baseline uses it: one thread, low delay.
+AVCodecContext* openBareDecoder(int format) {
   const AVCodec* codec = avcodec_find_decoder(format == DLSDK_FORMAT_H265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
   AVCodecContext* ctx = avcodec_alloc_context3(codec);
   ctx->thread_count = 1;
   ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
   avcodec_open2(ctx, codec, nullptr);
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* picture = av_frame_alloc();
-  std::vector<uint8_t> padded;
-  timespec a{}, b{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
-  for (const auto& f : frames) {
-    padded.assign(f.begin(), f.end());
-    padded.resize(f.size() + AV_INPUT_BUFFER_PADDING_SIZE);
-    packet->data = padded.data();
-    packet->size = static_cast<int>(f.size());
-    if (avcodec_send_packet(ctx, packet) < 0) continue;
-    while (avcodec_receive_frame(ctx, picture) == 0) ++decoded;
+  return ctx;
+}
+
+// Feeds one recorded frame (copied into a padded buffer, as the SDK does)
+// and counts the pictures that come out.
+class BareFeeder {
+ public:
+  BareFeeder() : packet_(av_packet_alloc()), picture_(av_frame_alloc()) {}
+  ~BareFeeder() {
+    av_frame_free(&picture_);
+    av_packet_free(&packet_);
   }
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
-  av_frame_free(&picture);
-  av_packet_free(&packet);
+  void feed(AVCodecContext* ctx, const std::vector<uint8_t>& frame, size_t& decoded) {
+    padded_.assign(frame.begin(), frame.end());
+    padded_.resize(frame.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+    packet_->data = padded_.data();
+    packet_->size = static_cast<int>(frame.size());
+    if (avcodec_send_packet(ctx, packet_) < 0) return;
+    while (avcodec_receive_frame(ctx, picture_) == 0) ++decoded;
+  }
+
+ private:
+  AVPacket* packet_;
+  AVFrame* picture_;
+  std::vector<uint8_t> padded_;
+};
+
+double threadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e9 + t.tv_nsec;
+}
+
+}  // namespace
+
+double bareDecodeNsPerFrame(const std::vector<std::vector<uint8_t>>& frames, int format, size_t& decoded) {
+  AVCodecContext* ctx = openBareDecoder(format);
+  BareFeeder feeder;
+  const double begin = threadCpuNs();
+  for (const auto& f : frames) feeder.feed(ctx, f, decoded);
+  const double ns = threadCpuNs() - begin;
   avcodec_free_context(&ctx);
-  const double ns = (b.tv_sec - a.tv_sec) * 1e9 + (b.tv_nsec - a.tv_nsec);
   return decoded ? ns / decoded : 0;
 }
 
@@ -207,36 +234,18 @@ double bareDecodeInterleavedNsPerFrame(Cells& cells, size_t& decoded) {
   for (auto& c : cells) {
     if (!c->record) continue;
     locks.emplace_back(c->framesMutex);
-    const AVCodec* codec = avcodec_find_decoder(c->format == DLSDK_FORMAT_H265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    ctx->thread_count = 1;
-    ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    avcodec_open2(ctx, codec, nullptr);
-    streams.push_back({ctx, &c->frames});
+    streams.push_back({openBareDecoder(c->format), &c->frames});
     longest = std::max(longest, c->frames.size());
   }
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* picture = av_frame_alloc();
-  std::vector<uint8_t> padded;
-  timespec a{}, b{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+  BareFeeder feeder;
+  const double begin = threadCpuNs();
   for (size_t i = 0; i < longest; ++i) {
     for (Stream& s : streams) {
-      if (i >= s.frames->size()) continue;
-      const std::vector<uint8_t>& f = (*s.frames)[i];
-      padded.assign(f.begin(), f.end());
-      padded.resize(f.size() + AV_INPUT_BUFFER_PADDING_SIZE);
-      packet->data = padded.data();
-      packet->size = static_cast<int>(f.size());
-      if (avcodec_send_packet(s.ctx, packet) < 0) continue;
-      while (avcodec_receive_frame(s.ctx, picture) == 0) ++decoded;
+      if (i < s.frames->size()) feeder.feed(s.ctx, (*s.frames)[i], decoded);
     }
   }
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
-  av_frame_free(&picture);
-  av_packet_free(&packet);
+  const double ns = threadCpuNs() - begin;
   for (Stream& s : streams) avcodec_free_context(&s.ctx);
-  const double ns = (b.tv_sec - a.tv_sec) * 1e9 + (b.tv_nsec - a.tv_nsec);
   return decoded ? ns / decoded : 0;
 }
 

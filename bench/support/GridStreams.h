@@ -79,11 +79,11 @@ bool openGrid(Grid& grid, int32_t login, uint16_t mediaPort, int n, int channels
 struct RunResult {
   Totals delta;
   double seconds = 0;
-  double processCpu = 0;               // this process's CPU seconds
-  double companionCpu = 0;             // the companion process's, when one was given
-  uint64_t picturesSent = 0;           // video frames the simulator sent, when it was given
-  std::vector<uint64_t> drawnPerCell;  // frames each cell drew
-  std::vector<int32_t> latencies;      // filled by collectLatencies
+  double processCpu = 0;                // this process's CPU seconds
+  double companionCpu = 0;              // the companion process's, when one was given
+  uint64_t picturesSent = 0;            // video frames the simulator sent, when it was given
+  std::vector<uint64_t> drawnPerCell;   // frames each cell drew
+  std::vector<int32_t> latencies;       // filled by collectLatencies
 };
 
 // What measure() reads besides the cells: the simulator's counter of
