@@ -153,8 +153,9 @@ int WebSocketSession::send(std::string message) {
     }
     return SOCKHUB_ERR_NO_CONNECTION;
   }
-  net::post(ws_.get_executor(),
-            [self = shared_from_this(), m = std::move(message)]() mutable { self->queueWrite(std::move(m)); });
+  net::post(ws_.get_executor(), [self = shared_from_this(), m = std::move(message)]() mutable {
+    self->queueWrite(std::move(m));
+  });
   return SOCKHUB_OK;
 }
 
@@ -189,7 +190,8 @@ void WebSocketSession::onWrite(beast::error_code ec, size_t) {
 }
 
 void WebSocketSession::close() {
-  net::post(ws_.get_executor(), [self = shared_from_this()] { self->doClose(websocket::close_code::going_away); });
+  net::post(ws_.get_executor(),
+            [self = shared_from_this()] { self->doClose(websocket::close_code::going_away); });
 }
 
 void WebSocketSession::doClose(websocket::close_code code) {

@@ -1,10 +1,10 @@
 #include "shell/command/Dispatcher.h"
 
 #include <json/reader.h>
-#include <strings.h>
 
 #include <exception>
 #include <new>
+#include <strings.h>
 #include <string>
 
 #include "shell/command/CaptureCommands.h"
@@ -42,28 +42,17 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 int Dispatcher::runHandler(size_t index, RequestContext& context, const Json::Value& request, std::string& reply) {
   switch (index) {
-    case 0:
-      return handleCreateDevice(env_, context, request, reply);
-    case 1:
-      return handleDestroy(env_, context, request, reply);
-    case 2:
-      return handleLive(env_, context, request, reply);
-    case 3:
-      return handleSnapshot(env_, context, request, reply);
-    case 4:
-      return handleRecord(env_, context, request, reply);
-    case 5:
-      return handleRecordQuery(env_, context, request, reply);
-    case 6:
-      return handlePlayback(env_, context, request, reply);
-    case 7:
-      return handleDownload(env_, context, request, reply);
-    case 8:
-      return handleSettings(env_, context, request, reply);
-    case 9:
-      return handleGlobalCtrl(context, request, reply);
-    default:
-      return KS_E_INVALID;
+    case 0: return handleCreateDevice(env_, context, request, reply);
+    case 1: return handleDestroy(env_, context, request, reply);
+    case 2: return handleLive(env_, context, request, reply);
+    case 3: return handleSnapshot(env_, context, request, reply);
+    case 4: return handleRecord(env_, context, request, reply);
+    case 5: return handleRecordQuery(env_, context, request, reply);
+    case 6: return handlePlayback(env_, context, request, reply);
+    case 7: return handleDownload(env_, context, request, reply);
+    case 8: return handleSettings(env_, context, request, reply);
+    case 9: return handleGlobalCtrl(context, request, reply);
+    default: return KS_E_INVALID;
   }
 }
 
@@ -93,7 +82,8 @@ int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, 
   } else {
     result = KS_E_INVALID;
     Json::Value request;
-    if (text != nullptr && parseDocument(text, length, request) && request.isObject() && request.isMember("msgId")) {
+    if (text != nullptr && parseDocument(text, length, request) && request.isObject() &&
+        request.isMember("msgId")) {
       if (const Json::Value& id = request["msgId"]; id.isUInt()) context.msgId = id.asUInt();
       std::string name;
       // A "Fountion" that is missing or not a string matches no command.
@@ -124,12 +114,13 @@ int Dispatcher::dispatch(const char* text, size_t length, int32_t connectionId, 
     try {
       // Most replies are the plain standard one: written directly, without
       // building a document for the writer.
+      const int code = result == KS_OK ? 200 : result;
       if (context.extError.empty()) {
-        reply = standardReply(result == KS_OK ? 200 : result, context.msgId);
+        reply = standardReply(code, context.msgId);
         return result;
       }
       Json::Value standard(Json::objectValue);
-      standard["code"] = result == KS_OK ? 200 : result;
+      standard["code"] = code;
       standard["msgId"] = context.msgId;
       standard["extError"] = context.extError;
       reply = writeStyled(standard);

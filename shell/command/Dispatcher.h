@@ -39,7 +39,7 @@ class Dispatcher {
 
   // The command names in the order they are compared.
   static constexpr std::string_view kCommandNames[] = {
-      "createDev",   "destroy",  "live",     "snapshot", "record",
+      "createDev", "destroy", "live", "snapshot", "record",
       "recordQuery", "playback", "download", "settings", "globalCtrl",
   };
 

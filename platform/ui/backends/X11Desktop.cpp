@@ -84,8 +84,8 @@ X11Desktop::X11Desktop(std::unique_ptr<X11Connection> x, const X11Options& optio
                     0, nullptr);
   confineWindow_ = xcb_generate_id(c);
   const uint32_t unmanaged = 1;
-  xcb_create_window(c, 0, confineWindow_, x_->root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT,
-                    XCB_CW_OVERRIDE_REDIRECT, &unmanaged);
+  xcb_create_window(c, 0, confineWindow_, x_->root(), 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                    XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &unmanaged);
   // Raw key events (XInput 2.0) let the key hooks see keys typed into any
   // window without taking them from it.
   const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c, &xcb_input_id);
@@ -237,9 +237,6 @@ void X11Desktop::applyTopLevelProperties(xcb_window_t xid, const SurfaceDesc& de
 }
 
 void X11Desktop::surfaceCreated(const SurfaceDesc& desc) {
-  // A window that appears, moves or goes may change which monitor holds a
-  // window: the dots per inch are looked up again.
-  dpiGeneration_.fetch_add(1);
   surfaceDestroyed(desc.hwnd);
   xcb_connection_t* c = x_->get();
   xcb_window_t parentXid = x_->root();
@@ -281,6 +278,9 @@ void X11Desktop::surfaceCreated(const SurfaceDesc& desc) {
 }
 
 void X11Desktop::surfaceChanged(const SurfaceDesc& desc) {
+  // A window that moves or goes may change which monitor holds a window:
+  // the dots per inch are looked up again. (A new window goes through
+  // surfaceDestroyed first.)
   dpiGeneration_.fetch_add(1);
   SurfaceDesc old;
   xcb_window_t xid = 0;
@@ -479,20 +479,19 @@ void X11Desktop::clipCursor(const std::optional<Rect>& rect) {
     return down;
   };
   if (buttonDown()) {
-    const uint32_t place[] = {static_cast<uint32_t>(clampCoord(rect->left)),
-                              static_cast<uint32_t>(clampCoord(rect->top)), extent(rect->width()),
-                              extent(rect->height()), XCB_STACK_MODE_BELOW};
+    const uint32_t place[] = {static_cast<uint32_t>(clampCoord(rect->left)), static_cast<uint32_t>(clampCoord(rect->top)),
+                              extent(rect->width()), extent(rect->height()), XCB_STACK_MODE_BELOW};
     xcb_configure_window(c, confineWindow_,
                          XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
                              XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_STACK_MODE,
                          place);
     xcb_map_window(c, confineWindow_);
     const uint16_t events = XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
-    auto* grab =
-        xcb_grab_pointer_reply(c,
-                               xcb_grab_pointer(c, 1, confineWindow_, events, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
-                                                confineWindow_, XCB_NONE, XCB_CURRENT_TIME),
-                               nullptr);
+    auto* grab = xcb_grab_pointer_reply(c,
+                                        xcb_grab_pointer(c, 1, confineWindow_, events, XCB_GRAB_MODE_ASYNC,
+                                                         XCB_GRAB_MODE_ASYNC, confineWindow_, XCB_NONE,
+                                                         XCB_CURRENT_TIME),
+                                        nullptr);
     const bool grabbed = grab && grab->status == XCB_GRAB_STATUS_SUCCESS;
     free(grab);
     if (grabbed) {

@@ -137,10 +137,10 @@ class X11Desktop : public Backend {
   // Private, input only, below every window: the pointer grab of a clip
   // rectangle confines the pointer to it.
   xcb_window_t confineWindow_ = 0;
-  uint8_t xinputOpcode_ = 0;  // XInput 2's major opcode, 0 when the server lacks it
+  uint8_t xinputOpcode_ = 0;     // XInput 2's major opcode, 0 when the server lacks it
   std::atomic<bool> keyHookActive_{false};
-  uint8_t randrEventBase_ = 0;  // RandR's first event code, 0 when the server lacks it
-  UINT dpi_ = 96;               // the event thread's alone after the constructor
+  uint8_t randrEventBase_ = 0;   // RandR's first event code, 0 when the server lacks it
+  UINT dpi_ = 96;                // the event thread's alone after the constructor
   std::thread eventThread_;
 
   std::mutex sinkMutex_;
