@@ -7,15 +7,18 @@
 // input back through an InputSink.
 //
 // Threads: every method may be called from any thread, never with a window
-// system lock held, so a backend may call its InputSink from its own methods
-// only when it holds none of its own locks either. Handles with the top bit
+// system lock held (allocatePixels and present excepted: they come with the
+// window's image lock), so a backend may call its InputSink from its own
+// methods only when it holds none of its own locks either. Handles with the top bit
 // set belong to the backend (foreign windows); the others are this process's
 // windows, named by the window system.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/ui/PixelMemory.h"
 #include "platform/ui/Types.h"
 
 namespace ui {
@@ -31,6 +34,9 @@ struct ImageView {
   int width = 0;
   int height = 0;
   int stride = 0;
+  // The memory under data when it came from allocatePixels: a backend may
+  // keep it and show it from then on instead of copying what is presented.
+  std::shared_ptr<PixelMemory> memory;
 };
 
 // One of this process's windows as the backend sees it.
@@ -119,7 +125,14 @@ class Backend {
   // HWND_NOTOPMOST have their setWindowPos meaning.
   virtual void surfaceRestacked(HWND hwnd, HWND insertAfter) = 0;
   virtual void surfaceDestroyed(HWND hwnd) = 0;
-  // Shows the window's client pixels; dirty is in client coordinates.
+  // Memory for a window's image (stride bytes per row); null when there is
+  // not enough. Memory the desktop shows without a copy where it can.
+  virtual std::shared_ptr<PixelMemory> allocatePixels(int stride, int rows) {
+    return PixelMemory::allocate(stride, rows);
+  }
+  // Shows the window's client pixels; dirty is in client coordinates. A
+  // backend that keeps image.memory shows later changes to it only at the
+  // next present (or when its desktop repaints the window).
   virtual void present(HWND hwnd, const ImageView& image, const Rect& dirty) = 0;
   virtual void setForeground(HWND hwnd) = 0;
 

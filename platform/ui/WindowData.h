@@ -51,12 +51,12 @@ struct WindowData {
   // device context on its own window).
   std::recursive_mutex imageMutex;
   cairo_surface_t* image = nullptr;  // client size, Cairo RGB24
-  // The memory under image when the window system owns it: a window that
-  // shrinks, or grows back within it, keeps it, so a layout pass that
-  // resizes by a few pixels neither allocates nor copies.
-  std::unique_ptr<uint32_t[]> imageBuffer;
-  int bufferStride = 0;  // bytes per row of imageBuffer
-  int bufferRows = 0;
+  // The memory under image (from the backend, which may show it without a
+  // copy); its own mutex guards the pixels. A window that shrinks, or grows
+  // back within it, keeps it, so a layout pass that resizes by a few pixels
+  // neither allocates nor copies. Null while the image is Cairo's own
+  // (empty, or memory ran out).
+  std::shared_ptr<PixelMemory> memory;
 };
 
 }  // namespace ui

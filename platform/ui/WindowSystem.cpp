@@ -31,7 +31,7 @@ constexpr uint32_t kMinTimerMs = 10;
 }  // namespace
 
 WindowData::~WindowData() {
-  // The image may sit on imageBuffer, which goes after it.
+  // The image may sit on memory, which goes after it.
   if (image) cairo_surface_destroy(image);
 }
 

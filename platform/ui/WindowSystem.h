@@ -127,6 +127,7 @@ class WindowSystem : private MessageDispatcher {
   struct ImageAccess {
     std::shared_ptr<WindowData> data;
     cairo_surface_t* surface = nullptr;
+    std::shared_ptr<PixelMemory> memory;  // locked with the image
   };
   ImageAccess lockImage(HWND hwnd);
   void unlockImage(ImageAccess& access);

@@ -43,44 +43,47 @@ void WindowSystem::resizeImage(WindowData& w, int cx, int cy) {
     // Nothing to draw on; Cairo keeps an empty image of its own.
     if (w.image) cairo_surface_destroy(w.image);
     w.image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
-    w.imageBuffer.reset();
-    w.bufferStride = w.bufferRows = 0;
+    w.memory.reset();
     return;
   }
   // Rows padded to whole groups of sixteen pixels, which the video
   // scaler's vector code writes at once.
   const int stride = (cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, cx) + 63) & ~63;
   const int64_t needed = static_cast<int64_t>(stride) * cy;
-  const int64_t held = static_cast<int64_t>(w.bufferStride) * w.bufferRows;
+  const std::shared_ptr<PixelMemory> held = w.memory;
   // The held memory serves while it is large enough and not more than four
   // times what the new size needs (a cell grown to full screen and back to
   // a grid cell gives the memory back).
-  const bool reuse = w.imageBuffer && stride <= w.bufferStride && cy <= w.bufferRows && held <= needed * 4;
+  const bool reuse = held && stride <= held->stride() && cy <= held->rows() &&
+                     static_cast<int64_t>(held->stride()) * held->rows() <= needed * 4;
   if (reuse) {
     // Same memory, same row stride: the old pixels stay where they were;
     // only what the window gained is filled with its background.
-    auto* data = reinterpret_cast<uint8_t*>(w.imageBuffer.get());
-    cairo_surface_t* fresh = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, cx, cy, w.bufferStride);
+    std::lock_guard pixelLock(held->mutex());
+    held->waitReaders();
+    uint8_t* data = held->data();
+    cairo_surface_t* fresh = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, cx, cy, held->stride());
     if (cairo_surface_status(fresh) == CAIRO_STATUS_SUCCESS) {
       if (w.image) {
         cairo_surface_flush(w.image);
         cairo_surface_destroy(w.image);
       }
-      fillPixels(data, w.bufferStride, std::min(oldWidth, cx), 0, cx, std::min(oldHeight, cy), fill);
-      fillPixels(data, w.bufferStride, 0, std::min(oldHeight, cy), cx, cy, fill);
+      fillPixels(data, held->stride(), std::min(oldWidth, cx), 0, cx, std::min(oldHeight, cy), fill);
+      fillPixels(data, held->stride(), 0, std::min(oldHeight, cy), cx, cy, fill);
       cairo_surface_mark_dirty(fresh);
       w.image = fresh;
       return;
     }
     cairo_surface_destroy(fresh);
   }
-  std::unique_ptr<uint32_t[]> buffer(new (std::nothrow) uint32_t[static_cast<size_t>(needed) / 4]);
-  cairo_surface_t* fresh = buffer ? cairo_image_surface_create_for_data(reinterpret_cast<uint8_t*>(buffer.get()),
-                                                                        CAIRO_FORMAT_RGB24, cx, cy, stride)
+  std::shared_ptr<PixelMemory> memory = backend_->allocatePixels(stride, cy);
+  cairo_surface_t* fresh = memory ? cairo_image_surface_create_for_data(memory->data(), CAIRO_FORMAT_RGB24, cx, cy,
+                                                                        memory->stride())
                                   : cairo_image_surface_create(CAIRO_FORMAT_RGB24, cx, cy);
   auto* data = cairo_image_surface_get_data(fresh);
   if (data) {
     // Keep what was drawn so a grown window does not flash until repainted.
+    // Nobody else reads the new memory yet; the old one is only read.
     const int keepWidth = std::min(oldWidth, cx);
     const int keepHeight = std::min(oldHeight, cy);
     const uint8_t* old = nullptr;
@@ -105,9 +108,7 @@ void WindowSystem::resizeImage(WindowData& w, int cx, int cy) {
   }
   if (w.image) cairo_surface_destroy(w.image);
   w.image = fresh;
-  w.imageBuffer = buffer && data ? std::move(buffer) : nullptr;
-  w.bufferStride = w.imageBuffer ? stride : 0;
-  w.bufferRows = w.imageBuffer ? cy : 0;
+  w.memory = memory && data ? std::move(memory) : nullptr;
 }
 
 // ---------------------------------------------------------------- painting
@@ -185,6 +186,13 @@ WindowSystem::ImageAccess WindowSystem::lockImage(HWND hwnd) {
   if (!access.surface) {
     access.data->imageMutex.unlock();
     access.data.reset();
+    return access;
+  }
+  // The desktop may still be reading what was shown last from this memory.
+  access.memory = access.data->memory;
+  if (access.memory) {
+    access.memory->mutex().lock();
+    access.memory->waitReaders();
   }
   return access;
 }
@@ -193,6 +201,8 @@ void WindowSystem::unlockImage(ImageAccess& access) {
   if (!access.data) return;
   cairo_surface_flush(access.surface);
   access.surface = nullptr;
+  if (access.memory) access.memory->mutex().unlock();
+  access.memory.reset();
   access.data->imageMutex.unlock();
   access.data.reset();
 }
@@ -208,6 +218,7 @@ bool WindowSystem::present(HWND hwnd, const Rect* dirty) {
   view.width = cairo_image_surface_get_width(data->image);
   view.height = cairo_image_surface_get_height(data->image);
   view.stride = cairo_image_surface_get_stride(data->image);
+  if (data->memory && data->memory->data() == view.data) view.memory = data->memory;
   Rect all{0, 0, view.width, view.height};
   Rect r = dirty ? dirty->intersect(all) : all;
   backend_->present(hwnd, view, r);

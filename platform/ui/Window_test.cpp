@@ -441,7 +441,9 @@ TEST_F(WindowTest, ResizingKeepsWhatWasDrawnAndFillsWhatWasGained) {
     ASSERT_EQ(shown.height(), step.height);
     EXPECT_EQ(shown.colorAt(0, 0), red);
     EXPECT_EQ(shown.colorAt(step.inside.x, step.inside.y), red);
-    if (step.gained.x >= 0) EXPECT_EQ(shown.colorAt(step.gained.x, step.gained.y), white);
+    if (step.gained.x >= 0) {
+      EXPECT_EQ(shown.colorAt(step.gained.x, step.gained.y), white);
+    }
   }
   // A resize that repaints: one paint, which shows the whole new size.
   const int paints = p.paints;

@@ -9,33 +9,26 @@
 
 namespace ui {
 
-void HeadlessDesktop::Pixels::resize(int w, int h, uint32_t fill) {
-  w = std::max(0, w);
-  h = std::max(0, h);
-  if (w == width && h == height) return;
-  const size_t needed = static_cast<size_t>(w) * h;
-  // The memory held serves while rows fit and it is not more than four
-  // times what the new size needs.
-  if (w <= stride && static_cast<size_t>(h) * stride <= data.size() && data.size() <= std::max<size_t>(needed * 4, 1)) {
-    for (int y = 0; y < h; ++y) {
-      uint32_t* r = row(y);
-      if (y < height) {
-        if (w > width) std::fill(r + width, r + w, fill);
-      } else {
-        std::fill(r, r + w, fill);
+void HeadlessDesktop::resizeOwnLocked(Node& n, int width, int height, uint32_t fill) {
+  width = std::max(0, width);
+  height = std::max(0, height);
+  if (n.adopted || (n.memory && width == n.width && height == n.height)) return;
+  // Fresh memory each time: a capture may still be reading the old one.
+  std::shared_ptr<PixelMemory> fresh = width && height ? PixelMemory::allocate(width * 4, height) : nullptr;
+  if (fresh) {
+    for (int y = 0; y < height; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(fresh->data() + static_cast<size_t>(y) * fresh->stride());
+      int kept = 0;
+      if (n.memory && y < n.height) {
+        kept = std::min(width, n.width);
+        std::memcpy(row, n.memory->data() + static_cast<size_t>(y) * n.memory->stride(), static_cast<size_t>(kept) * 4);
       }
+      std::fill(row + kept, row + width, fill);
     }
-    width = w;
-    height = h;
-    return;
   }
-  std::vector<uint32_t> fresh(needed, fill);
-  for (int y = 0; y < std::min(h, height); ++y)
-    std::copy_n(row(y), std::min(w, width), fresh.data() + static_cast<size_t>(y) * w);
-  data.swap(fresh);
-  width = w;
-  height = h;
-  stride = w;
+  n.memory = std::move(fresh);
+  n.width = n.memory ? width : 0;
+  n.height = n.memory ? height : 0;
 }
 
 namespace {
@@ -101,7 +94,7 @@ void HeadlessDesktop::surfaceCreated(const SurfaceDesc& desc) {
   n.hwnd = desc.hwnd;
   n.processId = static_cast<uint32_t>(::getpid());
   applyDesc(n, desc);
-  n.pixels.resize(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
+  resizeOwnLocked(n, desc.rect.width(), desc.rect.height(), 0xFFFFFF);
   if (!desc.parent) normalizeLocked();
 }
 
@@ -112,7 +105,7 @@ void HeadlessDesktop::surfaceChanged(const SurfaceDesc& desc) {
   bool bandChanged = (n->exStyle ^ desc.exStyle) & WS_EX_TOPMOST;
   bool ownerChanged = tree_.owner(desc.hwnd) != desc.owner;
   applyDesc(*n, desc);
-  n->pixels.resize(desc.rect.width(), desc.rect.height(), 0xFFFFFF);
+  resizeOwnLocked(*n, desc.rect.width(), desc.rect.height(), 0xFFFFFF);
   if (!desc.parent && (bandChanged || ownerChanged)) normalizeLocked();
 }
 
@@ -134,16 +127,27 @@ void HeadlessDesktop::present(HWND hwnd, const ImageView& image, const Rect& dir
   std::lock_guard lock(mutex_);
   Node* n = findLocked(hwnd);
   if (!n || n->foreign || !image.data) return;
+  if (image.memory) {
+    // The window's own memory: shown as it is from now on.
+    n->memory = image.memory;
+    n->width = image.width;
+    n->height = image.height;
+    n->adopted = true;
+    return;
+  }
   Rect copy = dirty;
-  if (n->pixels.width != image.width || n->pixels.height != image.height) {
-    n->pixels.resize(image.width, image.height, 0);
+  if (n->adopted || n->width != image.width || n->height != image.height) {
+    n->adopted = false;
+    resizeOwnLocked(*n, image.width, image.height, 0);
     copy = {0, 0, image.width, image.height};
   }
-  copy = copy.intersect({0, 0, image.width, image.height});
-  if (copy.isEmpty()) return;
+  copy = copy.intersect({0, 0, n->width, n->height});
+  if (copy.isEmpty() || !n->memory) return;
+  std::lock_guard pixelLock(n->memory->mutex());
   for (int y = copy.top; y < copy.bottom; ++y) {
     const uint8_t* from = image.data + static_cast<size_t>(y) * image.stride + static_cast<size_t>(copy.left) * 4;
-    std::memcpy(n->pixels.row(y) + copy.left, from, static_cast<size_t>(copy.width()) * 4);
+    std::memcpy(n->memory->data() + static_cast<size_t>(y) * n->memory->stride() + static_cast<size_t>(copy.left) * 4,
+                from, static_cast<size_t>(copy.width()) * 4);
   }
 }
 
@@ -532,69 +536,97 @@ std::optional<SaveDialogRequest> HeadlessDesktop::lastFileDialog() {
 
 // ---------------------------------------------------------------- captures
 
-void HeadlessDesktop::drawLocked(Image& out, const Node& n, Point origin, const Rect& clip, bool forceVisible) {
+void HeadlessDesktop::drawLocked(std::vector<CaptureStep>& steps, const Node& n, Point origin, const Rect& clip,
+                                 bool forceVisible) {
   if (!forceVisible && (!(n.style & WS_VISIBLE) || n.minimized)) return;
   if (n.foreign) {
     // Foreign windows: frame, client area, then their children (screen
     // rectangles shifted like the parent).
     Rect frame = n.rect.offset(origin.x, origin.y).intersect(clip);
-    out.fill(frame, frameOf(n.color));
+    steps.push_back(CaptureStep::filled(frame, frameOf(n.color)));
     Rect client = n.client.offset(origin.x, origin.y).intersect(clip);
-    out.fill(client, rgbOf(n.color));
+    steps.push_back(CaptureStep::filled(client, rgbOf(n.color)));
     const std::vector<HWND>& children = tree_.children(n.hwnd);
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
       Node* c = findLocked(*it);
-      if (c) drawLocked(out, *c, origin, client, false);
+      if (c) drawLocked(steps, *c, origin, client, false);
     }
     return;
   }
   Rect r = Rect::fromSize(origin.x, origin.y, n.rect.width(), n.rect.height());
   Rect visible = r.intersect(clip);
   if (visible.isEmpty()) return;
-  out.blit(reinterpret_cast<const uint8_t*>(n.pixels.data.data()), n.pixels.width, n.pixels.height, n.pixels.stride * 4,
-           {r.left, r.top}, visible);
+  if (n.memory) {
+    CaptureStep blit;
+    blit.memory = n.memory;
+    blit.width = std::min(n.width, r.width());
+    blit.height = std::min(n.height, r.height());
+    blit.at = {r.left, r.top};
+    blit.clip = visible;
+    steps.push_back(std::move(blit));
+  }
   // Children bottom first, so the top of the Z order lands last.
   const std::vector<HWND>& children = tree_.children(n.hwnd);
   for (auto it = children.rbegin(); it != children.rend(); ++it) {
     Node* c = findLocked(*it);
     if (!c) continue;
     Point childOrigin{r.left + c->rect.left, r.top + c->rect.top};
-    drawLocked(out, *c, childOrigin, visible, false);
+    drawLocked(steps, *c, childOrigin, visible, false);
+  }
+}
+
+void HeadlessDesktop::carryOut(Image& out, const std::vector<CaptureStep>& steps) {
+  for (const CaptureStep& step : steps) {
+    if (!step.memory) {
+      out.fill(step.fill, step.color);
+      continue;
+    }
+    std::lock_guard pixelLock(step.memory->mutex());
+    out.blit(step.memory->data(), step.width, step.height, step.memory->stride(), step.at, step.clip);
   }
 }
 
 Image HeadlessDesktop::captureDesktop() {
-  std::lock_guard lock(mutex_);
+  std::vector<CaptureStep> steps;
   Rect all;
-  for (const MonitorInfo& m : monitors_) all = all.unite(m.bounds);
-  Image out(all.width(), all.height(), rgbOf(options_.desktopColor));
-  Point shift{-all.left, -all.top};
-  Rect clip{0, 0, all.width(), all.height()};
-  const std::vector<HWND>& zOrder = tree_.topLevels();
-  for (auto it = zOrder.rbegin(); it != zOrder.rend(); ++it) {
-    Node* n = findLocked(*it);
-    if (!n) continue;
-    if (n->foreign) {
-      drawLocked(out, *n, shift, clip, false);
-    } else {
-      drawLocked(out, *n, {n->rect.left + shift.x, n->rect.top + shift.y}, clip, false);
+  {
+    std::lock_guard lock(mutex_);
+    for (const MonitorInfo& m : monitors_) all = all.unite(m.bounds);
+    Point shift{-all.left, -all.top};
+    Rect clip{0, 0, all.width(), all.height()};
+    const std::vector<HWND>& zOrder = tree_.topLevels();
+    for (auto it = zOrder.rbegin(); it != zOrder.rend(); ++it) {
+      Node* n = findLocked(*it);
+      if (!n) continue;
+      if (n->foreign) {
+        drawLocked(steps, *n, shift, clip, false);
+      } else {
+        drawLocked(steps, *n, {n->rect.left + shift.x, n->rect.top + shift.y}, clip, false);
+      }
     }
   }
+  Image out(all.width(), all.height(), rgbOf(options_.desktopColor));
+  carryOut(out, steps);
   return out;
 }
 
 Image HeadlessDesktop::captureWindow(HWND hwnd) {
-  std::lock_guard lock(mutex_);
-  Node* n = findLocked(hwnd);
-  if (!n) return {};
-  Rect r = screenRectLocked(*n);
-  Image out(r.width(), r.height(), rgbOf(options_.desktopColor));
-  Rect clip{0, 0, r.width(), r.height()};
-  if (n->foreign) {
-    drawLocked(out, *n, {-r.left, -r.top}, clip, true);
-  } else {
-    drawLocked(out, *n, {0, 0}, clip, true);
+  std::vector<CaptureStep> steps;
+  Rect r;
+  {
+    std::lock_guard lock(mutex_);
+    Node* n = findLocked(hwnd);
+    if (!n) return {};
+    r = screenRectLocked(*n);
+    Rect clip{0, 0, r.width(), r.height()};
+    if (n->foreign) {
+      drawLocked(steps, *n, {-r.left, -r.top}, clip, true);
+    } else {
+      drawLocked(steps, *n, {0, 0}, clip, true);
+    }
   }
+  Image out(r.width(), r.height(), rgbOf(options_.desktopColor));
+  carryOut(out, steps);
   return out;
 }
 

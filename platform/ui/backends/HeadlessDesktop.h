@@ -117,17 +117,24 @@ class HeadlessDesktop : public Backend {
 
  private:
   // What the desktop knows of a window besides its links, which tree_ keeps.
-  // What one of our windows presented, in memory that a size change keeps
-  // while it is large enough (rows keep their stride, so nothing moves): a
-  // layout pass that resizes cells by a pixel neither allocates nor copies.
-  struct Pixels {
-    std::vector<uint32_t> data;
+  // One step of a capture: a fill, or a blit from a window's pixels. The
+  // steps are gathered under mutex_ and carried out after it, each blit
+  // under its memory's lock, since a window's own drawing holds that lock
+  // and then presents (which takes mutex_).
+  struct CaptureStep {
+    Rect fill;
+    uint32_t color = 0;
+    std::shared_ptr<PixelMemory> memory;  // set: a blit
     int width = 0;
     int height = 0;
-    int stride = 0;  // pixels per row of data
-    // A new size: what fits of the old pixels stays, the rest is `fill`.
-    void resize(int w, int h, uint32_t fill);
-    uint32_t* row(int y) { return data.data() + static_cast<size_t>(y) * stride; }
+    Point at;
+    Rect clip;
+    static CaptureStep filled(const Rect& r, uint32_t rgb) {
+      CaptureStep step;
+      step.fill = r;
+      step.color = rgb;
+      return step;
+    }
   };
 
   struct Node {
@@ -144,7 +151,13 @@ class HeadlessDesktop : public Backend {
     bool minimized = false;
     bool maximized = false;
     COLORREF color = 0;
-    Pixels pixels;  // ours: what the window presented
+    // Ours: what the window shows. Once the window presents from memory of
+    // allocatePixels the desktop keeps that memory and shows what is drawn
+    // into it (no copy); until then, memory of its own (white at first).
+    std::shared_ptr<PixelMemory> memory;
+    int width = 0;  // the picture's size in memory
+    int height = 0;
+    bool adopted = false;  // memory is the window's own
   };
 
   Node* findLocked(HWND hwnd);
@@ -153,7 +166,11 @@ class HeadlessDesktop : public Backend {
   void restackLocked(HWND hwnd, HWND insertAfter);
   void eraseLocked(HWND hwnd);
   void normalizeLocked();
-  void drawLocked(Image& out, const Node& n, Point origin, const Rect& clip, bool forceVisible);
+  // Memory of the node's own at a new size: what fits of the old pixels
+  // stays, the rest is `fill`. Nothing changes while it shows the window's.
+  void resizeOwnLocked(Node& n, int width, int height, uint32_t fill);
+  void drawLocked(std::vector<CaptureStep>& steps, const Node& n, Point origin, const Rect& clip, bool forceVisible);
+  static void carryOut(Image& out, const std::vector<CaptureStep>& steps);
   HWND topLevelAtLocked(Point p);
   void applyDesc(Node& n, const SurfaceDesc& desc);
 

@@ -4,6 +4,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/ui/DeviceContext.h"
 #include "platform/ui/FontRegistry.h"
 #include "platform/ui/Menu.h"
@@ -11,6 +14,7 @@
 #include "platform/ui/testing/InputLog.h"
 #include "platform/ui/testing/UiTestSupport.h"
 #include "platform/ui/Window.h"
+#include "platform/ui/WindowDC.h"
 
 namespace ui {
 namespace {
@@ -76,6 +80,47 @@ TEST_F(DesktopTest, ThirtySixChildrenAreCompositedInsideTheirParent) {
   EXPECT_EQ(one.width(), 90);
   EXPECT_EQ(one.colorAt(45, 45), cellColor(7));
   EXPECT_TRUE(one.writePng(::testing::TempDir() + "/ui_cell.png"));
+}
+
+// A drawing thread fills a window in one colour after another while the
+// desktop is captured: every capture shows one whole picture, never two
+// halves, and the last picture without a copy kept by the desktop.
+TEST_F(DesktopTest, CapturesWhileAThreadDrawsShowWholePictures) {
+  Swatch window(RGB(0, 0, 0));
+  HWND h = window.create(0, {10, 10, 10 + 704, 10 + 576}, "video", WS_POPUP | WS_VISIBLE);
+  ASSERT_NE(h, 0u);
+  pumpPendingMessages();
+  const COLORREF colours[] = {RGB(255, 0, 0), RGB(0, 0, 255)};
+  std::atomic<bool> stop{false};
+  std::atomic<int> drawn{0};
+  std::thread drawer([&] {
+    for (int i = 0; !stop.load(); ++i) {
+      WindowDC dc(h);
+      if (!dc.valid()) return;
+      dc.dc().fillRect({0, 0, 704, 576}, colours[i % 2]);
+      dc.dc().markDirty();
+      drawn.fetch_add(1);
+    }
+  });
+  int captures = 0;
+  while (captures < 100 || drawn.load() < 20) {
+    const Image shot = desktop_->captureWindow(h);
+    ASSERT_EQ(shot.width(), 704);
+    const COLORREF first = shot.colorAt(0, 0);
+    if (first != RGB(0, 0, 0)) {
+      EXPECT_TRUE(first == colours[0] || first == colours[1]) << std::hex << first;
+      ASSERT_EQ(shot.colorAt(703, 575), first) << "a picture half drawn, capture " << captures;
+    }
+    ++captures;
+  }
+  stop.store(true);
+  drawer.join();
+  {
+    WindowDC dc(h);
+    dc.dc().fillRect({0, 0, 704, 576}, RGB(0, 200, 0));
+    dc.dc().markDirty();
+  }
+  EXPECT_EQ(desktop_->captureWindow(h).colorAt(352, 288), RGB(0, 200, 0));
 }
 
 TEST_F(DesktopTest, ZOrderAndTopmostChangeQueryAndCapture) {

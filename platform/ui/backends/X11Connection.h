@@ -36,7 +36,9 @@ struct X11Extents {
   int left = 0, right = 0, top = 0, bottom = 0;
 };
 
-class X11Connection {
+// Always owned by a shared pointer (the desktop's), so that memory the
+// server has attached can keep the connection open until it is detached.
+class X11Connection : public std::enable_shared_from_this<X11Connection> {
  public:
   // Opens the display (null: $DISPLAY). Null with a reason in error when
   // the display cannot be opened or its screen cannot show Cairo's RGB24

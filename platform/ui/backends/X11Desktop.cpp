@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/ui/Messages.h"
+#include "platform/ui/backends/X11ShmPixels.h"
 #include "platform/ui/backends/ZenitySaveDialog.h"
 
 namespace ui {
@@ -171,6 +172,11 @@ std::shared_ptr<X11Surface> X11Desktop::surfaceOf(HWND hwnd) {
 bool X11Desktop::presentsShared(HWND hwnd) {
   auto s = surfaceOf(hwnd);
   return s && s->shared();
+}
+
+bool X11Desktop::presentsWindowMemory(HWND hwnd) {
+  auto s = surfaceOf(hwnd);
+  return s && s->showsWindowMemory();
 }
 
 void X11Desktop::sync() {
@@ -390,6 +396,15 @@ void X11Desktop::surfaceDestroyed(HWND hwnd) {
   xcb_destroy_window(x_->get(), xid);
   xcb_flush(x_->get());
   released.clear();  // outside the lock: each waits for its last copy
+}
+
+std::shared_ptr<PixelMemory> X11Desktop::allocatePixels(int stride, int rows) {
+  // Memory the server reads itself, so presenting copies nothing here.
+  if (options_.useShm && !shmRefused_.load()) {
+    if (auto segment = X11ShmPixels::create(*x_, stride, rows)) return segment;
+    shmRefused_.store(true);
+  }
+  return PixelMemory::allocate(stride, rows);
 }
 
 void X11Desktop::present(HWND hwnd, const ImageView& image, const Rect& dirty) {

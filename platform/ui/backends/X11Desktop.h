@@ -72,6 +72,7 @@ class X11Desktop : public Backend {
   void surfaceChanged(const SurfaceDesc& desc) override;
   void surfaceRestacked(HWND hwnd, HWND insertAfter) override;
   void surfaceDestroyed(HWND hwnd) override;
+  std::shared_ptr<PixelMemory> allocatePixels(int stride, int rows) override;
   void present(HWND hwnd, const ImageView& image, const Rect& dirty) override;
   void setForeground(HWND hwnd) override;
   std::vector<HWND> topLevelWindows() override;
@@ -91,6 +92,9 @@ class X11Desktop : public Backend {
   xcb_window_t xWindowOf(HWND hwnd);
   // Whether the window's pixels travel through a shared segment.
   bool presentsShared(HWND hwnd);
+  // Whether the server reads the window's pixels from its image's own
+  // memory (no copy when it presents).
+  bool presentsWindowMemory(HWND hwnd);
   // Returns once the server has carried out every request this desktop sent
   // before the call (presents included): one round trip.
   void sync();
@@ -129,7 +133,7 @@ class X11Desktop : public Backend {
   std::shared_ptr<X11Surface> surfaceOf(HWND hwnd);
   void forgetLocked(HWND hwnd);
 
-  std::unique_ptr<X11Connection> x_;
+  std::shared_ptr<X11Connection> x_;
   const X11Options options_;
   X11Keyboard keyboard_;
   xcb_gcontext_t gc_ = 0;
@@ -139,6 +143,7 @@ class X11Desktop : public Backend {
   xcb_window_t confineWindow_ = 0;
   uint8_t xinputOpcode_ = 0;     // XInput 2's major opcode, 0 when the server lacks it
   std::atomic<bool> keyHookActive_{false};
+  std::atomic<bool> shmRefused_{false};  // the server refused a segment for a window's image
   uint8_t randrEventBase_ = 0;   // RandR's first event code, 0 when the server lacks it
   UINT dpi_ = 96;                // the event thread's alone after the constructor
   std::thread eventThread_;

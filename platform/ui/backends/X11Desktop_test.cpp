@@ -407,6 +407,26 @@ TEST_P(X11DesktopTest, SyncReturnsOnceThePresentedPixelsAreOnTheScreen) {
     EXPECT_EQ(p.pixel(40 + 703, 30 + 575), colour) << std::hex << colour;
     EXPECT_EQ(p.pixel(40, 30), colour) << std::hex << colour;
   }
+  // With a shared segment the server reads the window's own image.
+  EXPECT_EQ(desktop_->presentsWindowMemory(h), GetParam());
+  // Smaller (the image keeps its memory), then larger than ever (new
+  // memory): each size shows what is drawn at its far corner.
+  const struct {
+    int width, height;
+    uint32_t colour;
+  } sizes[] = {{600, 500, kGreen}, {800, 640, kRed}};
+  for (const auto& size : sizes) {
+    ASSERT_TRUE(setWindowPos(h, 0, 0, 0, size.width, size.height, SWP_NOZORDER | SWP_NOMOVE | SWP_NOREDRAW));
+    ASSERT_TRUE(eventually([&] { return p.viewableRect(xid) == Rect::fromSize(40, 30, size.width, size.height); }));
+    {
+      WindowDC dc(h);
+      ASSERT_TRUE(dc.valid());
+      dc.dc().fillRect({0, 0, size.width, size.height}, colorRef(size.colour));
+      dc.dc().markDirty();
+    }
+    desktop_->sync();
+    EXPECT_EQ(p.pixel(40 + size.width - 1, 30 + size.height - 1), size.colour) << size.width;
+  }
   window.destroyWindow();
 }
 

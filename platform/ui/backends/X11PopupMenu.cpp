@@ -218,7 +218,7 @@ void X11PopupMenu::drawLocked() {
   }
   cairo_destroy(cr);
   cairo_surface_flush(image);
-  ImageView view{cairo_image_surface_get_data(image), w, h, cairo_image_surface_get_stride(image)};
+  ImageView view{cairo_image_surface_get_data(image), w, h, cairo_image_surface_get_stride(image), nullptr};
   surface_->present(view, {0, 0, w, h});
   cairo_surface_destroy(image);
 }
