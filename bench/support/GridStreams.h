@@ -102,8 +102,11 @@ RunResult measure(Cells& cells, int seconds, const MeasureOptions& options = {})
 void collectLatencies(Cells& cells, RunResult& r);
 
 // Decodes the frames on this thread with bare libavcodec (one thread, no
-// scaling, no drawing); answers CPU nanoseconds per decoded frame.
-double bareDecodeNsPerFrame(const std::vector<std::vector<uint8_t>>& frames, int format, size_t& decoded);
+// scaling, no drawing); answers CPU nanoseconds per decoded frame. With an
+// interval the frames are fed at that pace (a live stream's), else back to
+// back.
+double bareDecodeNsPerFrame(const std::vector<std::vector<uint8_t>>& frames, int format, size_t& decoded,
+                            std::chrono::milliseconds interval = std::chrono::milliseconds(0));
 
 // The bare decode of every recorded cell's frames.
 struct BareDecode {
