@@ -13,7 +13,23 @@ void HeadlessDesktop::resizeOwnLocked(Node& n, int width, int height, uint32_t f
   width = std::max(0, width);
   height = std::max(0, height);
   if (n.adopted || (n.memory && width == n.width && height == n.height)) return;
-  // Fresh memory each time: a capture may still be reading the old one.
+  // The memory held serves while rows fit and it is not more than four
+  // times what the new size needs: a window that is never painted (a host
+  // covered by its children) resizes in a layout pass without allocating.
+  const int64_t needed = static_cast<int64_t>(width) * height * 4;
+  if (n.memory && width * 4 <= n.memory->stride() && height <= n.memory->rows() &&
+      static_cast<int64_t>(n.memory->stride()) * n.memory->rows() <= std::max<int64_t>(needed * 4, 4)) {
+    // A capture may be reading it.
+    std::lock_guard pixelLock(n.memory->mutex());
+    for (int y = 0; y < height; ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(n.memory->data() + static_cast<size_t>(y) * n.memory->stride());
+      std::fill(row + (y < n.height ? std::min(width, n.width) : 0), row + width, fill);
+    }
+    n.width = width;
+    n.height = height;
+    return;
+  }
+  // Otherwise fresh memory: a capture may still be reading the old one.
   std::shared_ptr<PixelMemory> fresh = width && height ? PixelMemory::allocate(width * 4, height) : nullptr;
   if (fresh) {
     for (int y = 0; y < height; ++y) {
