@@ -399,10 +399,13 @@ void X11Desktop::surfaceDestroyed(HWND hwnd) {
 }
 
 std::shared_ptr<PixelMemory> X11Desktop::allocatePixels(int stride, int rows) {
-  // Memory the server reads itself, so presenting copies nothing here.
+  // Memory the server reads itself, so presenting copies nothing here. A
+  // server that refuses one segment refuses them all; running short of
+  // segments here is only for now.
   if (options_.useShm && !shmRefused_.load()) {
-    if (auto segment = X11ShmPixels::create(*x_, stride, rows)) return segment;
-    shmRefused_.store(true);
+    bool refused = false;
+    if (auto segment = X11ShmPixels::create(*x_, stride, rows, &refused)) return segment;
+    if (refused) shmRefused_.store(true);
   }
   return PixelMemory::allocate(stride, rows);
 }

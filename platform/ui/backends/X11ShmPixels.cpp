@@ -10,7 +10,8 @@
 
 namespace ui {
 
-std::shared_ptr<X11ShmPixels> X11ShmPixels::create(X11Connection& x, int stride, int rows) {
+std::shared_ptr<X11ShmPixels> X11ShmPixels::create(X11Connection& x, int stride, int rows, bool* refusedByServer) {
+  if (refusedByServer) *refusedByServer = false;
   if (stride <= 0 || rows <= 0 || stride % 4 != 0) return nullptr;
   const size_t size = static_cast<size_t>(stride) * static_cast<size_t>(rows);
   const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
@@ -28,6 +29,7 @@ std::shared_ptr<X11ShmPixels> X11ShmPixels::create(X11Connection& x, int stride,
   if (error) {
     free(error);
     shmdt(address);
+    if (refusedByServer) *refusedByServer = true;
     return nullptr;
   }
   return std::make_shared<X11ShmPixels>(x.shared_from_this(), static_cast<uint8_t*>(address), segment, stride, rows);

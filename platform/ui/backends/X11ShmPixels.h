@@ -24,9 +24,10 @@ class X11Connection;
 
 class X11ShmPixels : public PixelMemory {
  public:
-  // Null when the server refuses the segment (another machine, no access)
-  // or the memory cannot be had.
-  static std::shared_ptr<X11ShmPixels> create(X11Connection& x, int stride, int rows);
+  // Null when the memory cannot be had here (no segment left, not enough
+  // memory) or the server refuses the segment (another machine, no
+  // access); refusedByServer tells the second.
+  static std::shared_ptr<X11ShmPixels> create(X11Connection& x, int stride, int rows, bool* refusedByServer = nullptr);
   ~X11ShmPixels() override;
 
   void waitReaders() override;
