@@ -131,8 +131,8 @@ class Backend {
     return PixelMemory::allocate(stride, rows);
   }
   // Shows the window's client pixels; dirty is in client coordinates. A
-  // backend that keeps image.memory shows later changes to it only at the
-  // next present (or when its desktop repaints the window).
+  // backend that keeps image.memory may show what is drawn into it later
+  // before the next present (an X11 Expose, a headless capture).
   virtual void present(HWND hwnd, const ImageView& image, const Rect& dirty) = 0;
   virtual void setForeground(HWND hwnd) = 0;
 

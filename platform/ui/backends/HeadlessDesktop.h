@@ -116,7 +116,6 @@ class HeadlessDesktop : public Backend {
   Image captureWindow(HWND hwnd);
 
  private:
-  // What the desktop knows of a window besides its links, which tree_ keeps.
   // One step of a capture: a fill, or a blit from a window's pixels. The
   // steps are gathered under mutex_ and carried out after it, each blit
   // under its memory's lock, since a window's own drawing holds that lock
@@ -137,6 +136,7 @@ class HeadlessDesktop : public Backend {
     }
   };
 
+  // What the desktop knows of a window besides its links, which tree_ keeps.
   struct Node {
     HWND hwnd = 0;
     bool foreign = false;
