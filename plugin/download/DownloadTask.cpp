@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <system_error>
 
+#include "platform/sys/TimeText.h"
 #include "plugin/api/SdkResult.h"
 #include "plugin/download/TargetFile.h"
 #include "plugin/session/CDVSDevice.h"
@@ -24,17 +24,22 @@ bool validTime(const SystemTime& t) {
          t.hour < 24 && t.minute < 60 && t.second < 60;
 }
 
-// Local calendar time to seconds, daylight saving decided by the C library.
-int64_t localSeconds(int year, int month0, int day, int hour, int minute, int second) {
-  struct tm t {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month0;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&t));
+// Local calendar time to seconds, converted as the page's times are, so a
+// time that a fall back shows twice means the same instant on both sides.
+// Nothing for fields that no calendar has.
+std::optional<int64_t> localSeconds(int year, int month0, int day, int hour, int minute, int second) {
+  if (year < 1601 || year > 30827 || month0 < 0 || month0 > 11 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 60) {
+    return std::nullopt;
+  }
+  sys::CalendarTime t;
+  t.year = static_cast<uint16_t>(year);
+  t.month = static_cast<uint16_t>(month0 + 1);
+  t.day = static_cast<uint16_t>(day);
+  t.hour = static_cast<uint16_t>(hour);
+  t.minute = static_cast<uint16_t>(minute);
+  t.second = static_cast<uint16_t>(second);
+  return sys::localToSeconds(t);
 }
 
 // "YYYYMMDDhhmmss" within a 15-byte field, as the device lists recordings.
@@ -342,15 +347,11 @@ int DownloadTask::onFrame(int32_t, const DLSDK_MediaFrame* frame, void* context)
     self->finish(KS_OK);
     return 0;
   }
-  struct tm t {};
-  t.tm_year = frame->year;
-  t.tm_mon = frame->month;
-  t.tm_mday = frame->day;
-  t.tm_hour = frame->hour;
-  t.tm_min = frame->minute;
-  t.tm_sec = frame->second;
-  t.tm_isdst = -1;
-  const int64_t seconds = static_cast<int64_t>(std::mktime(&t));
+  // A frame whose date no calendar has belongs to no range.
+  const auto when =
+      localSeconds(frame->year + 1900, frame->month, frame->day, frame->hour, frame->minute, frame->second);
+  if (!when) return 0;
+  const int64_t seconds = *when;
   if (seconds < self->rangeStart_.load(std::memory_order_acquire)) return 0;
   if (seconds > self->rangeEnd_.load(std::memory_order_acquire)) {
     self->finish(KS_OK);
