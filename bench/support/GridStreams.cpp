@@ -3,10 +3,10 @@
 #include <time.h>
 
 #include <algorithm>
-#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,5 +1,7 @@
 #include "platform/ui/PixelMemory.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace ui {
@@ -23,6 +25,21 @@ std::shared_ptr<PixelMemory> PixelMemory::allocate(int stride, int rows) {
   std::unique_ptr<uint32_t[]> block(new (std::nothrow) uint32_t[words]);
   if (!block) return nullptr;
   return std::make_shared<HeapPixels>(std::move(block), stride, rows);
+}
+
+void PixelMemory::keepPicture(const PixelMemory* from, int fromWidth, int fromHeight, int width, int height,
+                              uint32_t fill) {
+  for (int y = 0; y < std::min(height, rows_); ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(data_ + static_cast<size_t>(y) * stride_);
+    int kept = 0;
+    if (from && y < fromHeight) {
+      kept = std::min(width, fromWidth);
+      if (from != this) {
+        std::memcpy(row, from->data() + static_cast<size_t>(y) * from->stride(), static_cast<size_t>(kept) * 4);
+      }
+    }
+    std::fill(row + kept, row + width, fill);
+  }
 }
 
 }  // namespace ui

@@ -30,6 +30,12 @@ class PixelMemory {
   // from this memory; ordinary memory has no such reader.
   virtual void waitReaders() {}
 
+  // Makes the first rows of this memory a width x height picture: what fits
+  // of `from`'s fromWidth x fromHeight picture stays (`from` may be this
+  // memory, whose rows then stay where they are), the rest is `fill`. The
+  // caller holds what guards both.
+  void keepPicture(const PixelMemory* from, int fromWidth, int fromHeight, int width, int height, uint32_t fill);
+
   // Ordinary memory of rows x stride bytes; null when there is not enough.
   static std::shared_ptr<PixelMemory> allocate(int stride, int rows);
 

@@ -21,27 +21,14 @@ void HeadlessDesktop::resizeOwnLocked(Node& n, int width, int height, uint32_t f
       static_cast<int64_t>(n.memory->stride()) * n.memory->rows() <= std::max<int64_t>(needed * 4, 4)) {
     // A capture may be reading it.
     std::lock_guard pixelLock(n.memory->mutex());
-    for (int y = 0; y < height; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(n.memory->data() + static_cast<size_t>(y) * n.memory->stride());
-      std::fill(row + (y < n.height ? std::min(width, n.width) : 0), row + width, fill);
-    }
+    n.memory->keepPicture(n.memory.get(), n.width, n.height, width, height, fill);
     n.width = width;
     n.height = height;
     return;
   }
   // Otherwise fresh memory: a capture may still be reading the old one.
   std::shared_ptr<PixelMemory> fresh = width && height ? PixelMemory::allocate(width * 4, height) : nullptr;
-  if (fresh) {
-    for (int y = 0; y < height; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(fresh->data() + static_cast<size_t>(y) * fresh->stride());
-      int kept = 0;
-      if (n.memory && y < n.height) {
-        kept = std::min(width, n.width);
-        std::memcpy(row, n.memory->data() + static_cast<size_t>(y) * n.memory->stride(), static_cast<size_t>(kept) * 4);
-      }
-      std::fill(row + kept, row + width, fill);
-    }
-  }
+  if (fresh) fresh->keepPicture(n.memory.get(), n.width, n.height, width, height, fill);
   n.memory = std::move(fresh);
   n.width = n.memory ? width : 0;
   n.height = n.memory ? height : 0;

@@ -71,16 +71,7 @@ void X11Surface::resizeOwnLocked(int width, int height) {
   if (!fresh) fresh = PixelMemory::allocate(stride, height);
   if (!fresh) return;  // out of memory: keep showing the old pixels
   // What fits of the old pixels stays (the server only reads them).
-  for (int y = 0; y < height; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(fresh->data() + static_cast<size_t>(y) * stride);
-    int kept = 0;
-    if (memory_ && y < height_) {
-      kept = std::min(width, width_);
-      std::memcpy(row, memory_->data() + static_cast<size_t>(y) * memory_->stride(),
-                  static_cast<size_t>(kept) * kBytesPerPixel);
-    }
-    std::fill(row + kept, row + width, kWhite);
-  }
+  fresh->keepPicture(memory_.get(), width_, height_, width, height, kWhite);
   memory_ = std::move(fresh);
   shm_ = shm;
   adopted_ = false;
