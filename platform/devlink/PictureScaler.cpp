@@ -19,7 +19,7 @@ constexpr int kMaxExtent = 16384;
 
 PictureScaler::~PictureScaler() {
   sws_freeContext(context_.context);
-  sws_freeContext(shrink_.context);
+  sws_freeContext(resize_.context);
 }
 
 SwsContext* PictureScaler::contextFor(Conversion& conversion, const Settings& settings) {
@@ -76,10 +76,15 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
   }
   uint8_t* out[4] = {target, nullptr, nullptr, nullptr};
   int outStrides[4] = {stride, 0, 0, 0};
-  // Shrinking into a grid cell is the common case and the costly one: the
-  // fast filter on the planes, then the conversion at the small size. Three
-  // 8-bit planes (4:2:0, 4:2:2, 4:4:4) take this way. Enlarging (a zoomed
-  // region, a big window) keeps the smoother filter in one step.
+  // A picture of another size takes two steps, the planes scaled in their
+  // own format, then the scaled picture converted at the target's size:
+  // libswscale converts a picture of the same size with its own vector
+  // code, while a scaler that converts as it scales pays for every filter
+  // tap in RGB terms (twice the cost, shrinking or enlarging). Shrinking
+  // into a grid cell, the common case, takes the fast filter; enlarging (a
+  // zoomed region, a big window) the smoother one. Three 8-bit planes
+  // (4:2:0, 4:2:2, 4:4:4) take this way.
+  const bool sameSize = width == c.width && height == c.height;
   const bool shrinking = width < c.width && height < c.height;
   const bool threePlanes8 = desc->nb_components == 3 && desc->comp[0].depth == 8 &&
                             !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->comp[1].plane == 1 &&
@@ -89,11 +94,12 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
   // tighter one would lose its last few (or the last row would overrun the
   // target), and takes the one-step way.
   const bool roomForGroups = stride >= ((width + 15) & ~15) * 4;
-  if (shrinking && threePlanes8 && roomForGroups) {
-    SwsContext* shrink = contextFor(shrink_, {c.width, c.height, format, width, height, format, SWS_FAST_BILINEAR});
+  const int filter = shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR;
+  if (!sameSize && threePlanes8 && roomForGroups) {
+    SwsContext* resize = contextFor(resize_, {c.width, c.height, format, width, height, format, filter});
     SwsContext* convert =
         contextFor(context_, {width, height, format, width, height, AV_PIX_FMT_BGR0, SWS_FAST_BILINEAR});
-    if (!shrink || !convert) return false;
+    if (!resize || !convert) return false;
     // Rows padded to 32 bytes for the scaler's vector code.
     const int chromaWidth = -((-width) >> desc->log2_chroma_w);
     const int chromaHeight = -((-height) >> desc->log2_chroma_h);
@@ -101,16 +107,15 @@ bool PictureScaler::scale(const AVFrame* picture, const Crop& crop, uint8_t* tar
     const int chromaStride = (chromaWidth + 31) & ~31;
     const size_t lumaBytes = static_cast<size_t>(lumaStride) * height;
     const size_t chromaBytes = static_cast<size_t>(chromaStride) * chromaHeight;
-    small_.resize(lumaBytes + 2 * chromaBytes + 64);
-    uint8_t* base = small_.data();
-    uint8_t* smallPlanes[4] = {base, base + lumaBytes, base + lumaBytes + chromaBytes, nullptr};
-    int smallStrides[4] = {lumaStride, chromaStride, chromaStride, 0};
-    if (sws_scale(shrink, planes, strides, 0, c.height, smallPlanes, smallStrides) <= 0) return false;
-    const uint8_t* const* fromSmall = smallPlanes;
-    return sws_scale(convert, fromSmall, smallStrides, 0, height, out, outStrides) > 0;
+    resized_.resize(lumaBytes + 2 * chromaBytes + 64);
+    uint8_t* base = resized_.data();
+    uint8_t* resizedPlanes[4] = {base, base + lumaBytes, base + lumaBytes + chromaBytes, nullptr};
+    int resizedStrides[4] = {lumaStride, chromaStride, chromaStride, 0};
+    if (sws_scale(resize, planes, strides, 0, c.height, resizedPlanes, resizedStrides) <= 0) return false;
+    const uint8_t* const* fromResized = resizedPlanes;
+    return sws_scale(convert, fromResized, resizedStrides, 0, height, out, outStrides) > 0;
   }
-  SwsContext* convert = contextFor(context_, {c.width, c.height, format, width, height, AV_PIX_FMT_BGR0,
-                                              shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR});
+  SwsContext* convert = contextFor(context_, {c.width, c.height, format, width, height, AV_PIX_FMT_BGR0, filter});
   if (!convert) return false;
   return sws_scale(convert, planes, strides, 0, c.height, out, outStrides) > 0;
 }

@@ -6,11 +6,10 @@
 // the settings a context ends up with, which initialisation may adjust, and
 // then rebuilds the context, with the code it generates, at every picture.)
 //
-// Shrinking (a picture into a grid cell) runs in two steps: the planes are
-// shrunk in their own format, then the small picture is converted to RGB.
-// Converting costs per output pixel; a scaler that converts while it
-// shrinks pays for every filter tap of every output row in RGB terms and
-// costs about twice as much.
+// Scaling runs in two steps: the planes are scaled in their own format,
+// then the scaled picture is converted to RGB at its size. A scaler that
+// converts while it scales pays for every filter tap of every output row
+// in RGB terms and costs about twice as much, shrinking or enlarging.
 //
 // Threads: used by one thread at a time.
 #include <cstdint>
@@ -60,9 +59,9 @@ class PictureScaler {
   static SwsContext* contextFor(Conversion& conversion, const Settings& settings);
 
   Conversion context_;  // to RGB (the whole way, or the second step)
-  Conversion shrink_;   // first step of a shrink: planes to planes
-  // The shrunk planes between the two steps.
-  std::vector<uint8_t> small_;
+  Conversion resize_;   // first step of scaling: planes to planes
+  // The scaled planes between the two steps.
+  std::vector<uint8_t> resized_;
 };
 
 }  // namespace devlink

@@ -23,10 +23,12 @@ namespace {
 bool parseDocument(const char* text, size_t length, Json::Value& root) {
   // The permissive reader of the JSON library: comments allowed, any value
   // as the root. It throws when nesting runs too deep; that is a bad text.
+  // One reader per thread: a reader allocates its stacks when it is made,
+  // and parse() starts them afresh, also after a throw.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   try {
-    Json::Reader reader;
+    thread_local Json::Reader reader;
     return reader.parse(text, text + length, root, false);
   } catch (const std::exception&) {
     return false;
