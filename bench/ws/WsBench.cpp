@@ -208,23 +208,36 @@ int main(int argc, char** argv) {
   constexpr int kRounds = 5;
   struct Ratios {
     std::vector<double> rate, p50;
+    std::vector<double> transportRate, transportP50;  // SockHub with the echo callback
   };
   bool ok = true;
+  // SockHub with the plain echo callback: the server's own share.
+  const auto runTransport = [&](int connections, int perConnection) {
+    SockHub_ReceiveDataIf(&echoReceive);
+    Result r = runLoad(SockHub_BoundPort(), connections, perConnection);
+    SockHub_ReceiveDataIf(&receive);
+    return r;
+  };
   const auto measurePair = [&](int connections, int perConnection, bool hubFirst, Ratios& into) {
-    Result hub, echoResult;
+    Result hub, echoResult, transport;
     if (hubFirst) {
       hub = runLoad(SockHub_BoundPort(), connections, perConnection);
       echoResult = runLoad(echo.port(), connections, perConnection);
+      transport = runTransport(connections, perConnection);
     } else {
+      transport = runTransport(connections, perConnection);
       echoResult = runLoad(echo.port(), connections, perConnection);
       hub = runLoad(SockHub_BoundPort(), connections, perConnection);
     }
     print("sockhub + shell dispatcher", connections, hub);
     print("bare beast echo", connections, echoResult);
-    ok = ok && hub.ok && echoResult.ok;
-    if (!hub.ok || !echoResult.ok) return;
+    print("sockhub + echo callback", connections, transport);
+    ok = ok && hub.ok && echoResult.ok && transport.ok;
+    if (!hub.ok || !echoResult.ok || !transport.ok) return;
     into.rate.push_back(hub.messagesPerSecond / echoResult.messagesPerSecond);
     into.p50.push_back(hub.p50Micros / echoResult.p50Micros);
+    into.transportRate.push_back(transport.messagesPerSecond / echoResult.messagesPerSecond);
+    into.transportP50.push_back(transport.p50Micros / echoResult.p50Micros);
   };
   // Rounds alternate the two servers (and which of them goes first), so a
   // slow spell of the machine falls on both; a figure is the median of the
@@ -251,6 +264,8 @@ int main(int argc, char** argv) {
   const auto summary = [&](const char* label, const Ratios& r) {
     std::printf("ratio sockhub/echo, %s: throughput %.2f (rounds %s), p50 latency %.2fx (rounds %s)\n", label,
                 median(r.rate), list(r.rate).c_str(), median(r.p50), list(r.p50).c_str());
+    std::printf("  of which the server alone (echo callback): throughput %.2f (rounds %s), p50 latency %.2fx\n",
+                median(r.transportRate), list(r.transportRate).c_str(), median(r.transportP50));
   };
 
   const bool place = std::thread::hardware_concurrency() >= 2;
@@ -265,9 +280,6 @@ int main(int argc, char** argv) {
     std::printf("\nleft to the scheduler:\n");
   }
   rounds(freeOne, freeTwenty);
-  SockHub_ReceiveDataIf(&echoReceive);
-  print("sockhub + echo callback", 1, runLoad(SockHub_BoundPort(), 1, single / kRounds));
-  print("sockhub + echo callback", 20, runLoad(SockHub_BoundPort(), 20, perConnectionOf20 / kRounds));
   SockHub_Stop();
   kestrova::installDispatcher(nullptr);
   if (!ok) return 1;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "platform/sys/Utf.h"
 
@@ -155,10 +156,17 @@ Json::Value beginReply(const RequestContext& context) {
 
 std::string writeStyled(const Json::Value& document) {
   // The styled writer is the exact form pages have always received; keep it.
+  // One writer per thread keeps its text's capacity from reply to reply; a
+  // writer that held a large reply is made afresh, so that one large reply
+  // does not keep its memory for the thread's life.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  Json::StyledWriter writer;
-  return writer.write(document);
+  constexpr size_t kKeptReplyBytes = 64 * 1024;
+  thread_local std::optional<Json::StyledWriter> writer;
+  if (!writer) writer.emplace();
+  std::string text = writer->write(document);
+  if (text.size() > kKeptReplyBytes) writer.reset();
+  return text;
 #pragma GCC diagnostic pop
 }
 
