@@ -306,9 +306,9 @@ TEST(PictureScalerTest, CropsStayInsideThePictureAndOnTheChromaGrid) {
 
 // Four quadrants of known colours in a picture of `format`: every target
 // size (shrinking into cells of odd and even sizes, the same size,
-// enlarging) and row stride (tight, or padded as window images are) gets
-// every pixel written and the quadrants in the right places, and nothing is
-// written below the last row.
+// enlarging, wider and shorter at once) and row stride (tight, or padded
+// as window images are) gets every pixel written and the quadrants in the
+// right places, and nothing is written below the last row.
 TEST(PictureScalerTest, EveryWayOfScalingKeepsTheQuadrantsAndStaysInsideTheTarget) {
   struct Quadrant {
     uint8_t y, u, v;
@@ -328,6 +328,7 @@ TEST(PictureScalerTest, EveryWayOfScalingKeepsTheQuadrantsAndStaysInsideTheTarge
       {AV_PIX_FMT_YUV420P, 320, 180}, {AV_PIX_FMT_YUV420P, 319, 179},   {AV_PIX_FMT_YUV420P, 64, 36},
       {AV_PIX_FMT_YUV420P, 704, 576}, {AV_PIX_FMT_YUV420P, 1280, 1000}, {AV_PIX_FMT_YUVJ420P, 235, 131},
       {AV_PIX_FMT_YUV422P, 320, 180}, {AV_PIX_FMT_YUV444P, 161, 91},    {AV_PIX_FMT_NV12, 320, 180},
+      {AV_PIX_FMT_YUV420P, 1000, 300}, {AV_PIX_FMT_YUV422P, 900, 701},  {AV_PIX_FMT_YUV444P, 1409, 1153},
   };
   const auto near = [](uint32_t got, uint32_t want) {
     for (int shift = 0; shift < 24; shift += 8) {

@@ -45,6 +45,8 @@ TEST_F(DispatcherTest, MalformedEnvelopesAnswer1000) {
   EXPECT_EQ(send(R"({"msgId": 10, "Fountion": {"a": 1}})"), standardReply(1000, 10));
   // Deep nesting is refused by the reader, not by a crash.
   EXPECT_EQ(send(std::string(100000, '[') + std::string(100000, ']')), standardReply(1000, 0));
+  // and the reader goes on reading after it.
+  EXPECT_EQ(send(R"({"msgId": 11, "Fountion": "unknown"})"), standardReply(1000, 11));
   EXPECT_TRUE(plugin.calls.empty());
 }
 

@@ -93,7 +93,17 @@ TEST(JsonReading, DuplicatedTextsAreHeapCopies) {
 TEST(JsonReading, StyledReplyForm) {
   RequestContext context;
   context.msgId = 9;
-  EXPECT_EQ(writeStyled(beginReply(context)), "{\n   \"code\" : 200,\n   \"msgId\" : 9\n}\n");
+  const std::string small = "{\n   \"code\" : 200,\n   \"msgId\" : 9\n}\n";
+  EXPECT_EQ(writeStyled(beginReply(context)), small);
+  // The writer is kept between replies: a large reply (nested, over the
+  // size the writer keeps) leaves nothing behind in the next one.
+  Json::Value large = beginReply(context);
+  Json::Value& list = large["list"];
+  for (int i = 0; i < 5000; ++i) list.append(Json::Value(Json::objectValue))["name"] = std::string(20, 'a');
+  const std::string first = writeStyled(large);
+  EXPECT_GT(first.size(), 64u * 1024);
+  EXPECT_EQ(writeStyled(large), first);
+  EXPECT_EQ(writeStyled(beginReply(context)), small);
 }
 
 }  // namespace
