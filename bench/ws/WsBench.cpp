@@ -34,8 +34,6 @@
 
 #include <dirent.h>
 #include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "bench/support/Figures.h"
 #include "bench/ws/BareEchoServer.h"
